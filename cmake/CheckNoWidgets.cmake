@@ -1,0 +1,21 @@
+# The protocol logic and the command line must run without a display stack:
+# fail the configuration when any core library or the talvo executable pulls in
+# QtWidgets or QtGui through its link interface.
+function(talvo_assert_no_widgets target)
+  get_target_property(libs ${target} LINK_LIBRARIES)
+  if(NOT libs)
+    return()
+  endif()
+  foreach(lib IN LISTS libs)
+    if(lib MATCHES "Qt6?::(Widgets|Gui)$")
+      message(FATAL_ERROR "${target} links ${lib}; core code must link QtCore only")
+    endif()
+    if(TARGET ${lib} AND NOT lib MATCHES "^Qt6?::")
+      talvo_assert_no_widgets(${lib})
+    endif()
+  endforeach()
+endfunction()
+foreach(lib IN LISTS TALVO_CORE_LIBS)
+  talvo_assert_no_widgets(${lib})
+endforeach()
+talvo_assert_no_widgets(talvo)

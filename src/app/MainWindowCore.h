@@ -1,0 +1,171 @@
+#pragma once
+// The main window's logic without its widgets: it owns every piece of state a
+// download needs, initialises the controls, saves and restores the settings,
+// runs the download command and the waiting machinery on which every protocol
+// step rests.  It talks to a person only through a FrontPanel.
+//
+// It lives on the user-interface thread.  Worker threads (serial reader, tick,
+// port watch, folder watch) share only atomics with it and post events to it.
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/FrontPanel.h"
+
+namespace talvo {
+
+class SettingsStore;
+class TickSource;
+class SerialChannel;
+class PortWatch;
+class FolderWatch;
+class SerialDeviceFactory;
+
+// What the core needs from the operating system; every member may be
+// replaced by tests.  Null members take the platform's defaults.
+struct CoreServices {
+    SettingsStore* settings = nullptr;
+    TickSource* ticks = nullptr;
+    std::function<QDateTime()> clock;      // local time for the status bar clock
+    QString sysfsRoot;                     // "" = /sys
+    QString devRoot;                       // "" = /dev
+    QStringList extraPorts;                // entries given with --port on the command line
+};
+
+class MainWindowCore : public QObject {
+    Q_OBJECT
+public:
+    explicit MainWindowCore(FrontPanel& panel, CoreServices services = {}, QObject* parent = nullptr);
+    ~MainWindowCore() override;
+
+    FrontPanel& panel() { return Panel; }
+
+    // ---- Start-up and close -------------------------------------------------
+    // Initialisation of the window's controls and state, in the window's fixed
+    // order; returns true (the front end sets the focus).
+    bool Initialise();
+    // Close: stop the channel and the port watch, save, end with exit code 0.
+    void OnCloseWindow();
+
+    // ---- Download command and waiting machinery -----------------------------
+    void StartDownload();
+    // Dispatches the queued events; when none is queued it sleeps until the
+    // next event or tick.  Sets TimedOut when an event was dispatched after
+    // TickCount passed 32.  Returns the number of events dispatched.
+    int PumpMessages();
+    void EndDownload();
+    // The periodic tick (timer thread).  Message 74 is the initialisation call:
+    // data1 points to {address of TickCount, address of TickEnabled}.
+    static void TickTimerProc(unsigned timerId, unsigned message, uintptr_t user, uintptr_t data1,
+                              uintptr_t data2);
+    struct TickTargets {
+        std::atomic<int>* count;
+        std::atomic<bool>* enabled;
+    };
+
+    // ---- Status log, progress, clock -------------------------------------------
+    void AppendLog(const QString& line);
+    void SetProgress(int position);
+    void ShowClock();
+    static QString FormatClock(const QDateTime& local);
+
+    // ---- Settings and small handlers --------------------------------------------
+    bool LoadSettings();
+    void SaveSettings();
+    void OnPortSelected();
+    void OnSpeedMode(bool lowSpeed) { LowSpeedMode = lowSpeed; }
+    int SelectedChipType() const;
+
+    // ---- Serial link and port list ------------------------------------------
+    bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar);
+    void ClosePort();
+    void SendHexText(const QString& text);
+    void OnSerialData();
+    void StopChannel();
+    void RefreshPortList();
+    void StartPortWatch();
+    void StopPortWatch();
+    bool CheckDriverCompatibility();
+
+    // ---- Firmware image ------------------------------------------------------------
+    bool LoadFirmware(const QString& path, const QString& fileName);
+    void BuildBlockTexts();
+    void OpenFirmwareFile();
+
+    // ---- Protocol branches -----------------------------------------------------------
+    void RunStcDownload();
+    void DownloadStm32();
+
+    // ---- Download state (shared with the tick thread where atomic) -----------
+    std::atomic<int> TickCount{0};
+    std::atomic<bool> TickEnabled{false};
+    unsigned TickTimerId = 0;
+    static std::atomic<bool> TimedOut;     // process-wide
+    bool PortOpenAllowed = false;
+    bool HandshakePending = false;
+    bool AwaitingConnect = false;
+    bool AwaitingReply = false;
+    std::atomic<bool> FileChanged{false};
+    bool LowSpeedMode = false;
+    int HandshakeBaud = 115200;
+    bool Downloading = false;               // between step 4 and step 9 of StartDownload
+
+    // ---- Current file and image ------------------------------------------------------
+    QString FirmwarePath;
+    QString FirmwareName;
+    QString FirmwareFolder;
+    QByteArray ImageBytes;
+    int ImageSize = 0;
+    std::vector<QString> BlockTexts = std::vector<QString>(1024);
+    int BlockCount = 0;
+
+    // ---- Serial receive state ---------------------------------------------------------
+    QByteArray ReceiveBuffer = QByteArray(1024, '\0');
+    int ExpectedReplyLength = 512;
+    QString LastReplyText;
+    QString CurrentPort;                    // device of the selected entry ("" = none)
+    QString DriverFileName;
+
+    // ---- Troubleshooting texts ---------------------------------------------------------
+    QString ConnectDiagnosis;
+    QString PortDiagnosis;
+
+    // Window timer 2 of the STC handshake.
+    QTimer SyncTimer;
+
+    // The application's title: the caption of message boxes.
+    static QString AppTitle();
+    // The prompt shown in the file box before a file was chosen.
+    static QString FilePrompt();
+
+protected:
+    bool event(QEvent* e) override;
+
+private:
+    bool StartTickTimer();
+    void KillTickTimer();
+
+    FrontPanel& Panel;
+    CoreServices Services;
+    std::unique_ptr<SettingsStore> OwnedSettings;
+    std::unique_ptr<TickSource> OwnedTicks;
+
+public:
+    // Owned by the serial link; created in the constructor.
+    std::unique_ptr<SerialChannel> Channel;
+    std::unique_ptr<PortWatch> PortWatcher;
+    // One folder watch per firmware folder chosen.
+    std::vector<std::unique_ptr<FolderWatch>> FolderWatches;
+};
+
+} // namespace talvo

@@ -1,0 +1,78 @@
+// `talvo`: the command-line face of TALVO.
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "cli/Command.h"
+
+namespace talvo::cli {
+
+namespace {
+std::map<std::string, Subcommand>& registry() {
+    static std::map<std::string, Subcommand> commands;
+    return commands;
+}
+} // namespace
+
+void registerSubcommand(const Subcommand& command) { registry()[command.name] = command; }
+
+void out(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+void err(const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
+static QString helpText() {
+    QString h = QStringLiteral(
+        "Usage: talvo COMMAND [ARGS...]\n"
+        "       talvo --version | --help\n"
+        "\n"
+        "TALVO programs STC 8051 and STM32 microcontrollers through their serial\n"
+        "bootloaders.  The window is `talvo-gui`.\n"
+        "\nCommands:\n");
+    for (const auto& [name, command] : registry())
+        h += QStringLiteral("  %1\n").arg(QString::fromUtf8(command.usage));
+    h += QStringLiteral(
+        "\nExit codes:\n"
+        "  0  success\n"
+        "  1  the operation failed (see the message)\n"
+        "  2  wrong arguments\n"
+        "  3  malformed Intel HEX input\n");
+    return h;
+}
+
+} // namespace talvo::cli
+
+int main(int argc, char** argv) {
+    using namespace talvo::cli;
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("TALVO"));
+    QCoreApplication::setApplicationName(QStringLiteral("TALVO"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TALVO_VERSION));
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
+        out(helpText());
+        return args.isEmpty() ? ExitUsage : ExitOk;
+    }
+    if (args.first() == QLatin1String("--version")) {
+        out(QStringLiteral("talvo %1\n").arg(QStringLiteral(TALVO_VERSION)));
+        return ExitOk;
+    }
+    const std::string name = args.first().toStdString();
+    const auto it = registry().find(name);
+    if (it == registry().end()) {
+        err(QStringLiteral("talvo: unknown command '%1'; see 'talvo --help'\n").arg(args.first()));
+        return ExitUsage;
+    }
+    args.removeFirst();
+    return it->second.run(args);
+}
