@@ -84,6 +84,9 @@ public:
     void SaveSettings();
     void OnPortSelected();
     void OnSpeedMode(bool lowSpeed) { LowSpeedMode = lowSpeed; }
+    // CB_FINDSTRING: the first item from `startAt` on (wrapping round) that
+    // begins with `prefix`, compared without regard to case; -1 when none.
+    static int FindPrefix(const QStringList& items, const QString& prefix, int startAt);
     int SelectedChipType() const;
 
     // ---- Serial link and port list ------------------------------------------
@@ -99,6 +102,10 @@ public:
 
     // ---- Firmware image ------------------------------------------------------------
     bool LoadFirmware(const QString& path, const QString& fileName);
+    // The one log line with which a download stops when its firmware could
+    // not be loaded (names the file and the reason).
+    QString FirmwareLoadFailedLine() const;
+    QString LastLoadError;
     void BuildBlockTexts();
     void OpenFirmwareFile();
 
@@ -154,6 +161,9 @@ protected:
 private:
     bool StartTickTimer();
     void KillTickTimer();
+    void SetTroubleshootingTexts();
+
+    QString LastTickError;
 
     FrontPanel& Panel;
     CoreServices Services;
@@ -161,11 +171,8 @@ private:
     std::unique_ptr<TickSource> OwnedTicks;
 
 public:
-    // Owned by the serial link; created in the constructor.
-    std::unique_ptr<SerialChannel> Channel;
-    std::unique_ptr<PortWatch> PortWatcher;
-    // One folder watch per firmware folder chosen.
-    std::vector<std::unique_ptr<FolderWatch>> FolderWatches;
+    // Objects owned by the serial link and the firmware image (their headers
+    // are included where the destructor is defined).
 };
 
 } // namespace talvo

@@ -6,5 +6,6 @@ namespace talvo {
 bool MainWindowCore::LoadFirmware(const QString&, const QString&) { return false; }
 void MainWindowCore::BuildBlockTexts() {}
 void MainWindowCore::OpenFirmwareFile() {}
+QString MainWindowCore::FirmwareLoadFailedLine() const { return LastLoadError; }
 
 } // namespace talvo

@@ -1,0 +1,382 @@
+#include "gui/CTALVODlg.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "app/ControlIds.h"
+#include "app/MemoryPanel.h"
+#include "gui/Fonts.h"
+
+namespace talvo::gui {
+
+const std::vector<TemplateControl>& MainTemplate() {
+    using C = TemplateControl;
+    static const std::vector<TemplateControl> controls = {
+        {1004, C::MultiLineEdit, "", 6, 3, 388, 148},
+        {-1, C::GroupBox, "辅助功能", 207, 157, 131, 51},
+        {1005, C::Button, "下载程序", 340, 171, 53, 30},
+        {-1, C::Static, "芯片类型", 4, 160, 37, 8},
+        {1034, C::ComboBox, "", 42, 160, 88, 80},
+        {1020, C::Button, "芯片", 132, 159, 28, 16},
+        {-1, C::Static, "串口号", 4, 179, 37, 10},
+        {1006, C::ComboBox, "", 42, 177, 163, 109},
+        {-1, C::Static, "波特率", 10, 196, 25, 9},
+        {1007, C::ComboBox, "", 41, 193, 71, 96},
+        {1037, C::Radio, "高速下载", 115, 195, 43, 10},
+        {1038, C::Radio, "低速下载", 160, 195, 46, 10},
+        {1035, C::Button, " 打开设备管理器", 209, 169, 63, 17},
+        {1021, C::Button, "串口调试助手", 273, 169, 63, 17},
+        {1010, C::Button, "串口检测", 209, 190, 63, 17},
+        {1036, C::Button, "Velmora技术论坛", 274, 190, 63, 17},
+        {1028, C::Static, "", 338, 160, 57, 11},
+        {-1, C::Static, "文件名", 4, 212, 37, 9},
+        {1026, C::Edit, "", 42, 209, 279, 15},
+        {1011, C::Button, "打开文件", 344, 208, 45, 22},
+        {1022, C::Progress, "", 7, 229, 314, 17},
+        {1027, C::Static, "", 323, 231, 72, 14},
+    };
+    return controls;
+}
+
+QString CTALVODlg::Caption() {
+    return QStringLiteral("TALVO V1.48（程序烧录软件）  Velmora科技  https://talvo.invalid/");
+}
+
+CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
+    setWindowTitle(Caption());
+    // A fixed frame with system menu and minimise box.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setFont(DialogFont());
+
+    // Dialog base units as Windows derives them from the dialog font: the
+    // average width of the Latin letters, and the character height.  The
+    // character height is the font's em height in pixels (what Windows
+    // reports for the dialog's own face); a fallback face's larger line
+    // spacing would otherwise stretch the window out of the template's
+    // proportions.
+    const QFontMetrics fm(font());
+    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const int emHeight = QFontInfo(font()).pixelSize();
+    BaseUnits = QSize((fm.horizontalAdvance(alphabet) + 26) / 52, emHeight > 0 ? emHeight : fm.height());
+
+    BuildControls();
+    Core = std::make_unique<MainWindowCore>(*this, std::move(services));
+    BindCommands();
+
+    // Initialisation, in the window's fixed order: the window's own parts
+    // first (member dialogs, status bar, icon), then the core's steps.
+    CreateMemberDialogs();
+    Core->Initialise();
+    StartSloganStrip();
+
+    // The clock in the status bar follows the repaints; repaint once a second.
+    auto* clockTimer = new QTimer(this);
+    connect(clockTimer, &QTimer::timeout, this, [this] { update(); });
+    clockTimer->start(1000);
+    Core->ShowClock();
+}
+
+CTALVODlg::~CTALVODlg() = default;
+
+QRect CTALVODlg::toPixels(int x, int y, int w, int h) const {
+    const int bx = BaseUnits.width(), by = BaseUnits.height();
+    return QRect(x * bx / 4, y * by / 8, w * bx / 4, h * by / 8);
+}
+
+void CTALVODlg::BuildControls() {
+    const QRect client = toPixels(0, 0, kTemplateWidthDu, kTemplateHeightDu);
+    setFixedSize(client.size());
+
+    auto* radios = new QButtonGroup(this);
+    for (const TemplateControl& c : MainTemplate()) {
+        const QString text = QString::fromUtf8(c.text);
+        QRect r = toPixels(c.x, c.y, c.w, c.h);
+        QWidget* w = nullptr;
+        switch (c.kind) {
+        case TemplateControl::MultiLineEdit: {
+            auto* e = new QPlainTextEdit(this);
+            e->setReadOnly(true);
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            LogBox = e;
+            w = e;
+            break;
+        }
+        case TemplateControl::Edit: {
+            auto* e = new QLineEdit(this);
+            e->setReadOnly(true);
+            w = e;
+            break;
+        }
+        case TemplateControl::Button:
+            w = new QPushButton(text, this);
+            static_cast<QPushButton*>(w)->setAutoDefault(false);
+            break;
+        case TemplateControl::Static:
+            w = new QLabel(text, this);
+            break;
+        case TemplateControl::ComboBox: {
+            auto* cb = new QComboBox(this);
+            cb->setEditable(false);
+            cb->setInsertPolicy(QComboBox::NoInsert);
+            // The template's height is that of the dropped list; the closed
+            // box is as high as the font needs.
+            r.setHeight(std::min(r.height(), cb->sizeHint().height()));
+            w = cb;
+            break;
+        }
+        case TemplateControl::Radio: {
+            auto* rb = new QRadioButton(text, this);
+            // Windows draws a 13-pixel circle with a small gap; keep the
+            // text inside the template's width as it does.
+            rb->setStyleSheet(QStringLiteral("QRadioButton { spacing: 2px; } "
+                                             "QRadioButton::indicator { width: 11px; height: 11px; }"));
+            radios->addButton(rb, c.id);
+            w = rb;
+            break;
+        }
+        case TemplateControl::GroupBox:
+            w = new QGroupBox(text, this);
+            break;
+        case TemplateControl::Progress: {
+            auto* p = new QProgressBar(this);
+            p->setTextVisible(false);
+            w = p;
+            break;
+        }
+        }
+        w->setGeometry(r);
+        if (c.id > 0) {
+            w->setObjectName(QString::number(c.id));
+            Controls.insert(c.id, w);
+        }
+    }
+    static_cast<QComboBox*>(Controls[ctl::PortList])->addItems(InitialPortItems());
+    static_cast<QComboBox*>(Controls[ctl::BaudList])->addItems(InitialBaudItems());
+    static_cast<QComboBox*>(Controls[ctl::ChipType])->addItems(InitialChipTypeItems());
+    for (int id : {ctl::PortList, ctl::BaudList, ctl::ChipType})
+        static_cast<QComboBox*>(Controls[id])->setCurrentIndex(-1);
+
+    // Status bar along the bottom edge: parts ending at 100 and 398 pixels
+    // and at the window's edge.
+    StatusBar = new QStatusBar(this);
+    StatusBar->setSizeGripEnabled(false);
+    const int barHeight = std::max(StatusBar->sizeHint().height(), fontMetrics().height() + 8);
+    StatusBar->setGeometry(0, client.height() - barHeight, client.width(), barHeight);
+    const int widths[3] = {100, 398 - 100, client.width() - 398};
+    for (int i = 0; i < 3; ++i) {
+        StatusParts[i] = new QLabel(StatusBar);
+        StatusParts[i]->setFixedWidth(std::max(0, widths[i] - 4));
+        StatusBar->addWidget(StatusParts[i], i == 2 ? 1 : 0);
+    }
+    StatusBar->setObjectName(QStringLiteral("statusbar"));
+}
+
+void CTALVODlg::BindCommands() {
+    auto button = [this](int id) { return static_cast<QPushButton*>(Controls[id]); };
+    connect(button(ctl::Download), &QPushButton::clicked, this, [this] { Core->StartDownload(); });
+    connect(button(ctl::OpenFile), &QPushButton::clicked, this, [this] { Core->OpenFirmwareFile(); });
+    connect(static_cast<QComboBox*>(Controls[ctl::PortList]), QOverload<int>::of(&QComboBox::activated), this,
+            [this](int) { Core->OnPortSelected(); });
+    connect(static_cast<QRadioButton*>(Controls[ctl::HighSpeed]), &QRadioButton::clicked, this,
+            [this] { Core->OnSpeedMode(false); });
+    connect(static_cast<QRadioButton*>(Controls[ctl::LowSpeed]), &QRadioButton::clicked, this,
+            [this] { Core->OnSpeedMode(true); });
+}
+
+// The port loopback test and the serial debug window are created hidden
+// here once they exist; neither is built yet.
+void CTALVODlg::CreateMemberDialogs() {}
+
+// The scrolling slogan above the status bar starts here once it is built.
+void CTALVODlg::StartSloganStrip() {}
+
+// ---------------------------------------------------------------------------
+// Close, Enter and Escape
+
+void CTALVODlg::closeEvent(QCloseEvent* event) {
+    if (Closing) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    Closing = true;
+    Core->OnCloseWindow();
+}
+
+void CTALVODlg::reject() { close(); }
+
+void CTALVODlg::quitApplication(int exitCode) {
+    ExitCode = exitCode;
+    hide();
+    if (Core->Downloading) {
+        // Closed in the middle of a download: the download's own loop is
+        // still on the stack, so end the process at once (the settings are
+        // already saved and the channel is stopped).
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    QCoreApplication::exit(exitCode);
+}
+
+void CTALVODlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (Core) Core->ShowClock();
+}
+
+// ---------------------------------------------------------------------------
+// FrontPanel
+
+QString CTALVODlg::text(int id) const {
+    if (id == ctl::StatusLog) return LogText;
+    QWidget* w = Controls.value(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* cb = qobject_cast<QComboBox*>(w)) return cb->currentText();
+    return {};
+}
+
+void CTALVODlg::setText(int id, const QString& text) {
+    if (id == ctl::StatusLog) {
+        LogText = text;
+        QString shown = text;
+        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        LogBox->setPlainText(shown);
+        LogBox->verticalScrollBar()->setValue(LogBox->verticalScrollBar()->maximum());
+        return;
+    }
+    QWidget* w = Controls.value(id);
+    if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
+    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
+}
+
+bool CTALVODlg::isEnabled(int id) const {
+    QWidget* w = Controls.value(id);
+    return w && w->isEnabled();
+}
+
+void CTALVODlg::setEnabled(int id, bool enabled) {
+    if (QWidget* w = Controls.value(id)) w->setEnabled(enabled);
+}
+
+QStringList CTALVODlg::items(int id) const {
+    QStringList out;
+    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
+        for (int i = 0; i < cb->count(); ++i) out << cb->itemText(i);
+    return out;
+}
+
+void CTALVODlg::setItems(int id, const QStringList& items) {
+    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id))) {
+        cb->clear();
+        cb->addItems(items);
+        cb->setCurrentIndex(-1);
+    }
+}
+
+int CTALVODlg::currentIndex(int id) const {
+    auto* cb = qobject_cast<QComboBox*>(Controls.value(id));
+    return cb ? cb->currentIndex() : -1;
+}
+
+void CTALVODlg::setCurrentIndex(int id, int index) {
+    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
+        cb->setCurrentIndex(index >= 0 && index < cb->count() ? index : -1);
+}
+
+bool CTALVODlg::isChecked(int id) const {
+    auto* b = qobject_cast<QAbstractButton*>(Controls.value(id));
+    return b && b->isChecked();
+}
+
+void CTALVODlg::setChecked(int id, bool checked) {
+    if (auto* b = qobject_cast<QAbstractButton*>(Controls.value(id))) b->setChecked(checked);
+}
+
+void CTALVODlg::setProgressRange(int id, int low, int high) {
+    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id))) p->setRange(low, high);
+}
+
+void CTALVODlg::setProgress(int id, int position) {
+    // A progress bar holds positions outside its range at the nearest end.
+    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id)))
+        p->setValue(std::clamp(position, p->minimum(), std::max(p->minimum(), p->maximum())));
+}
+
+int CTALVODlg::progress(int id) const {
+    auto* p = qobject_cast<QProgressBar*>(Controls.value(id));
+    return p ? p->value() : 0;
+}
+
+QString CTALVODlg::statusText(int part) const {
+    return part >= 0 && part < 3 ? StatusParts[part]->text() : QString();
+}
+
+void CTALVODlg::setStatusText(int part, const QString& text) {
+    if (part >= 0 && part < 3 && StatusParts[part]->text() != text) StatusParts[part]->setText(text);
+}
+
+void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon icon) {
+    if (RecordMessageBoxes) {
+        RecordedMessages << text;
+        return;
+    }
+    QMessageBox box(isVisible() ? this : nullptr);
+    box.setWindowTitle(caption.isEmpty() ? MainWindowCore::AppTitle() : caption);
+    box.setText(text);
+    box.setStandardButtons(QMessageBox::Ok);
+    switch (icon) {
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MsgIcon::None: break;
+    }
+    box.exec();
+}
+
+QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
+    // The filter comes in the "description|patterns|...||" form; Qt wants
+    // "description (patterns);;...".  Files on Linux differ by case, so each
+    // pattern also matches its upper-case spelling.
+    QStringList qtFilters;
+    const QStringList parts = filter.split(u'|');
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        if (parts[i].isEmpty()) break;
+        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
+        QStringList both;
+        for (const QString& p : patterns) both << p.toLower() << p.toUpper();
+        both.removeDuplicates();
+        qtFilters << QStringLiteral("%1 (%2)").arg(parts[i], both.join(u' '));
+    }
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters(qtFilters);
+    dialog.setDefaultSuffix(QString(defaultSuffix).remove(QStringLiteral("*.")));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+} // namespace talvo::gui
