@@ -106,6 +106,8 @@ public:
     // not be loaded (names the file and the reason).
     QString FirmwareLoadFailedLine() const;
     QString LastLoadError;
+    // The open-file dialog's filter in Qt's syntax.
+    static QString FirmwareFileFilter();
     void BuildBlockTexts();
     void OpenFirmwareFile();
 
@@ -155,12 +157,15 @@ public:
     // The prompt shown in the file box before a file was chosen.
     static QString FilePrompt();
 
+    // The 100 ms tick of a download (the periodic timer of StartDownload's
+    // step 7, killed by step 9 and by EndDownload).  Its ticks wake the pump.
+    bool StartTickTimer();
+    void KillTickTimer();
+
 protected:
     bool event(QEvent* e) override;
 
 private:
-    bool StartTickTimer();
-    void KillTickTimer();
     void SetTroubleshootingTexts();
 
     QString LastTickError;
@@ -173,6 +178,10 @@ private:
 public:
     // Objects owned by the serial link and the firmware image (their headers
     // are included where the destructor is defined).
+    // One folder watch per firmware folder chosen (shared_ptr: destroyed
+    // without its header here).  Declared last, so the watch threads end
+    // before FileChanged goes.
+    std::vector<std::shared_ptr<FolderWatch>> FolderWatches;
 };
 
 } // namespace talvo

@@ -1,0 +1,117 @@
+// The download command's fixed frame: log, firmware reload, buttons, tick,
+// branch and tidying up.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "serial/ChannelFlags.h"
+
+using namespace talvo;
+
+namespace {
+
+// Records every change of the two download buttons, in order.
+class RecordingPanel : public MemoryPanel {
+public:
+    QStringList events;
+    void setEnabled(int id, bool enabled) override {
+        if (id == ctl::Download || id == ctl::OpenFile)
+            events << QStringLiteral("%1:%2").arg(id).arg(enabled ? "on" : "off");
+        MemoryPanel::setEnabled(id, enabled);
+    }
+};
+
+const QString kTinyHex = QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex");
+
+struct Fixture {
+    RecordingPanel panel;
+    MainWindowCore core{panel};
+    Fixture() {
+        core.Initialise();
+        core.FirmwarePath = kTinyHex;
+        core.FirmwareName = "tiny.hex";
+        panel.events.clear();
+        panel.setText(ctl::StatusLog, "old line");
+    }
+};
+
+} // namespace
+
+TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
+    for (int chip : {0, 1, -1}) {
+        Fixture f;
+        f.panel.setCurrentIndex(ctl::ChipType, chip);
+        f.core.StartDownload();
+        EXPECT_EQ(f.panel.events, (QStringList{"1005:off", "1011:off", "1005:on", "1011:on"})) << "chip " << chip;
+        EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
+        EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
+        EXPECT_FALSE(f.core.Downloading);
+        EXPECT_EQ(f.core.TickTimerId, 0u) << "the tick is killed afterwards";
+        // The log was emptied at the start.
+        EXPECT_FALSE(f.panel.text(ctl::StatusLog).contains("old line"));
+        // Step 5's state.
+        EXPECT_TRUE(f.core.PortOpenAllowed);
+        EXPECT_FALSE(PortTestMode.load());
+    }
+}
+
+TEST(StartDownload, FileChangeIsReportedFirstAndOnlyOnce) {
+    Fixture f;
+    f.core.FileChanged = true;
+    f.core.StartDownload();
+    ASSERT_FALSE(f.panel.logLines.isEmpty());
+    EXPECT_EQ(f.panel.logLines.first(), "HEX文件以更新!");
+    EXPECT_FALSE(f.core.FileChanged.load());
+
+    f.panel.logLines.clear();
+    f.core.StartDownload();
+    EXPECT_FALSE(f.panel.logLines.contains("HEX文件以更新!"));
+}
+
+TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
+    Fixture f;
+    // Load a good image first, so that an image is held.
+    f.core.StartDownload();
+    ASSERT_GT(f.core.ImageSize, 0);
+    const QByteArray held = f.core.ImageBytes;
+
+    f.core.FirmwarePath = MainWindowCore::FilePrompt(); // the first-run prompt is no file
+    f.panel.events.clear();
+    f.panel.logLines.clear();
+    f.core.StartDownload();
+    ASSERT_EQ(f.panel.logLines.size(), 1);
+    EXPECT_EQ(f.panel.logLines.first(), f.core.FirmwareLoadFailedLine());
+    EXPECT_TRUE(f.panel.events.isEmpty()) << "no download started";
+    EXPECT_EQ(f.core.ImageBytes, held) << "the image held before stays";
+    EXPECT_EQ(f.core.TickTimerId, 0u);
+}
+
+TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
+    Fixture f;
+    f.panel.setEnabled(ctl::Download, false);
+    f.panel.setEnabled(ctl::OpenFile, false);
+    f.core.SetProgress(300);
+    f.core.TickCount = 12;
+    f.core.TickEnabled = true;
+    f.core.AwaitingConnect = true;
+    f.core.AwaitingReply = true;
+    ASSERT_TRUE(f.core.StartTickTimer());
+    f.core.SyncTimer.start();
+
+    for (int i = 0; i < 2; ++i) {
+        f.core.EndDownload();
+        EXPECT_EQ(f.core.TickCount.load(), 0);
+        EXPECT_FALSE(f.core.TickEnabled.load());
+        EXPECT_FALSE(f.core.AwaitingConnect);
+        EXPECT_FALSE(f.core.AwaitingReply);
+        EXPECT_FALSE(f.core.SyncTimer.isActive());
+        EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
+        EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
+        EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
+        EXPECT_EQ(f.core.TickTimerId, 0u);
+    }
+}

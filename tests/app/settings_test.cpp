@@ -1,0 +1,223 @@
+// Saved settings: restore rules, defaults, unreadable values and failures to save.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "platform/SettingsStore.h"
+
+using namespace talvo;
+
+namespace {
+
+struct Fixture {
+    QTemporaryDir dir;
+    QString ini = dir.path() + "/TALVO/TALVO.conf";
+    QSettingsStore store{ini};
+    MemoryPanel panel;
+    std::unique_ptr<MainWindowCore> core;
+
+    Fixture() { core = std::make_unique<MainWindowCore>(panel, CoreServices{&store, nullptr, {}, {}, {}, {}}); }
+
+    void write(const QMap<QString, QVariant>& values) {
+        QDir().mkpath(dir.path() + "/TALVO");
+        QSettings s(ini, QSettings::IniFormat);
+        for (auto it = values.begin(); it != values.end(); ++it) s.setValue(it.key(), it.value());
+        s.sync();
+    }
+    QString baud() const {
+        const int i = panel.currentIndex(ctl::BaudList);
+        return i < 0 ? QString() : panel.items(ctl::BaudList)[i];
+    }
+};
+
+} // namespace
+
+TEST(Settings, MissingStoreGivesTheFirstRunDefaultsSilently) {
+    Fixture f;
+    EXPECT_FALSE(f.core->LoadSettings());
+    f.core->Initialise();
+    EXPECT_TRUE(f.panel.messages.empty());
+    EXPECT_EQ(f.baud(), "110");
+    EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 0);
+    EXPECT_EQ(f.core->FirmwarePath, MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.core->FirmwareName, "hex");
+    EXPECT_EQ(f.panel.text(ctl::FilePath), MainWindowCore::FilePrompt());
+}
+
+TEST(Settings, BaudIsFoundByPrefixFromItemOneWrappingToItemZero) {
+    struct Case {
+        const char* saved;
+        const char* selected;
+    } cases[] = {
+        {"1", "1200"},        // item 3, not "110" (item 0): the search starts at item 1
+        {"115200", "115200"},
+        {"110", "110"},       // only item 0 matches: found after wrapping
+        {"11", "115200"},     // "110" is item 0, searched last
+        {"", "300"},          // an empty prefix matches the first item searched
+        {"96", "9600"},
+        {"7", ""},            // no item begins with it: no selection
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.write({{"Path", "/tmp/x.hex"}, {"filename", "x.hex"}, {"baud", c.saved}, {"MCUTYPE", "1"}});
+        ASSERT_TRUE(f.core->LoadSettings());
+        EXPECT_EQ(f.baud(), c.selected) << "saved baud '" << c.saved << "'";
+    }
+}
+
+TEST(Settings, PrefixSearchIgnoresCase) {
+    const QStringList items{"abc", "ABD", "xyz"};
+    EXPECT_EQ(MainWindowCore::FindPrefix(items, "ab", 1), 1);
+    EXPECT_EQ(MainWindowCore::FindPrefix(items, "AbC", 1), 0);
+    EXPECT_EQ(MainWindowCore::FindPrefix({}, "a", 1), -1);
+}
+
+TEST(Settings, ChipTypeIsTheLeadingDecimalNumberLowEightBitsSigned) {
+    struct Case {
+        const char* saved;
+        int index;
+    } cases[] = {
+        {"4", 4}, {"0", 0}, {"9", -1}, {"-1", -1}, {"3abc", 3}, {" 2", 2},
+        {"x", 0},     // no digits: 0
+        {"256", 0},   // low 8 bits
+        {"257", 1},
+        {"255", -1},  // 0xFF as a signed byte
+        {"99999999999", -1},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        f.write({{"Path", "p"}, {"filename", "n"}, {"baud", "9600"}, {"MCUTYPE", c.saved}});
+        ASSERT_TRUE(f.core->LoadSettings());
+        EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), c.index) << "saved MCUTYPE '" << c.saved << "'";
+    }
+}
+
+TEST(Settings, RoundTripThroughSaveAndLoad) {
+    Fixture f;
+    f.core->Initialise();
+    f.core->FirmwarePath = "/home/u/固件/blink.hex";
+    f.core->FirmwareName = "blink.hex";
+    f.panel.setCurrentIndex(ctl::BaudList, 11);
+    f.panel.setCurrentIndex(ctl::ChipType, 3);
+    f.core->SaveSettings();
+    ASSERT_TRUE(f.panel.messages.empty());
+    {
+        QSettings s(f.ini, QSettings::IniFormat);
+        EXPECT_EQ(s.value("baud").toString(), "115200");
+        EXPECT_EQ(s.value("MCUTYPE").toString(), "3");
+    }
+
+    MemoryPanel panel2;
+    MainWindowCore core2(panel2, CoreServices{&f.store, nullptr, {}, {}, {}, {}});
+    core2.Initialise();
+    EXPECT_EQ(core2.FirmwarePath, "/home/u/固件/blink.hex");
+    EXPECT_EQ(core2.FirmwareName, "blink.hex");
+    EXPECT_EQ(panel2.text(ctl::FilePath), "/home/u/固件/blink.hex");
+    EXPECT_EQ(panel2.currentIndex(ctl::BaudList), 11);
+    EXPECT_EQ(panel2.currentIndex(ctl::ChipType), 3);
+    EXPECT_TRUE(panel2.messages.empty());
+}
+
+TEST(Settings, NoSelectionsSaveItemOneAndMinusOne) {
+    Fixture f;
+    f.panel.setCurrentIndex(ctl::BaudList, -1);
+    f.panel.setCurrentIndex(ctl::ChipType, -1);
+    f.core->SaveSettings();
+    QSettings s(f.ini, QSettings::IniFormat);
+    EXPECT_EQ(s.value("baud").toString(), "300");
+    EXPECT_EQ(s.value("MCUTYPE").toString(), "-1");
+}
+
+TEST(Settings, EachUnreadableValueShowsOneMessageAndTheOthersAreRestored) {
+    Fixture f;
+    // "filename" is missing and "baud" is not a text (a list): two messages.
+    f.write({{"Path", "/a/b.hex"}, {"baud", QStringList{"1", "2"}}, {"MCUTYPE", "2"}});
+    ASSERT_TRUE(f.core->LoadSettings());
+    ASSERT_EQ(f.panel.messages.size(), 2u);
+    for (const ShownMessage& m : f.panel.messages) {
+        EXPECT_EQ(m.text, "错误：无法查询有关的注册表信息");
+        EXPECT_EQ(m.caption, MainWindowCore::AppTitle());
+    }
+    EXPECT_EQ(f.core->FirmwarePath, "/a/b.hex");
+    EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 2);
+    // An unreadable value takes its first-run default.
+    EXPECT_EQ(f.core->FirmwareName, "hex");
+    EXPECT_EQ(f.baud(), "110");
+}
+
+TEST(Settings, ValueLongerThanTheValueBufferIsUnreadable) {
+    Fixture f;
+    f.write({{"Path", QString(600, 'x')}, {"filename", "n"}, {"baud", "9600"}, {"MCUTYPE", "1"}});
+    ASSERT_TRUE(f.core->LoadSettings());
+    ASSERT_EQ(f.panel.messages.size(), 1u);
+    EXPECT_EQ(f.core->FirmwarePath, MainWindowCore::FilePrompt());
+}
+
+TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
+    if (geteuid() == 0) {
+        // root writes through permission bits; use a path whose parent is a file instead.
+        Fixture f;
+        QFile blocker(f.dir.path() + "/blocker");
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QSettingsStore store(f.dir.path() + "/blocker/TALVO.conf");
+        MemoryPanel panel;
+        MainWindowCore core(panel, CoreServices{&store, nullptr, {}, {}, {}, {}});
+        core.SaveSettings();
+        ASSERT_EQ(panel.messages.size(), 1u);
+        EXPECT_EQ(panel.messages[0].text, "错误: 无法打开有关的hKEY!");
+        return;
+    }
+    Fixture f;
+    QDir().mkpath(f.dir.path() + "/TALVO");
+    ASSERT_EQ(chmod(QFile::encodeName(f.dir.path() + "/TALVO").constData(), 0555), 0);
+    f.core->SaveSettings();
+    chmod(QFile::encodeName(f.dir.path() + "/TALVO").constData(), 0755);
+    ASSERT_EQ(f.panel.messages.size(), 1u);
+    EXPECT_EQ(f.panel.messages[0].text, "错误: 无法打开有关的hKEY!");
+}
+
+TEST(Settings, CloseStopsSavesAndQuitsWithZero) {
+    Fixture f;
+    f.core->Initialise();
+    f.panel.setCurrentIndex(ctl::ChipType, 4);
+    f.core->OnCloseWindow();
+    EXPECT_EQ(f.panel.exitCode, 0);
+    QSettings s(f.ini, QSettings::IniFormat);
+    EXPECT_EQ(s.value("MCUTYPE").toString(), "4");
+}
+
+TEST(Initialisation, SelectionsEnableStatesAndTexts) {
+    Fixture f;
+    EXPECT_TRUE(f.core->Initialise());
+    EXPECT_EQ(f.panel.statusText(0), "就绪");
+    EXPECT_FALSE(f.panel.isEnabled(ctl::SerialDebug));
+    EXPECT_FALSE(f.panel.isEnabled(ctl::ChipButton));
+    EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
+    EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
+    EXPECT_TRUE(f.panel.isChecked(ctl::HighSpeed));
+    EXPECT_FALSE(f.panel.isChecked(ctl::LowSpeed));
+    EXPECT_FALSE(f.core->LowSpeedMode);
+    EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
+    f.core->SetProgress(5000); // held at the top of the 0..1024 range
+    EXPECT_EQ(f.panel.progress(ctl::Progress), 1024);
+    EXPECT_EQ(f.panel.items(ctl::ChipType),
+              (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列"}));
+    EXPECT_EQ(f.panel.items(ctl::BaudList).size(), 12);
+    // The troubleshooting texts: 14 and 13 lines with their exact ends.
+    EXPECT_TRUE(f.core->ConnectDiagnosis.startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
+    EXPECT_TRUE(f.core->ConnectDiagnosis.endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
+    EXPECT_EQ(f.core->ConnectDiagnosis.count("\r\n"), 10);
+    EXPECT_EQ(f.core->ConnectDiagnosis.count("\n"), 14);
+    EXPECT_TRUE(f.core->PortDiagnosis.endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
+    EXPECT_EQ(f.core->PortDiagnosis.count("\r\n"), 12);
+}

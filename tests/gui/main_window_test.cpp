@@ -1,0 +1,146 @@
+// The main window: every control of the template with its id, kind, text,
+// list contents, enable state and position; Enter, Escape and close.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/ControlIds.h"
+#include "gui/CTALVODlg.h"
+#include "platform/SettingsStore.h"
+
+using namespace talvo;
+using namespace talvo::gui;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString ini() const { return dir.path() + "/TALVO.conf"; }
+
+    std::unique_ptr<CTALVODlg> makeWindow(QSettingsStore& store) {
+        auto w = std::make_unique<CTALVODlg>(CoreServices{&store, nullptr, {}, {}, {}, {}});
+        w->RecordMessageBoxes = true;
+        w->show();
+        return w;
+    }
+
+private slots:
+    void everyTemplateControlWithItsTextKindAndPosition() {
+        QSettingsStore store(ini());
+        auto w = makeWindow(store);
+        const QSize base = w->baseUnits();
+        QVERIFY(base.width() > 0 && base.height() > 0);
+        QCOMPARE(w->size(), w->toPixels(0, 0, kTemplateWidthDu, kTemplateHeightDu).size());
+
+        int labels = 0;
+        for (const TemplateControl& c : MainTemplate()) {
+            const QString text = QString::fromUtf8(c.text);
+            QWidget* widget = nullptr;
+            if (c.id > 0) {
+                widget = w->findChild<QWidget*>(QString::number(c.id));
+                QVERIFY2(widget, qPrintable(QString("control %1 missing").arg(c.id)));
+            } else {
+                for (QWidget* candidate : w->findChildren<QWidget*>()) {
+                    auto* l = qobject_cast<QLabel*>(candidate);
+                    auto* g = qobject_cast<QGroupBox*>(candidate);
+                    if ((l && l->text() == text) || (g && g->title() == text)) widget = candidate;
+                }
+                QVERIFY2(widget, qPrintable("label " + text + " missing"));
+                ++labels;
+            }
+            const QRect r = w->toPixels(c.x, c.y, c.w, c.h);
+            QCOMPARE(widget->pos(), r.topLeft());
+            if (c.kind != TemplateControl::ComboBox) QCOMPARE(widget->size(), r.size());
+            switch (c.kind) {
+            case TemplateControl::Button: QCOMPARE(qobject_cast<QPushButton*>(widget)->text(), text); break;
+            case TemplateControl::Radio: QCOMPARE(qobject_cast<QRadioButton*>(widget)->text(), text); break;
+            case TemplateControl::ComboBox: QVERIFY(qobject_cast<QComboBox*>(widget)); break;
+            case TemplateControl::Progress: QVERIFY(qobject_cast<QProgressBar*>(widget)); break;
+            case TemplateControl::MultiLineEdit: QVERIFY(qobject_cast<QPlainTextEdit*>(widget)); break;
+            case TemplateControl::Edit: QVERIFY(qobject_cast<QLineEdit*>(widget)); break;
+            case TemplateControl::Static: QCOMPARE(qobject_cast<QLabel*>(widget)->text(), text); break;
+            case TemplateControl::GroupBox: QCOMPARE(qobject_cast<QGroupBox*>(widget)->title(), text); break;
+            }
+        }
+        QCOMPARE(labels, 5);
+        QCOMPARE(w->findChild<QPushButton*>("1035")->text(), QString(" 打开设备管理器"));
+        QVERIFY(w->windowTitle().startsWith("TALVO V1.48（程序烧录软件）  Velmora科技  "));
+    }
+
+    void initialListsSelectionsAndEnableStates() {
+        QSettingsStore store(ini() + ".none");
+        auto w = makeWindow(store);
+        auto combo = [&](int id) { return w->findChild<QComboBox*>(QString::number(id)); };
+        QCOMPARE(combo(ctl::ChipType)->count(), 5);
+        QCOMPARE(combo(ctl::ChipType)->itemText(1), QString("STC89C5XX系列"));
+        QCOMPARE(combo(ctl::ChipType)->currentIndex(), 0);
+        QCOMPARE(combo(ctl::BaudList)->count(), 12);
+        QCOMPARE(combo(ctl::BaudList)->itemText(11), QString("115200"));
+        QCOMPARE(combo(ctl::BaudList)->currentText(), QString("110"));
+        QVERIFY(!w->findChild<QWidget*>("1020")->isEnabled());
+        QVERIFY(!w->findChild<QWidget*>("1021")->isEnabled());
+        QVERIFY(w->findChild<QWidget*>("1005")->isEnabled());
+        QVERIFY(w->findChild<QRadioButton*>("1037")->isChecked());
+        QVERIFY(!w->findChild<QRadioButton*>("1038")->isChecked());
+        QCOMPARE(w->findChild<QProgressBar*>("1022")->maximum(), 1024);
+        QCOMPARE(w->findChild<QLineEdit*>("1026")->text(), MainWindowCore::FilePrompt());
+        QCOMPARE(w->statusText(0), QString("就绪"));
+        QVERIFY(w->statusText(1).contains("星期"));
+
+        // The speed radio buttons drive the mode.
+        QTest::mouseClick(w->findChild<QRadioButton*>("1038"), Qt::LeftButton, {}, QPoint(4, 4));
+        QVERIFY(w->core().LowSpeedMode);
+        QVERIFY(!w->findChild<QRadioButton*>("1037")->isChecked());
+        QTest::mouseClick(w->findChild<QRadioButton*>("1037"), Qt::LeftButton, {}, QPoint(4, 4));
+        QVERIFY(!w->core().LowSpeedMode);
+    }
+
+    void logShowsLinesWhileKeepingTheExactText() {
+        QSettingsStore store(ini() + ".log");
+        auto w = makeWindow(store);
+        w->core().AppendLog("一");
+        w->core().AppendLog("二");
+        QCOMPARE(w->text(ctl::StatusLog), QString("一\r\n二"));
+        QCOMPARE(w->findChild<QPlainTextEdit*>("1004")->toPlainText(), QString("一\n二"));
+    }
+
+    void enterDoesNotCloseAndEscapeClosesThroughTheSavePath() {
+        QSettingsStore store(ini());
+        auto w = makeWindow(store);
+        w->findChild<QComboBox*>("1034")->setCurrentIndex(2);
+        QTest::keyClick(w.get(), Qt::Key_Return);
+        QTest::keyClick(w.get(), Qt::Key_Enter);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->ExitCode, -1);
+
+        QTest::keyClick(w.get(), Qt::Key_Escape);
+        QCOMPARE(w->ExitCode, 0);
+        QVERIFY(!w->isVisible());
+        QSettings s(ini(), QSettings::IniFormat);
+        QCOMPARE(s.value("MCUTYPE").toString(), QString("2"));
+        QCOMPARE(s.value("baud").toString(), QString("110"));
+    }
+
+    void closeButtonSavesToo() {
+        QSettingsStore store(ini() + ".close");
+        auto w = makeWindow(store);
+        w->findChild<QComboBox*>("1007")->setCurrentIndex(6);
+        w->close();
+        QCOMPARE(w->ExitCode, 0);
+        QSettings s(ini() + ".close", QSettings::IniFormat);
+        QCOMPARE(s.value("baud").toString(), QString("9600"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
