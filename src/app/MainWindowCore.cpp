@@ -11,7 +11,7 @@
 #include "platform/Messages.h"
 #include "platform/SettingsStore.h"
 #include "platform/TickSource.h"
-#include "serial/ChannelFlags.h"
+#include "serial/SerialChannel.h"
 
 namespace talvo {
 
@@ -329,7 +329,7 @@ void MainWindowCore::StartDownload() {
 
     // 5.
     HandshakePending = true;
-    PortTestMode.store(false);
+    SerialChannel::PortTestMode.store(false);
     TickEnabled = false;
     PortOpenAllowed = true;
     TimedOut = false;

@@ -8,7 +8,7 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
-#include "serial/ChannelFlags.h"
+#include "serial/SerialChannel.h"
 
 using namespace talvo;
 
@@ -55,7 +55,7 @@ TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
         EXPECT_FALSE(f.panel.text(ctl::StatusLog).contains("old line"));
         // Step 5's state.
         EXPECT_TRUE(f.core.PortOpenAllowed);
-        EXPECT_FALSE(PortTestMode.load());
+        EXPECT_FALSE(SerialChannel::PortTestMode.load());
     }
 }
 
