@@ -144,6 +144,20 @@ public:
     QString LastReplyText;
     QString CurrentPort;                    // device of the selected entry ("" = none)
     QString DriverFileName;
+    // The chunk for an STC chip type (the STC reply handler).
+    void OnStcReply(const QString& text);
+
+    // ---- Serial link (shared_ptr: destroyed without their headers here) --------
+    static std::shared_ptr<SerialChannel> MakeSerialChannel();
+    std::shared_ptr<SerialChannel> Channel = MakeSerialChannel();
+    std::shared_ptr<PortWatch> PortWatcher;
+    std::shared_ptr<SerialDeviceFactory> SerialDevices; // opens names under the device root
+    QStringList PortEntries;                // the entries of the last port list refresh
+    QStringList PortDevices;                // the device of each of those entries, by position
+    QString DriverVersion;                  // driver version text, rewritten by ReadDriverVersion
+    void ReadDriverVersion();
+    // Points the channel at this window and at the device root before it opens.
+    void PrepareChannel();
 
     // ---- Troubleshooting texts ---------------------------------------------------------
     QString ConnectDiagnosis;

@@ -1,17 +1,136 @@
-// Serial link and port list of the main window.
+// Serial link, port list and driver check of the main window.
 #include "app/MainWindowCore.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QLoggingCategory>
+
+#include <cerrno>
+
+#include "app/ControlIds.h"
+#include "platform/Messages.h"
+#include "platform/OsVersion.h"
+#include "platform/PortWatch.h"
+#include "platform/SerialDeviceFactory.h"
+#include "serial/DriverCheck.h"
+#include "serial/HexText.h"
+#include "serial/PortList.h"
+#include "serial/SerialChannel.h"
 
 namespace talvo {
 
-bool MainWindowCore::OpenPort(uint32_t, uint8_t, uint8_t) { return false; }
-void MainWindowCore::ClosePort() {}
-void MainWindowCore::SendHexText(const QString&) {}
-void MainWindowCore::OnSerialData() {}
-void MainWindowCore::StopChannel() {}
-void MainWindowCore::RefreshPortList() {}
-void MainWindowCore::StartPortWatch() {}
-void MainWindowCore::StopPortWatch() {}
-bool MainWindowCore::CheckDriverCompatibility() { return true; }
-void MainWindowCore::OnPortSelected() {}
+Q_LOGGING_CATEGORY(lcPortWatch, "talvo.ports")
+
+std::shared_ptr<SerialChannel> MainWindowCore::MakeSerialChannel() { return std::make_shared<SerialChannel>(); }
+
+void MainWindowCore::PrepareChannel() {
+    if (!SerialDevices) SerialDevices = std::make_shared<SystemSerialDeviceFactory>(Services.devRoot);
+    Channel->setDeviceFactory(SerialDevices.get());
+    Channel->setNotifyTarget(this);
+    Channel->setMessageSink([this](const QString& text) { Panel.messageBox(text, AppTitle(), MsgIcon::Warning); });
+}
+
+bool MainWindowCore::OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) {
+    if (!PortOpenAllowed) return true;
+    PrepareChannel();
+    if (Channel->Open(CurrentPort, baud, parity, 8, 0, eventChar)) return true;
+
+    const DeviceStatus why = Channel->LastError();
+    QString text = QStringLiteral("%1口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》").arg(CurrentPort);
+    text += QStringLiteral("\n原因：%1").arg(why.describe());
+    if (why.error == EACCES)
+        text += QStringLiteral("\n没有使用串口的权限：请把当前用户加入 dialout 组"
+                               "（sudo usermod -aG dialout $USER），然后重新登录。");
+    Panel.messageBox(text, QStringLiteral("串口提示：—不能打开串口"), MsgIcon::Warning);
+    PortOpenAllowed = false;
+    return false;
+}
+
+void MainWindowCore::ClosePort() {
+    PortOpenAllowed = false;
+    if (Channel->Close() == 0) Panel.messageBox(QStringLiteral("关闭串口失败"), QString(), MsgIcon::None);
+    PortOpenAllowed = true;
+}
+
+void MainWindowCore::SendHexText(const QString& text) {
+    const QByteArray bytes = hexTextToBytes(text);
+    Channel->Write(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()));
+}
+
+void MainWindowCore::OnSerialData() {
+    // 1. Read what is held, at most ExpectedReplyLength (a negative limit
+    //    compares as a huge unsigned one).
+    const unsigned n = Channel->Read(ReceiveBuffer, static_cast<unsigned>(ExpectedReplyLength));
+    // 2. Lower-case HexText of the bytes read.
+    const QString text = bytesToHexText(ReceiveBuffer, static_cast<qsizetype>(n));
+    // 3. By chip type: the STM32 download reads LastReplyText; every other
+    //    index (no selection included) goes to the STC handler.
+    if (SelectedChipType() == 0)
+        LastReplyText = text;
+    else
+        OnStcReply(text);
+}
+
+// The STC reply handler arrives with the STC protocol; until then a chunk for
+// an STC chip type is not judged.
+void MainWindowCore::OnStcReply(const QString&) {}
+
+void MainWindowCore::StopChannel() {
+    if (Channel) Channel->Stop();
+}
+
+void MainWindowCore::RefreshPortList() {
+    const PortListing listing = listSerialPorts(Services.sysfsRoot, Services.extraPorts);
+    // 1. The system's list of ttys cannot be read: say so and go on.
+    if (!listing.systemListReadable) Panel.messageBox(noPortListMessage(), AppTitle(), MsgIcon::Warning);
+    // 2. One log line per USB serial port; the last Prolific port names the
+    //    driver (a refresh without one keeps the name found before).
+    for (const QString& line : listing.logLines) AppendLog(line);
+    if (!listing.driverFileName.isEmpty()) DriverFileName = listing.driverFileName;
+    // 3.
+    ReadDriverVersion();
+    // 4.-6. The list has no fixed capacity: every port found is listed.
+    PortEntries = listing.entries;
+    PortDevices = listing.devices;
+    Panel.setItems(ctl::PortList, PortEntries.isEmpty() ? QStringList{noPortItem()} : PortEntries);
+    if (!PortDevices.isEmpty()) CurrentPort = PortDevices.first();
+    Panel.setCurrentIndex(ctl::PortList, 0);
+}
+
+void MainWindowCore::OnPortSelected() {
+    const int index = Panel.currentIndex(ctl::PortList);
+    const QStringList items = Panel.items(ctl::PortList);
+    if (index < 0 || index >= items.size()) return;
+    const QString& entry = items[index];
+    if (index < PortEntries.size() && PortEntries[index] == entry && index < PortDevices.size())
+        CurrentPort = PortDevices[index];
+    else if (entry == noPortItem())
+        CurrentPort.clear();
+    else
+        CurrentPort = portEntryDevice(entry);
+}
+
+void MainWindowCore::StartPortWatch() {
+    if (PortWatcher && PortWatcher->running()) return;
+    PortWatcher = std::make_shared<PortWatch>(Services.devRoot, [this] {
+        QCoreApplication::postEvent(this, new QEvent(WM_PORTS_CHANGED));
+    });
+    QString error;
+    // A watch that cannot start leaves the list as it is until the next
+    // start; nothing is shown to the user.
+    if (!PortWatcher->start(&error)) qCWarning(lcPortWatch).noquote() << error;
+}
+
+void MainWindowCore::StopPortWatch() {
+    if (PortWatcher) PortWatcher->stop();
+}
+
+void MainWindowCore::ReadDriverVersion() { DriverVersion = talvo::ReadDriverVersion(Services.sysfsRoot, DriverFileName); }
+
+bool MainWindowCore::CheckDriverCompatibility() {
+    const WindowsGroup group = windowsGroupOf(currentOsVersion());
+    ReadDriverVersion();
+    return driverSuitsSystem(group, DriverVersion);
+}
 
 } // namespace talvo

@@ -1,0 +1,50 @@
+#pragma once
+// A Linux tty (USB serial converter, on-board UART, pseudo-terminal) as a
+// SerialDevice: opened non-blocking and exclusively, raw, any baud rate.
+//
+// A pseudo-terminal carries neither parity nor modem lines: there the
+// character size, parity and RTS/DTR requests are skipped with a note in the
+// wire trace, so that simulators and test tools on ptys work.
+
+#include <QString>
+
+#include <atomic>
+#include <memory>
+
+#include "platform/SerialDevice.h"
+
+namespace talvo {
+
+class PosixTtyDevice final : public SerialDevice {
+public:
+    // Opens `path`; null with *status set on failure (errno of the step that
+    // failed, EBUSY when another program holds the device).
+    static std::unique_ptr<PosixTtyDevice> open(const QString& path, DeviceStatus* status);
+    ~PosixTtyDevice() override;
+
+    bool isPseudoTerminal() const { return Pty; }
+
+    WaitStatus waitReadable(int timeoutMs) override;
+    void wake() override;
+
+protected:
+    DeviceStatus doConfigure(const LineSettings& settings) override;
+    DeviceIo doWrite(const uint8_t* data, size_t n, std::chrono::milliseconds timeout) override;
+    DeviceIo doRead(uint8_t* data, size_t n) override;
+    DeviceStatus doSetRts(bool on) override;
+    DeviceStatus doSetDtr(bool on) override;
+    DeviceStatus doPurge() override;
+    DeviceIo doBytesHeld() override;
+    DeviceStatus doClose() override;
+
+private:
+    PosixTtyDevice(const QString& path, int fd, int wakeFd, bool pty);
+    DeviceStatus setModemLine(bool rts, bool on);
+
+    std::atomic<int> Fd;
+    int WakeFd;
+    bool Pty;
+    std::atomic<bool> NotedModemLines{false};
+};
+
+} // namespace talvo

@@ -1,0 +1,35 @@
+#include "platform/SerialDeviceFactory.h"
+
+#include <cerrno>
+
+#include "platform/PosixTtyDevice.h"
+#include "platform/SimRegistry.h"
+#include "platform/SimWireDevice.h"
+
+namespace talvo {
+
+QString SystemSerialDeviceFactory::resolve(const QString& name, const QString& devRoot) {
+    if (name.startsWith(QLatin1Char('/'))) return name;
+    const QString root = devRoot.isEmpty() ? QStringLiteral("/dev") : devRoot;
+    return root.endsWith(QLatin1Char('/')) ? root + name : root + QLatin1Char('/') + name;
+}
+
+std::unique_ptr<SerialDevice> SystemSerialDeviceFactory::open(const QString& name, DeviceStatus* status) {
+    if (name.isEmpty()) {
+        if (status) *status = DeviceStatus::fromErrno(ENOENT, QStringLiteral("no serial port is selected"));
+        return nullptr;
+    }
+    if (name.startsWith(QLatin1String(kSimPortPrefix))) {
+        QString error;
+        std::unique_ptr<WirePeer> peer = makeSimPeer(name.mid(int(sizeof kSimPortPrefix) - 1), &error);
+        if (!peer) {
+            if (status) *status = DeviceStatus::fromErrno(ENODEV, QStringLiteral("%1: %2").arg(name, error));
+            return nullptr;
+        }
+        if (status) *status = {};
+        return std::make_unique<SimWireDevice>(name, std::move(peer));
+    }
+    return PosixTtyDevice::open(resolve(name, DevRoot), status);
+}
+
+} // namespace talvo

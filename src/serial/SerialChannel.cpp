@@ -1,0 +1,418 @@
+#include "serial/SerialChannel.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <pthread.h>
+
+#include "platform/Messages.h"
+#include "platform/SerialDeviceFactory.h"
+
+namespace talvo {
+
+// The reader's three lines per event character; off unless enabled with
+// QT_LOGGING_RULES="talvo.serial.reader.debug=true".
+Q_LOGGING_CATEGORY(lcSerialReader, "talvo.serial.reader", QtInfoMsg)
+
+struct PortTestDataEvent::Handshake {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;      // the event was handled (or dropped with its target)
+    bool cancelled = false; // the channel stopped waiting
+};
+
+PortTestDataEvent::PortTestDataEvent(std::shared_ptr<Handshake> handshake)
+    : QEvent(WM_PORTTEST_DATA), Done(std::move(handshake)) {}
+
+PortTestDataEvent::~PortTestDataEvent() {
+    if (!Done) return;
+    {
+        std::lock_guard lock(Done->mutex);
+        Done->done = true;
+    }
+    Done->cv.notify_all();
+}
+
+std::atomic<int> SerialChannel::IsFun{0};
+std::atomic<int> SerialChannel::IsStop{0};
+std::atomic<int> SerialChannel::ReplyDelayMs{0};
+std::atomic<bool> SerialChannel::PortTestMode{false};
+
+SerialChannel::SerialChannel(SerialDeviceFactory* factory) { setDeviceFactory(factory); }
+
+SerialChannel::~SerialChannel() {
+    EndReader();
+    if (DevicePtr device = DetachDevice()) {
+        device->purge();
+        device->close();
+    }
+}
+
+void SerialChannel::setDeviceFactory(SerialDeviceFactory* factory) {
+    if (!factory) {
+        if (!OwnedFactory) OwnedFactory = std::make_unique<SystemSerialDeviceFactory>();
+        factory = OwnedFactory.get();
+    }
+    Factory = factory;
+}
+
+void SerialChannel::setNotifyTarget(QObject* mainWindow) {
+    std::lock_guard lock(Mutex);
+    NotifyTarget = mainWindow;
+}
+
+void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
+    std::lock_guard lock(Mutex);
+    PortTestTarget = portTestWindow;
+}
+
+void SerialChannel::setMessageSink(std::function<void(const QString&)> showMessage) {
+    ShowMessage = std::move(showMessage);
+}
+
+QString SerialChannel::PortName() const {
+    std::lock_guard lock(Mutex);
+    return Device ? Device->name() : QString();
+}
+
+LineSettings SerialChannel::Settings() const {
+    std::lock_guard lock(Mutex);
+    return Device ? Device->settings() : LineSettings{};
+}
+
+size_t SerialChannel::QueuedBytes() const {
+    std::lock_guard lock(Mutex);
+    return QueueCount;
+}
+
+bool SerialChannel::ReaderRunning() const {
+    std::lock_guard lock(Mutex);
+    return ReaderActive;
+}
+
+bool SerialChannel::Open(const QString& port, uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits,
+                         uint8_t eventChar) {
+    if (OpenFlag) Close();
+    DeviceStatus status;
+    std::unique_ptr<SerialDevice> device = Factory->open(port, &status);
+    if (!device) {
+        LastStatus = status.ok() ? DeviceStatus::fromErrno(ENODEV, QStringLiteral("cannot open %1").arg(port)) : status;
+        return false;
+    }
+    device->setRts(false);
+    {
+        std::lock_guard lock(Mutex);
+        Device = DevicePtr(std::move(device));
+        DeviceFailed = false;
+        QueueHead = QueueCount = 0;
+        EventSeen = false;
+    }
+    Cv.notify_all();
+    return Configure(baud, parity, byteSize, stopBits, eventChar);
+}
+
+bool SerialChannel::Configure(uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits, uint8_t eventChar) {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+    }
+    if (!device) {
+        LastStatus = DeviceStatus::fromErrno(EBADF, QStringLiteral("no serial port is open"));
+        return false;
+    }
+    LineSettings settings;
+    settings.baud = baud;
+    settings.parity = parity;
+    settings.dataBits = byteSize;
+    settings.stopBits = stopBits;
+    DeviceStatus status = device->configure(settings);
+    // The lines are under the program's control only: both low after every
+    // configuration, as with DTR and RTS control disabled.
+    if (status.ok()) status = device->setDtr(false);
+    if (status.ok()) status = device->setRts(false);
+    if (!status.ok()) {
+        LastStatus = status;
+        if (DevicePtr d = DetachDevice()) d->close();
+        OpenFlag = false;
+        return false;
+    }
+    {
+        std::lock_guard lock(Mutex);
+        EvtChar = eventChar;
+    }
+    LastStatus = {};
+    OpenFlag = true;
+    return true;
+}
+
+int SerialChannel::Write(const uint8_t* bytes, size_t count) {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+        if (!OpenFlag || !device) return 0;
+        WriteInProgress = true;
+        EventDuringWrite = false;
+    }
+    static const uint8_t kNothing = 0;
+    const DeviceIo io = device->write(count ? bytes : &kNothing, count, std::chrono::milliseconds(kWriteTimeoutMs));
+    bool wakeReader = false;
+    {
+        std::lock_guard lock(Mutex);
+        WriteInProgress = false;
+        if (io.error != ETIMEDOUT) {
+            IsStop = 1;
+            // An answer that overtook the report of the write's completion
+            // counts as arriving after it.
+            if (EventDuringWrite) {
+                EventSeen = true;
+                wakeReader = true;
+            }
+        }
+        EventDuringWrite = false;
+    }
+    if (wakeReader) {
+        Cv.notify_all();
+        device->wake();
+    }
+    return 1;
+}
+
+unsigned SerialChannel::Read(uint8_t* buffer, size_t capacity, unsigned maximum) {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+    }
+    if (!OpenFlag || !device) return 0;
+    if (const int delay = ReplyDelayMs.load(); delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+
+    std::unique_lock lock(Mutex);
+    bool wakeReader = false;
+    if (Device == device && !DeviceFailed) {
+        const bool hadEvent = EventSeen;
+        if (!DrainLocked(*device)) DeviceFailed = true;
+        wakeReader = EventSeen && !hadEvent;
+    }
+    unsigned n = 0;
+    if (QueueCount > 0) {
+        std::memset(buffer, 0, std::min(capacity, kQueueSize));
+        n = static_cast<unsigned>(std::min({QueueCount, static_cast<size_t>(maximum), capacity}));
+        for (unsigned i = 0; i < n; ++i) {
+            buffer[i] = Queue[QueueHead];
+            QueueHead = (QueueHead + 1) % kQueueSize;
+        }
+        QueueCount -= n;
+        IsStop = 0;
+    }
+    lock.unlock();
+    Cv.notify_all(); // room in the queue, or an event character to handle
+    if (wakeReader) device->wake();
+    return n;
+}
+
+unsigned SerialChannel::Read(QByteArray& buffer, unsigned maximum) {
+    if (buffer.size() < static_cast<qsizetype>(kQueueSize)) buffer.resize(kQueueSize);
+    return Read(reinterpret_cast<uint8_t*>(buffer.data()), static_cast<size_t>(buffer.size()), maximum);
+}
+
+int SerialChannel::Close() {
+    if (!OpenFlag) return 1;
+    OpenFlag = false;
+    DevicePtr device = DetachDevice();
+    if (!device) return 1;
+    device->purge();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const DeviceStatus status = device->close();
+    if (!status.ok()) {
+        LastStatus = status;
+        if (ShowMessage) ShowMessage(QStringLiteral("串口关闭失败"));
+        return 0;
+    }
+    return 1;
+}
+
+int SerialChannel::Stop() {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+    }
+    if (device) device->purge();
+    IsFun = 0;
+    {
+        std::lock_guard lock(Mutex);
+        CancelDeliveryLocked();
+    }
+    Cv.notify_all();
+    if (device) device->wake();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    int result = 0;
+    if (DevicePtr d = DetachDevice()) result = d->close().ok() ? 1 : 0;
+    OpenFlag = false;
+    IsStop = 0;
+    return result;
+}
+
+void SerialChannel::StartReader() {
+    EndReader();
+    IsFun = 1;
+    {
+        std::lock_guard lock(Mutex);
+        QuitReader = false;
+        ReaderActive = true;
+    }
+    Reader = std::thread([this] { ReaderThread(); });
+}
+
+bool SerialChannel::SetRts(bool on) {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+    }
+    return OpenFlag && device && device->setRts(on).ok();
+}
+
+bool SerialChannel::SetDtr(bool on) {
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        device = Device;
+    }
+    return OpenFlag && device && device->setDtr(on).ok();
+}
+
+SerialChannel::DevicePtr SerialChannel::DetachDevice() {
+    std::unique_lock lock(Mutex);
+    DevicePtr device = std::move(Device);
+    Device.reset();
+    DeviceFailed = false;
+    QueueHead = QueueCount = 0;
+    EventSeen = false;
+    if (!device) return nullptr;
+    Cv.notify_all();
+    device->wake();
+    Cv.wait(lock, [&] { return !ReaderInDevice; });
+    return device;
+}
+
+void SerialChannel::EndReader() {
+    if (!Reader.joinable()) return;
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        QuitReader = true;
+        CancelDeliveryLocked();
+        device = Device;
+    }
+    Cv.notify_all();
+    if (device) device->wake();
+    Reader.join();
+    std::lock_guard lock(Mutex);
+    QuitReader = false;
+}
+
+void SerialChannel::CancelDeliveryLocked() {
+    if (!PendingDelivery) return;
+    {
+        std::lock_guard lock(PendingDelivery->mutex);
+        PendingDelivery->cancelled = true;
+    }
+    PendingDelivery->cv.notify_all();
+}
+
+bool SerialChannel::DrainLocked(SerialDevice& device) {
+    uint8_t chunk[kQueueSize];
+    while (QueueCount < kQueueSize) {
+        const DeviceIo io = device.read(chunk, kQueueSize - QueueCount);
+        const uint8_t evt = EvtChar.load();
+        for (size_t i = 0; i < io.count; ++i) {
+            Queue[(QueueHead + QueueCount) % kQueueSize] = chunk[i];
+            ++QueueCount;
+            if (chunk[i] == evt) EventSeen = true;
+        }
+        if (!io.ok()) return false;
+        if (io.count == 0) break;
+    }
+    return true;
+}
+
+void SerialChannel::ReaderThread() {
+    pthread_setname_np(pthread_self(), "talvo-reader");
+    std::unique_lock lock(Mutex);
+    while (IsFun.load() != 0 && !QuitReader) {
+        if (EventSeen) {
+            EventSeen = false;
+            HandleEventCharLocked(lock);
+            continue;
+        }
+        DevicePtr device = Device;
+        if (!device || DeviceFailed || QueueCount == kQueueSize) {
+            // Nothing to wait on: Open, Close, Stop, Read and Write wake us.
+            Cv.wait(lock);
+            continue;
+        }
+        ReaderInDevice = true;
+        lock.unlock();
+        const WaitStatus status = device->waitReadable(-1);
+        lock.lock();
+        ReaderInDevice = false;
+        Cv.notify_all();
+        if (Device != device) continue; // closed meanwhile
+        switch (status) {
+        case WaitStatus::Readable:
+        case WaitStatus::Woken:
+        case WaitStatus::TimedOut:
+            if (!DrainLocked(*device)) DeviceFailed = true;
+            break;
+        case WaitStatus::HungUp:
+        case WaitStatus::Failed:
+            DrainLocked(*device);
+            DeviceFailed = true;
+            break;
+        }
+        if (DeviceFailed) qCWarning(lcSerialReader) << "serial device" << device->name() << "went away";
+    }
+    ReaderActive = false;
+    Cv.notify_all();
+}
+
+void SerialChannel::HandleEventCharLocked(std::unique_lock<std::mutex>& lock) {
+    qCDebug(lcSerialReader, "IsFun=%d\r\n", IsFun.load());
+    qCDebug(lcSerialReader, "IsStop=%d\r\n", IsStop.load());
+    qCDebug(lcSerialReader, "rxflag=%d\r\n", 0);
+    if (IsStop.load() == 0) {
+        if (WriteInProgress) EventDuringWrite = true;
+        return;
+    }
+    IsStop = 0;
+    if (const int delay = ReplyDelayMs.load(); delay > 0)
+        Cv.wait_for(lock, std::chrono::milliseconds(delay), [&] { return IsFun.load() == 0 || QuitReader; });
+    if (IsFun.load() == 0 || QuitReader) return;
+    Notify(lock);
+}
+
+void SerialChannel::Notify(std::unique_lock<std::mutex>& lock) {
+    if (!PortTestMode.load()) {
+        if (NotifyTarget) QCoreApplication::postEvent(NotifyTarget, new QEvent(WM_SERIAL_DATA));
+        return;
+    }
+    if (!PortTestTarget) return;
+    auto handshake = std::make_shared<PortTestDataEvent::Handshake>();
+    PendingDelivery = handshake;
+    QCoreApplication::postEvent(PortTestTarget, new PortTestDataEvent(handshake));
+    lock.unlock();
+    {
+        std::unique_lock wait(handshake->mutex);
+        handshake->cv.wait(wait, [&] { return handshake->done || handshake->cancelled; });
+    }
+    lock.lock();
+    if (PendingDelivery == handshake) PendingDelivery.reset();
+}
+
+} // namespace talvo

@@ -1,0 +1,168 @@
+#pragma once
+// The program's only path to the hardware: one serial device opened at a
+// given rate, parity and event character, written in whole blocks, read on
+// demand, and watched by a reader thread that tells a window when the chip
+// has answered.
+//
+// The reader thread moves every received byte into a 1024-byte input queue
+// (the driver's queue that Read takes from).  When the event character
+// arrives and a write has completed since the last notification (IsStop),
+// it sleeps ReplyDelayMs and then notifies:
+//   - PortTestMode clear: posts a QEvent of type WM_SERIAL_DATA to the notify
+//     target (the main window);
+//   - PortTestMode set: delivers a PortTestDataEvent (type WM_PORTTEST_DATA)
+//     to the port-test target and waits until the target's thread has
+//     handled it (or the channel is stopped).
+// Read sleeps ReplyDelayMs once more, so the bytes that arrive in that time
+// are read together.
+//
+// All operations except the reader run on the user-interface thread.  The
+// process-wide flags are atomics; everything else the two threads share is
+// guarded by the channel's mutex.
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/SerialDevice.h"
+#include "platform/Wire.h"
+
+namespace talvo {
+
+class SerialDeviceFactory;
+
+// What the reader delivers to the port test window.  The reader waits until
+// the event has been handled (or dropped): its destructor releases it.
+class PortTestDataEvent : public QEvent {
+public:
+    struct Handshake;
+    explicit PortTestDataEvent(std::shared_ptr<Handshake> handshake);
+    ~PortTestDataEvent() override;
+
+private:
+    std::shared_ptr<Handshake> Done;
+};
+
+class SerialChannel {
+public:
+    static constexpr size_t kQueueSize = 1024;
+    static constexpr int kWriteTimeoutMs = 2000;
+
+    // Process-wide state shared by the channel, its reader and the protocol
+    // code (all zero at start-up).
+    static std::atomic<int> IsFun;         // the reader keeps running while non-zero
+    static std::atomic<int> IsStop;        // a write ended; cleared by every notification and read
+    static std::atomic<int> ReplyDelayMs;  // pause before every notification and every read
+    static std::atomic<bool> PortTestMode; // notifications go to the port test target
+
+    // `factory` opens the devices (null: /dev paths and sim: names); the
+    // channel does not own it.
+    explicit SerialChannel(SerialDeviceFactory* factory = nullptr);
+    ~SerialChannel();
+    SerialChannel(const SerialChannel&) = delete;
+    SerialChannel& operator=(const SerialChannel&) = delete;
+
+    void setDeviceFactory(SerialDeviceFactory* factory);
+    // Targets of the notifications; they must outlive the channel or be
+    // replaced (null) first.
+    void setNotifyTarget(QObject* mainWindow);
+    void setPortTestTarget(QObject* portTestWindow);
+    // Shows "串口关闭失败" when the device cannot be closed (null: no message).
+    void setMessageSink(std::function<void(const QString&)> showMessage);
+
+    // Opens `port` (a device path, a name under /dev, or "sim:SPEC") with
+    // parity 0-4 and stop bits 0-2 as in the Windows DCB; closes the open one
+    // first.  False leaves the channel closed; LastError() says why.
+    bool Open(const QString& port, uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits,
+              uint8_t eventChar);
+    // Sets rate, framing and event character of the open device again; lowers
+    // RTS and DTR.  On failure the device is closed.
+    bool Configure(uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits, uint8_t eventChar);
+    // 1 when the channel was open and the write was issued, 0 otherwise.
+    // Waits up to 2000 ms for the device to take the bytes; sets IsStop when
+    // it did (or the write failed at once), leaves it when time ran out.
+    int Write(const uint8_t* bytes, size_t count);
+    // Sleeps ReplyDelayMs; returns 0 (buffer untouched) when nothing is held;
+    // otherwise zero-fills the first 1024 bytes of `buffer` (or all of a
+    // shorter one), takes min(held, maximum, capacity) bytes, leaves the rest
+    // queued, clears IsStop and returns the count.
+    unsigned Read(uint8_t* buffer, size_t capacity, unsigned maximum);
+    unsigned Read(QByteArray& buffer, unsigned maximum);
+    // Non-zero on success, also when nothing was open.  The reader stays
+    // alive for the next Open.
+    int Close();
+    // Clears IsFun, wakes and releases the reader, closes the device; returns
+    // the result of closing (0 when nothing was open).  Does not wait for the
+    // reader to end.
+    int Stop();
+    // Starts the reader thread after the previous one (if any) has ended.
+    void StartReader();
+
+    // The modem control lines of the open device.
+    bool SetRts(bool on);
+    bool SetDtr(bool on);
+
+    bool IsOpen() const { return OpenFlag; }
+    QString PortName() const;
+    LineSettings Settings() const;
+    uint8_t EventChar() const { return EvtChar.load(); }
+    // Why the last Open/Configure/Close failed.
+    DeviceStatus LastError() const { return LastStatus; }
+    // Bytes waiting in the input queue.
+    size_t QueuedBytes() const;
+    bool ReaderRunning() const;
+
+private:
+    using DevicePtr = std::shared_ptr<SerialDevice>;
+
+    void ReaderThread();
+    // Moves what the device holds into the queue, as far as it has room;
+    // notes the event character.  Caller holds Mutex.  False when the device
+    // failed (hung up).
+    bool DrainLocked(SerialDevice& device);
+    void HandleEventCharLocked(std::unique_lock<std::mutex>& lock);
+    void Notify(std::unique_lock<std::mutex>& lock);
+    // Takes the device away from the reader and waits until the reader no
+    // longer uses it.
+    DevicePtr DetachDevice();
+    void EndReader();
+    void CancelDeliveryLocked();
+
+    SerialDeviceFactory* Factory = nullptr;
+    std::unique_ptr<SerialDeviceFactory> OwnedFactory;
+    std::function<void(const QString&)> ShowMessage;
+    bool OpenFlag = false;      // user-interface thread only
+    DeviceStatus LastStatus;    // user-interface thread only
+    std::atomic<uint8_t> EvtChar{0};
+
+    mutable std::mutex Mutex;
+    std::condition_variable Cv;
+    DevicePtr Device;                 // the open device, or null
+    bool DeviceFailed = false;        // it hung up: the reader stops waiting on it
+    bool ReaderInDevice = false;      // the reader is inside waitReadable/read
+    bool ReaderActive = false;        // a reader thread is running
+    bool QuitReader = false;          // ends the current reader (StartReader, destructor)
+    bool EventSeen = false;           // the event character arrived, not yet handled
+    bool WriteInProgress = false;
+    bool EventDuringWrite = false;
+    std::array<uint8_t, kQueueSize> Queue{};
+    size_t QueueHead = 0;
+    size_t QueueCount = 0;
+    QObject* NotifyTarget = nullptr;
+    QObject* PortTestTarget = nullptr;
+    std::shared_ptr<PortTestDataEvent::Handshake> PendingDelivery;
+
+    std::thread Reader;
+};
+
+} // namespace talvo
