@@ -1,11 +1,101 @@
 // Firmware image of the main window: loading, blocks, file choice and watch.
 #include "app/MainWindowCore.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include "app/ControlIds.h"
+#include "image/FirmwareImage.h"
+#include "platform/FolderWatch.h"
+
 namespace talvo {
 
-bool MainWindowCore::LoadFirmware(const QString&, const QString&) { return false; }
-void MainWindowCore::BuildBlockTexts() {}
-void MainWindowCore::OpenFirmwareFile() {}
-QString MainWindowCore::FirmwareLoadFailedLine() const { return LastLoadError; }
+bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName*/) {
+    LastLoadError.clear();
+    const LoadedImage loaded = ReadFirmwareFile(path);
+    Panel.setText(ctl::FilePath, path);
+
+    // Any failure leaves the image held before untouched; the caller decides
+    // whether to go on (opening a file) or stop (a download).
+    const auto refuse = [this](const QString& message) {
+        Panel.messageBox(message, AppTitle(), MsgIcon::Warning);
+        LastLoadError = message.trimmed();
+        return false;
+    };
+    if (!loaded.ok)
+        return refuse(loaded.message);
+    const QString tooLarge = CheckImageSize(loaded.bytes.size(), FamilyOfChipType(SelectedChipType()));
+    if (!tooLarge.isEmpty())
+        return refuse(tooLarge);
+
+    ImageBytes = loaded.bytes;
+    ImageSize = static_cast<int>(ImageBytes.size());
+    Panel.setText(ctl::CodeSize, QStringLiteral("CodeSize:%1Byte").arg(ImageSize));
+    BuildBlockTexts();
+    return true;
+}
+
+QString MainWindowCore::FirmwareLoadFailedLine() const {
+    return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
+        .arg(FirmwarePath, LastLoadError.isEmpty() ? QStringLiteral("原因不明") : LastLoadError);
+}
+
+void MainWindowCore::BuildBlockTexts() {
+    // The blocks are cut for the chip type selected now; a download reloads
+    // the image first, so a change of chip type takes effect there.
+    BlockTable table = talvo::BuildBlockTexts(ImageBytes.left(ImageSize), FamilyOfChipType(SelectedChipType()));
+    BlockTexts = std::move(table.texts);
+    BlockCount = table.count;
+}
+
+// The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
+// syntax: each "description|pattern" pair becomes "description (patterns)",
+// pairs are joined by ";;" and the closing "||" is dropped.  The description
+// is kept as it was, so a dialog that hides filter details shows the same
+// text; Qt takes the last parenthesised group as the patterns.  Both cases are
+// listed because file names are case-sensitive here, unlike where the filter
+// came from.  Of the dialog flags, hiding the read-only box and the overwrite
+// prompt have no meaning for Qt's open dialog, and multiple selection is not
+// offered because only one file is ever used.
+QString MainWindowCore::FirmwareFileFilter() {
+    return QStringLiteral("Hex文件(*.HEX) (*.hex *.HEX);;Bin文件(*.BIN) (*.bin *.BIN)");
+}
+
+void MainWindowCore::OpenFirmwareFile() {
+    const QString chosen = Panel.askOpenFileName(FirmwareFileFilter(), QStringLiteral("hex"));
+    if (chosen.isEmpty())
+        return;
+    const QFileInfo info(chosen);
+    FirmwarePath = chosen;
+    FirmwareName = info.fileName();
+    // The file's own folder, ending in the separator.  (Removing the file name
+    // from the path text would also cut it out of a folder name that contains it.)
+    FirmwareFolder = QDir::cleanPath(info.absolutePath()) + QLatin1Char('/');
+    LoadFirmware(FirmwarePath, FirmwareName);
+
+    // One watch per folder.  A folder already watched (or one whose watch
+    // already failed and said so) gets no second watch.
+    const QString folder = QDir::cleanPath(info.absolutePath());
+    for (const auto& watch : FolderWatches) {
+        if (watch->folder() == folder) {
+            if (!watch->running())
+                watch->start(); // e.g. the folder was removed and made again; stays quiet
+            return;
+        }
+    }
+    auto watch = std::make_shared<FolderWatch>(folder, FileChanged, [this, folder](const QString& reason) {
+        // On the watch thread: hand the line to the user-interface thread.
+        QMetaObject::invokeMethod(
+            this,
+            [this, folder, reason] {
+                AppendLog(QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason));
+            },
+            Qt::QueuedConnection);
+    });
+    if (!watch->start())
+        AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
+    FolderWatches.push_back(std::move(watch));
+}
 
 } // namespace talvo

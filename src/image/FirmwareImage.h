@@ -1,0 +1,70 @@
+#pragma once
+// The firmware image between the file and the protocols: reading a firmware
+// file into bytes, the limits of what each bootloader family can carry, and
+// the cutting of the image into the HexText blocks the protocols send.
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+#include "image/HexToBin.h"
+
+namespace talvo {
+
+enum class ChipFamily { Stm32, Stc };
+
+// Chip-type index 0 is "ARM-STM32"; every other index (none selected included)
+// is an STC family.
+inline ChipFamily FamilyOfChipType(int chipTypeIndex) {
+    return chipTypeIndex == 0 ? ChipFamily::Stm32 : ChipFamily::Stc;
+}
+
+inline constexpr int kBlockTableEntries = 1024;
+inline constexpr int kStcBlockBytes = 128;
+inline constexpr int kStm32BlockBytes = 256;
+// STC: every block, the closing zero block included, goes to a 16-bit address
+// that grows by 128.  The zero block of an image of B blocks goes to B*128, so
+// the last data block may end at 0xFF80: 511 blocks.  (The table would allow
+// 1022 blocks; the address field is the tighter limit.)
+inline constexpr int kStcMaxImageBytes = 0x10000 - kStcBlockBytes;          // 65,408
+// STM32: 1023 blocks of 256 bytes after the empty entry 0.
+inline constexpr int kStm32MaxImageBytes = (kBlockTableEntries - 1) * kStm32BlockBytes; // 261,888
+
+struct BlockTable {
+    std::vector<QString> texts;   // at least kBlockTableEntries entries
+    int count = 0;                // BlockCount
+};
+
+// Cuts the image into lower-case HexText blocks.
+// STC: entry 0 empty, 128-byte blocks from entry 1, the last padded with
+// "00"; count = 1 + data blocks; one more block of 128 zero bytes sits at
+// entry `count`, uncounted.  The protocol sends entries 1..count.
+// STM32: entry 0 empty, 256-byte blocks from entry 1, the last unpadded;
+// count = data blocks.
+// An empty image gives, for STC, count 1 with entries 0 and 1 all zeros; for
+// STM32, count 0.  The table grows past 1024 entries rather than overflow,
+// but images that large are refused by CheckImageSize before they get here.
+BlockTable BuildBlockTexts(const QByteArray& image, ChipFamily family);
+
+// "" when the family's protocol can carry an image of `size` bytes; otherwise
+// the message that says why not.
+QString CheckImageSize(qint64 size, ChipFamily family);
+
+// True for names ending in ".bin" in any case: such files hold the image as
+// it is (byte N at address N).
+bool IsRawBinaryName(const QString& path);
+
+struct LoadedImage {
+    bool ok = false;
+    QByteArray bytes;
+    QString message;          // the message to show when !ok
+    HexResult::Kind kind = HexResult::Kind::Ok;
+};
+
+// Reads a firmware file: ".bin" files as they are, everything else through
+// the HEX converter into a private temporary file, which is read and deleted.
+// Files larger than HexToBin::kMaxImageBytes are refused.
+LoadedImage ReadFirmwareFile(const QString& path);
+
+} // namespace talvo

@@ -1,0 +1,139 @@
+// Block layouts of both families, the size limits and the reading of files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "HexWriter.h"
+#include "image/FirmwareImage.h"
+
+using namespace talvo;
+using namespace talvo::test;
+
+namespace {
+
+QString hexOf(const QByteArray& b) { return QString::fromLatin1(b.toHex()); }
+const QString kZeros128 = QString(256, QLatin1Char('0'));
+
+} // namespace
+
+TEST(BuildBlockTexts, StcLayouts) {
+    // Empty: entries 0 and 1 both zero blocks, count 1.
+    BlockTable t = BuildBlockTexts(QByteArray(), ChipFamily::Stc);
+    EXPECT_EQ(t.count, 1);
+    EXPECT_EQ(t.texts[0], kZeros128);
+    EXPECT_EQ(t.texts[1], kZeros128);
+    EXPECT_EQ(t.texts.size(), 1024u);
+
+    // 128 bytes: one data block and the zero block at entry 2.
+    t = BuildBlockTexts(counting(128), ChipFamily::Stc);
+    EXPECT_EQ(t.count, 2);
+    EXPECT_TRUE(t.texts[0].isEmpty());
+    EXPECT_EQ(t.texts[1], hexOf(counting(128)));
+    EXPECT_EQ(t.texts[2], kZeros128);
+
+    // 256 bytes: two full blocks, no filler, zero block at entry 3.
+    t = BuildBlockTexts(counting(256), ChipFamily::Stc);
+    EXPECT_EQ(t.count, 3);
+    EXPECT_EQ(t.texts[2], hexOf(counting(256).mid(128)));
+    EXPECT_EQ(t.texts[3], kZeros128);
+
+    // 300 bytes: 128 + 128 + (44 + 84 zero bytes), count 4, zero block at entry 4.
+    const QByteArray img = counting(300);
+    t = BuildBlockTexts(img, ChipFamily::Stc);
+    EXPECT_EQ(t.count, 4);
+    EXPECT_EQ(t.texts[1], hexOf(img.left(128)));
+    EXPECT_EQ(t.texts[2], hexOf(img.mid(128, 128)));
+    EXPECT_EQ(t.texts[3], hexOf(img.mid(256)) + QString(168, QLatin1Char('0')));
+    EXPECT_EQ(t.texts[3].size(), 256);
+    EXPECT_EQ(t.texts[4], kZeros128);
+    EXPECT_TRUE(t.texts[5].isEmpty());
+    // Lower-case digits.
+    EXPECT_EQ(BuildBlockTexts(QByteArray(1, char(0xAB)), ChipFamily::Stc).texts[1].left(2), QStringLiteral("ab"));
+}
+
+TEST(BuildBlockTexts, Stm32Layouts) {
+    BlockTable t = BuildBlockTexts(QByteArray(), ChipFamily::Stm32);
+    EXPECT_EQ(t.count, 0);
+    EXPECT_TRUE(t.texts[0].isEmpty());
+    EXPECT_TRUE(t.texts[1].isEmpty());
+
+    t = BuildBlockTexts(counting(128), ChipFamily::Stm32);
+    EXPECT_EQ(t.count, 1);
+    EXPECT_EQ(t.texts[1], hexOf(counting(128)));   // not padded
+
+    t = BuildBlockTexts(counting(256), ChipFamily::Stm32);
+    EXPECT_EQ(t.count, 1);
+    EXPECT_EQ(t.texts[1], hexOf(counting(256)));
+    EXPECT_TRUE(t.texts[2].isEmpty());
+
+    const QByteArray img = counting(300);
+    t = BuildBlockTexts(img, ChipFamily::Stm32);
+    EXPECT_EQ(t.count, 2);
+    EXPECT_EQ(t.texts[1], hexOf(img.left(256)));
+    EXPECT_EQ(t.texts[2], hexOf(img.mid(256)));
+    EXPECT_EQ(t.texts[2].size(), 88);
+
+    // The largest image fills the table exactly.
+    t = BuildBlockTexts(QByteArray(kStm32MaxImageBytes, '\x01'), ChipFamily::Stm32);
+    EXPECT_EQ(t.count, 1023);
+    EXPECT_EQ(t.texts.size(), 1024u);
+    EXPECT_EQ(t.texts[1023].size(), 512);
+}
+
+TEST(ImageLimits, EachFamilyRefusesWhatItCannotCarry) {
+    EXPECT_FALSE(CheckImageSize(0, ChipFamily::Stc).isEmpty());
+    EXPECT_FALSE(CheckImageSize(0, ChipFamily::Stm32).isEmpty());
+    EXPECT_TRUE(CheckImageSize(1, ChipFamily::Stc).isEmpty());
+    // STC: the zero block of the last image block must still get a 16-bit address.
+    EXPECT_TRUE(CheckImageSize(65408, ChipFamily::Stc).isEmpty());
+    const QString stc = CheckImageSize(65409, ChipFamily::Stc);
+    EXPECT_TRUE(stc.contains(QStringLiteral("65409")) && stc.contains(QStringLiteral("65408"))) << stc.toStdString();
+    EXPECT_FALSE(CheckImageSize(1022 * 128 + 1, ChipFamily::Stc).isEmpty());
+    EXPECT_TRUE(CheckImageSize(261888, ChipFamily::Stm32).isEmpty());
+    const QString arm = CheckImageSize(261889, ChipFamily::Stm32);
+    EXPECT_TRUE(arm.contains(QStringLiteral("261889")) && arm.contains(QStringLiteral("261888")));
+    EXPECT_TRUE(CheckImageSize(65409, ChipFamily::Stm32).isEmpty());
+}
+
+TEST(ReadFirmwareFile, BinFilesAsTheyAreHexThroughTheConverter) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    QDir().mkpath(tmp);
+    qputenv("TMPDIR", QFile::encodeName(tmp));
+
+    const auto write = [&](const QString& name, const QByteArray& content) {
+        QFile f(dir.filePath(name));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        return f.fileName();
+    };
+    // Raw images, any case of the suffix; a ".bin" that happens to look like HEX stays raw.
+    const QByteArray raw = QByteArray(":00000001FF\n") + counting(40);
+    for (const char* name : {"a.bin", "b.BIN", "c.Bin"}) {
+        const LoadedImage r = ReadFirmwareFile(write(QString::fromLatin1(name), raw));
+        ASSERT_TRUE(r.ok) << name;
+        EXPECT_EQ(r.bytes, raw);
+    }
+    // HEX, whatever the suffix, through the converter; the temporary file goes away.
+    for (const char* name : {"d.hex", "e.ihx", "noext"}) {
+        const LoadedImage r = ReadFirmwareFile(write(QString::fromLatin1(name), dataRecord(4, counting(4)) + eofRecord()));
+        ASSERT_TRUE(r.ok) << name << r.message.toStdString();
+        EXPECT_EQ(r.bytes, QByteArray(4, '\0') + counting(4));
+    }
+    const LoadedImage bad = ReadFirmwareFile(write(QStringLiteral("bad.hex"), ":0Z"));
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.kind, HexResult::Kind::Malformed);
+    EXPECT_EQ(bad.message, QStringLiteral("传入的hex长度错误,转换终止!\n"));
+    EXPECT_FALSE(ReadFirmwareFile(dir.filePath(QStringLiteral("missing.bin"))).ok);
+    EXPECT_EQ(ReadFirmwareFile(dir.filePath(QStringLiteral("missing.hex"))).message, QStringLiteral("无法打开文件1\n"));
+    EXPECT_TRUE(QDir(tmp).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+
+    if (oldTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
+}

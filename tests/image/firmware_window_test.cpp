@@ -1,0 +1,154 @@
+// The main window's firmware handling: loading into the controls, keeping the
+// previous image on failure, choosing a file and watching its folder.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <thread>
+
+#include "HexWriter.h"
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "platform/FolderWatch.h"
+
+using namespace talvo;
+using namespace talvo::test;
+
+namespace {
+
+// HEX with 32-byte records.
+QByteArray hexImage(const QByteArray& image) {
+    QByteArray text;
+    for (int at = 0; at < image.size(); at += 32)
+        text += dataRecord(static_cast<uint16_t>(at), image.mid(at, 32));
+    return text + eofRecord();
+}
+
+QString writeFile(const QString& path, const QByteArray& content) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+    return path;
+}
+
+class FirmwareWindow : public ::testing::Test {
+protected:
+    MemoryPanel panel;
+    MainWindowCore core{panel};
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
+    ASSERT_TRUE(dir.isValid());
+    panel.setCurrentIndex(ctl::ChipType, 0); // ARM-STM32
+    const QString good = writeFile(dir.filePath(QStringLiteral("good.hex")), hexImage(counting(300)));
+    ASSERT_TRUE(core.LoadFirmware(good, QStringLiteral("good.hex")));
+    EXPECT_EQ(panel.text(ctl::FilePath), good);
+    EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
+    EXPECT_EQ(core.ImageSize, 300);
+    EXPECT_EQ(core.ImageBytes, counting(300));
+    EXPECT_EQ(core.BlockCount, 2);
+    EXPECT_TRUE(core.LastLoadError.isEmpty());
+    EXPECT_TRUE(panel.messages.empty());
+
+    // A malformed file: the converter's message in a box, nothing else changes, the process goes on.
+    const QString bad = writeFile(dir.filePath(QStringLiteral("bad.hex")), dataRecord(0, counting(4)) + ":0100000055AB\n");
+    core.FirmwarePath = bad;
+    EXPECT_FALSE(core.LoadFirmware(bad, QStringLiteral("bad.hex")));
+    ASSERT_EQ(panel.messages.size(), 1u);
+    EXPECT_EQ(panel.messages[0].text, QStringLiteral("传入的hex文件校验和错误9,转换终止!\n"));
+    EXPECT_EQ(panel.messages[0].caption, MainWindowCore::AppTitle());
+    EXPECT_EQ(core.ImageBytes, counting(300));
+    EXPECT_EQ(core.BlockCount, 2);
+    EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
+    EXPECT_EQ(core.LastLoadError, QStringLiteral("传入的hex文件校验和错误9,转换终止!"));
+    const QString line = core.FirmwareLoadFailedLine();
+    EXPECT_TRUE(line.contains(bad) && line.contains(core.LastLoadError)) << line.toStdString();
+
+    // An image the STC protocol cannot address is refused at load.
+    panel.setCurrentIndex(ctl::ChipType, 1);
+    const QString big = writeFile(dir.filePath(QStringLiteral("big.bin")), QByteArray(70000, '\x55'));
+    EXPECT_FALSE(core.LoadFirmware(big, QStringLiteral("big.bin")));
+    EXPECT_TRUE(panel.messages.back().text.contains(QStringLiteral("65408")));
+    EXPECT_EQ(core.ImageSize, 300);
+    // ...while the same chip type takes the small image, cut into STC blocks.
+    ASSERT_TRUE(core.LoadFirmware(good, QString()));
+    EXPECT_EQ(core.BlockCount, 4);
+    EXPECT_EQ(core.BlockTexts[4], QString(256, QLatin1Char('0')));
+
+    // No file chosen yet: the path is the prompt text.
+    EXPECT_FALSE(core.LoadFirmware(MainWindowCore::FilePrompt(), QString()));
+    EXPECT_EQ(panel.messages.back().text, QStringLiteral("无法打开文件1\n"));
+}
+
+TEST_F(FirmwareWindow, ChoosingFilesWatchesEachFolderOnce) {
+    ASSERT_TRUE(dir.isValid());
+    QDir(dir.path()).mkpath(QStringLiteral("a"));
+    QDir(dir.path()).mkpath(QStringLiteral("b"));
+    const QString a1 = writeFile(dir.filePath(QStringLiteral("a/one.hex")), hexImage(counting(64)));
+    const QString a2 = writeFile(dir.filePath(QStringLiteral("a/two.BIN")), counting(10));
+    const QString b1 = writeFile(dir.filePath(QStringLiteral("b/one.hex")), hexImage(counting(64)));
+
+    panel.nextOpenFileName = QString(); // cancelled
+    core.OpenFirmwareFile();
+    EXPECT_TRUE(core.FirmwarePath.isEmpty());
+    EXPECT_TRUE(core.FolderWatches.empty());
+
+    panel.nextOpenFileName = a1;
+    core.OpenFirmwareFile();
+    EXPECT_EQ(core.FirmwarePath, a1);
+    EXPECT_EQ(core.FirmwareName, QStringLiteral("one.hex"));
+    EXPECT_EQ(core.FirmwareFolder, QDir::cleanPath(dir.filePath(QStringLiteral("a"))) + QLatin1Char('/'));
+    EXPECT_EQ(core.ImageSize, 64);
+    ASSERT_EQ(core.FolderWatches.size(), 1u);
+
+    panel.nextOpenFileName = a2;
+    core.OpenFirmwareFile();
+    EXPECT_EQ(core.ImageSize, 10);
+    EXPECT_EQ(core.FolderWatches.size(), 1u);
+    panel.nextOpenFileName = b1;
+    core.OpenFirmwareFile();
+    EXPECT_EQ(core.FolderWatches.size(), 2u);
+
+    // A write to any file of a watched folder sets FileChanged.
+    core.FileChanged = false;
+    writeFile(dir.filePath(QStringLiteral("a/notes.txt")), "x");
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!core.FileChanged.load() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(core.FileChanged.load());
+    EXPECT_TRUE(panel.logLines.isEmpty());
+}
+
+TEST_F(FirmwareWindow, AFailingWatchIsLoggedOnceAndTheWindowGoesOn) {
+    const QString gone = QStringLiteral("/nonexistent-talvo-folder/fw.hex");
+    panel.nextOpenFileName = gone;
+    core.OpenFirmwareFile();
+    panel.nextOpenFileName = gone;
+    core.OpenFirmwareFile();
+    ASSERT_EQ(panel.logLines.size(), 1);
+    EXPECT_TRUE(panel.logLines[0].contains(QStringLiteral("/nonexistent-talvo-folder"))) << panel.logLines[0].toStdString();
+    EXPECT_EQ(core.FolderWatches.size(), 1u);
+
+    // A watch that ends later (its folder removed) reports once through the window's log.
+    auto temp = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(temp->isValid());
+    panel.nextOpenFileName = writeFile(temp->filePath(QStringLiteral("fw.hex")), hexImage(counting(8)));
+    core.OpenFirmwareFile();
+    ASSERT_EQ(core.FolderWatches.size(), 2u);
+    temp.reset();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (panel.logLines.size() < 2 && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(panel.logLines.size(), 2);
+    EXPECT_TRUE(panel.logLines[1].contains(QStringLiteral("监视已停止"))) << panel.logLines[1].toStdString();
+}

@@ -1,0 +1,269 @@
+// The Intel HEX converter: placement rules, the format's corner cases and the
+// order of its checks.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+#include "HexWriter.h"
+#include "image/HexToBin.h"
+
+using namespace talvo;
+using namespace talvo::test;
+
+namespace {
+
+HexResult convert(const QByteArray& text) { return HexToBin::ConvertBytes(text, QStringLiteral("in.hex")); }
+
+QByteArray pattern(int n, int seed = 1) {
+    QByteArray b(n, '\0');
+    for (int i = 0; i < n; ++i)
+        b[i] = char((i * 7 + seed * 13) & 0xFF);
+    return b;
+}
+
+} // namespace
+
+TEST(HexPairToByte, DigitsAndErrors) {
+    EXPECT_EQ(HexToBin::HexPairToByte('4', 'f').byte, 0x4F);
+    EXPECT_EQ(HexToBin::HexPairToByte('a', 'B').byte, 0xAB);
+    EXPECT_FALSE(HexToBin::HexPairToByte('F', 'F').error);
+    // Bad first digit: 0; bad second only: 16 * first.
+    EXPECT_EQ(HexToBin::HexPairToByte('G', '1').byte, 0);
+    EXPECT_TRUE(HexToBin::HexPairToByte('G', '1').error);
+    EXPECT_EQ(HexToBin::HexPairToByte('3', 'g').byte, 0x30);
+    EXPECT_TRUE(HexToBin::HexPairToByte('3', 'g').error);
+    EXPECT_TRUE(HexToBin::HexPairToByte('3', -1).error);
+    EXPECT_TRUE(HexToBin::HexPairToByte(':', '0').error);
+}
+
+TEST(HexToBin, PlacementRules) {
+    // A leading extended linear record changes nothing below 64 KB.
+    const QByteArray body = dataRecord(0x0000, pattern(16)) + dataRecord(0x0010, pattern(5, 2));
+    const HexResult plain = convert(body + eofRecord());
+    const HexResult linear = convert(linearRecord(0x0800) + body + eofRecord());
+    ASSERT_TRUE(plain.ok()) << plain.message.toStdString();
+    ASSERT_TRUE(linear.ok());
+    EXPECT_EQ(plain.image, pattern(16) + pattern(5, 2));
+    EXPECT_EQ(linear.image, plain.image);
+
+    // Segment 0x1000, address 0x0010 -> offset 0x10010; the gap reads as zeros.
+    const HexResult seg = convert(":020000021000EC\n" + dataRecord(0x0010, bytes({0xA5, 0x5A})) + eofRecord());
+    ASSERT_TRUE(seg.ok()) << seg.message.toStdString();
+    ASSERT_EQ(seg.image.size(), 0x10012);
+    EXPECT_EQ(seg.image.mid(0x10010), bytes({0xA5, 0x5A}));
+    EXPECT_EQ(seg.image.left(0x10010).count('\0'), 0x10010);
+
+    // Later records win; a zero-length record neither writes nor extends.
+    const HexResult over = convert(dataRecord(0, pattern(8)) + dataRecord(2, bytes({1, 2})) +
+                                   dataRecord(0x40, QByteArray()) + eofRecord());
+    ASSERT_TRUE(over.ok());
+    QByteArray expected = pattern(8);
+    expected[2] = 1;
+    expected[3] = 2;
+    EXPECT_EQ(over.image, expected);
+
+    // Records of the format's full 255 bytes.
+    const HexResult big = convert(dataRecord(0x100, pattern(255)) + dataRecord(0x1FF, pattern(255, 3)) + eofRecord());
+    ASSERT_TRUE(big.ok()) << big.message.toStdString();
+    EXPECT_EQ(big.image.size(), 0x1FF + 255);
+    EXPECT_EQ(big.image.mid(0x100, 255), pattern(255));
+    EXPECT_EQ(big.image.mid(0x1FF), pattern(255, 3));
+}
+
+TEST(HexToBin, LinearAddressesAboveOneSegmentLieFlat) {
+    // 0x0800FFF0.. and 0x08010000.. follow each other instead of folding onto offset 0.
+    const QByteArray text = linearRecord(0x0800) + dataRecord(0x0000, pattern(4)) + dataRecord(0xFFF0, pattern(16)) +
+                            linearRecord(0x0801) + dataRecord(0x0000, pattern(16, 5)) + hexRecord(5, 0, bytes({8, 0, 1, 0x41})) +
+                            eofRecord();
+    const HexResult r = convert(text);
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    ASSERT_EQ(r.image.size(), 0x10010);
+    EXPECT_EQ(r.image.left(4), pattern(4));
+    EXPECT_EQ(r.image.mid(0xFFF0, 16), pattern(16));
+    EXPECT_EQ(r.image.mid(0x10000), pattern(16, 5));
+
+    // Data below the first linear base cannot be placed: refused with line and value.
+    const HexResult below = convert(linearRecord(0x0801) + dataRecord(0, pattern(4)) + linearRecord(0x0800) +
+                                    dataRecord(0x10, pattern(4)) + eofRecord());
+    EXPECT_EQ(below.kind, HexResult::Kind::Malformed);
+    EXPECT_EQ(below.line, 4);
+    EXPECT_TRUE(below.message.contains(QStringLiteral("08000010"))) << below.message.toStdString();
+    EXPECT_TRUE(below.message.contains(QStringLiteral("08010000")));
+
+    // A layout that would need gigabytes is refused, not allocated.
+    const HexResult huge = convert(linearRecord(0x0000) + dataRecord(0, pattern(1)) + linearRecord(0x7FFF) +
+                                   dataRecord(0, pattern(1)) + eofRecord());
+    EXPECT_EQ(huge.kind, HexResult::Kind::Malformed);
+    EXPECT_TRUE(huge.message.contains(QStringLiteral("7FFF0000"))) << huge.message.toStdString();
+}
+
+TEST(HexToBin, TextBetweenRecordsAndTheStartCharacterSearch) {
+    const QByteArray rec = dataRecord(0, pattern(4));
+    // Lower-case digits, blank lines, spaces and comments between records.
+    const HexResult lower = convert("# header\r\n\r\n" + hexRecord(0, 0x10, pattern(4), 0, true) + "  \t\n" +
+                                    eofRecord().toLower());
+    ASSERT_TRUE(lower.ok()) << lower.message.toStdString();
+    EXPECT_EQ(lower.image.mid(0x10), pattern(4));
+
+    // After a record's newline, 252 more characters may come before ':'
+    // (253 in all); one more is the 254th and ends the search.
+    EXPECT_TRUE(convert(rec + QByteArray(252, ' ') + eofRecord()).ok());
+    const HexResult far = convert(rec + QByteArray(253, ' ') + eofRecord());
+    EXPECT_EQ(far.kind, HexResult::Kind::Malformed);
+    EXPECT_EQ(far.message, QStringLiteral("无法在in.hex文件中找到起始字符,异常退出\n"));
+
+    // CR LF counts as one character, as a text-mode stream reads it.
+    EXPECT_TRUE(convert(rec + QByteArray("\r\n").repeated(252) + eofRecord()).ok());
+
+    // No end-of-file record: the search runs into the end of the file.
+    const HexResult noEof = convert(rec);
+    EXPECT_EQ(noEof.kind, HexResult::Kind::Malformed);
+    EXPECT_EQ(noEof.message, QStringLiteral("无法在in.hex文件中找到起始字符,异常退出\n"));
+}
+
+TEST(HexToBin, EndOfFileRules) {
+    // A normal end: whatever follows is not read.
+    const HexResult normal = convert(dataRecord(0, pattern(2)) + eofRecord() + "garbage:ZZ");
+    ASSERT_TRUE(normal.ok());
+    EXPECT_EQ(normal.image, pattern(2));
+
+    // An end-of-file record with a length does not end; the next data record
+    // ends the conversion silently without being written.
+    const QByteArray eofWithLength = hexRecord(1, 0, bytes({0x12}));
+    const HexResult late = convert(dataRecord(0, pattern(2)) + eofWithLength + hexRecord(5, 0, bytes({0, 0, 0, 0})) +
+                                   dataRecord(0x20, pattern(4)) + dataRecord(0x40, pattern(4)));
+    ASSERT_TRUE(late.ok()) << late.message.toStdString();
+    EXPECT_EQ(late.image, pattern(2));
+    // An address record after it sets a new mode, and data goes on being placed.
+    const HexResult resumed = convert(dataRecord(0, pattern(2)) + eofWithLength + linearRecord(0) +
+                                      dataRecord(0x4, pattern(2)) + eofRecord());
+    ASSERT_TRUE(resumed.ok());
+    EXPECT_EQ(resumed.image, pattern(2) + QByteArray(2, '\0') + pattern(2));
+}
+
+TEST(HexToBin, ChecksInTheirOrder) {
+    struct Case {
+        QByteArray text;
+        const char* message;
+    };
+    // ":02123400112285": length 1-2, address 3-6, type 7-8, data 9-12, checksum 13-14.
+    const QByteArray good = dataRecord(0x1234, bytes({0x11, 0x22}));
+    const auto patch = [&](std::initializer_list<std::pair<int, char>> changes) {
+        QByteArray t = good;
+        for (const auto& [index, c] : changes)
+            t[index] = c;
+        return t;
+    };
+    // Each record also breaks every later check, so only the order picks the message.
+    const Case cases[] = {
+        {patch({{2, 'X'}, {3, 'X'}}), "传入的hex长度错误,转换终止!\n"},
+        {patch({{4, 'X'}, {5, 'X'}, {8, 'X'}, {13, 'X'}}), "传入的hex文件格式错误3,转换终止!\n"},
+        {patch({{6, 'X'}, {7, 'X'}, {10, 'X'}}), "传入的hex文件格式错误4,转换终止!\n"},
+        {patch({{8, 'x'}, {9, 'X'}, {14, 'X'}}), "传入的hex文件格式错误5,转换终止!\n"},
+        {patch({{8, '3'}, {10, 'g'}}), "传入的hex文件格式错误6,转换终止!\n"},    // type 3 refused before data
+        {hexRecord(6, 0, QByteArray()), "传入的hex文件格式错误6,转换终止!\n"},
+        {patch({{12, 'g'}, {13, 'X'}}), "传入的hex文件格式错误7,转换终止!\n"},
+        {patch({{14, ' '}, {10, '0'}}), "传入的hex文件格式错误8,转换终止!\n"},
+        {hexRecord(0, 0, bytes({1}), 1), "传入的hex文件校验和错误9,转换终止!\n"},
+        {":0200000211", "传入的hex文件格式错误7,转换终止!\n"},                    // truncated record
+        {hexRecord(2, 0, bytes({0x10})), "扩展段地址记录数据格式出错,异常退出\n"},
+        {hexRecord(2, 4, bytes({0x10, 0})), "扩展段地址记录数据格式出错,异常退出\n"},
+        {hexRecord(4, 0, bytes({0, 0, 0})), "扩展线性地址记录数据格式出错,异常退出\n"},
+    };
+    for (const Case& c : cases) {
+        const HexResult r = convert(dataRecord(0, pattern(3)) + c.text + eofRecord());
+        EXPECT_EQ(r.kind, HexResult::Kind::Malformed) << c.text.toStdString();
+        EXPECT_EQ(r.message, QString::fromUtf8(c.message)) << c.text.toStdString();
+        EXPECT_EQ(r.line, 2) << c.text.toStdString();
+        EXPECT_EQ(r.record, 2);
+        EXPECT_EQ(r.exitCode(), 3);
+    }
+}
+
+TEST(HexToBin, FilesAndTargets) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString in = dir.filePath(QStringLiteral("in.hex"));
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    QFile f(in);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(dataRecord(0x10, pattern(8)) + eofRecord());
+    f.close();
+
+    HexToBin converter;
+    HexResult r = converter.Convert(in, out);
+    ASSERT_TRUE(r.ok()) << r.message.toStdString();
+    QFile o(out);
+    ASSERT_TRUE(o.open(QIODevice::ReadOnly));
+    EXPECT_EQ(o.readAll(), QByteArray(16, '\0') + pattern(8));
+    o.close();
+
+    // A malformed source leaves an existing target as it was, and creates none.
+    QFile bad(dir.filePath(QStringLiteral("bad.hex")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(":0Z\n");
+    bad.close();
+    r = converter.Convert(bad.fileName(), out);
+    EXPECT_EQ(r.exitCode(), 3);
+    EXPECT_EQ(QFileInfo(out).size(), 24);
+    r = converter.Convert(bad.fileName(), dir.filePath(QStringLiteral("new.bin")));
+    EXPECT_EQ(r.exitCode(), 3);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("new.bin"))));
+
+    // Unreadable source, then uncreatable target, each with its message.
+    r = converter.Convert(dir.filePath(QStringLiteral("missing.hex")), out);
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1\n"));
+    EXPECT_EQ(r.exitCode(), 1);
+    r = converter.Convert(dir.path(), out);
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1\n"));
+    r = converter.Convert(in, dir.filePath(QStringLiteral("no/such/dir.bin")));
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件2\n"));
+    EXPECT_EQ(r.exitCode(), 1);
+}
+
+TEST(HexToBin, PrivateTemporaryFiles) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+
+    const QString in = tmp.filePath(QStringLiteral("fw.hex"));
+    QFile f(in);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(dataRecord(0, pattern(32)) + eofRecord());
+    f.close();
+
+    HexToBin converter;
+    const HexResult a = converter.ConvertToTemp(in);
+    const HexResult b = converter.ConvertToTemp(in);
+    ASSERT_TRUE(a.ok() && b.ok());
+    EXPECT_NE(a.tempPath, b.tempPath);                 // one file per conversion
+    EXPECT_EQ(QFileInfo(a.tempPath).absolutePath(), QFileInfo(tmp.path()).absoluteFilePath());
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(a.tempPath).constData(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    QFile t(a.tempPath);
+    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
+    EXPECT_EQ(t.readAll(), pattern(32));
+    QFile::remove(a.tempPath);
+    QFile::remove(b.tempPath);
+
+    // A failed conversion leaves no temporary file behind.
+    QFile bad(tmp.filePath(QStringLiteral("bad.hex")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(dataRecord(0, pattern(2)));   // no end-of-file record
+    bad.close();
+    EXPECT_EQ(converter.ConvertToTemp(bad.fileName()).exitCode(), 3);
+    EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral("talvo-hextobin-*")}, QDir::Files).size(), 0);
+
+    if (oldTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
+}
