@@ -17,7 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
-#include <QStatusBar>
+#include <QPainter>
 #include <QTimer>
 
 #include <algorithm>
@@ -85,8 +85,11 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
     BindCommands();
 
     // Initialisation, in the window's fixed order: the window's own parts
-    // first (member dialogs, status bar, icon), then the core's steps.
+    // first (member dialogs, status bar, icon), then the core's steps (port
+    // watch, selections, settings, port list), then the slogan strip.
     CreateMemberDialogs();
+    CreateStatusBar();
+    setWindowIcon(WindowIcon());
     Core->Initialise();
     StartSloganStrip();
 
@@ -178,19 +181,6 @@ void CTALVODlg::BuildControls() {
     for (int id : {ctl::PortList, ctl::BaudList, ctl::ChipType})
         static_cast<QComboBox*>(Controls[id])->setCurrentIndex(-1);
 
-    // Status bar along the bottom edge: parts ending at 100 and 398 pixels
-    // and at the window's edge.
-    StatusBar = new QStatusBar(this);
-    StatusBar->setSizeGripEnabled(false);
-    const int barHeight = std::max(StatusBar->sizeHint().height(), fontMetrics().height() + 8);
-    StatusBar->setGeometry(0, client.height() - barHeight, client.width(), barHeight);
-    const int widths[3] = {100, 398 - 100, client.width() - 398};
-    for (int i = 0; i < 3; ++i) {
-        StatusParts[i] = new QLabel(StatusBar);
-        StatusParts[i]->setFixedWidth(std::max(0, widths[i] - 4));
-        StatusBar->addWidget(StatusParts[i], i == 2 ? 1 : 0);
-    }
-    StatusBar->setObjectName(QStringLiteral("statusbar"));
 }
 
 void CTALVODlg::BindCommands() {
@@ -208,6 +198,56 @@ void CTALVODlg::BindCommands() {
 // The port loopback test and the serial debug window are created hidden
 // here once they exist; neither is built yet.
 void CTALVODlg::CreateMemberDialogs() {}
+
+void CTALVODlg::CreateStatusBar() {
+    // Along the bottom edge, three parts whose right edges stand at 100 and
+    // 398 pixels and at the window's edge.
+    const int width = this->width();
+    const int barHeight = fontMetrics().height() + 8;
+    StatusBar = new QFrame(this);
+    StatusBar->setObjectName(QStringLiteral("statusbar"));
+    StatusBar->setGeometry(0, height() - barHeight, width, barHeight);
+    const int edges[4] = {0, 100, 398, width};
+    for (int i = 0; i < 3; ++i) {
+        auto* part = new QLabel(StatusBar);
+        part->setObjectName(QStringLiteral("statuspart%1").arg(i));
+        part->setFrameShape(QFrame::Panel);
+        part->setFrameShadow(QFrame::Sunken);
+        part->setIndent(2);
+        part->setGeometry(edges[i], 0, edges[i + 1] - edges[i], barHeight);
+        StatusParts[i] = part;
+    }
+    StatusBar->show();
+}
+
+QIcon CTALVODlg::WindowIcon() {
+    // A small chip with pins, drawn once: the window's icon, large and small.
+    QIcon icon;
+    for (int size : {16, 32, 48}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        const qreal u = size / 16.0;
+        p.setPen(QPen(QColor(90, 90, 90), u));
+        for (int i = 0; i < 4; ++i) {
+            const qreal y = (3.5 + 3 * i) * u;
+            p.drawLine(QPointF(1 * u, y), QPointF(3 * u, y));
+            p.drawLine(QPointF(13 * u, y), QPointF(15 * u, y));
+        }
+        p.setBrush(QColor(30, 30, 30));
+        p.drawRoundedRect(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), u, u);
+        p.setPen(QColor(0, 175, 0));
+        QFont f = p.font();
+        f.setPixelSize(static_cast<int>(9 * u));
+        f.setBold(true);
+        p.setFont(f);
+        p.drawText(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), Qt::AlignCenter, QStringLiteral("T"));
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
 
 // The scrolling slogan above the status bar starts here once it is built.
 void CTALVODlg::StartSloganStrip() {}

@@ -3,6 +3,7 @@
 // units, bound to the core's MainWindowCore through the FrontPanel interface.
 
 #include <QDialog>
+#include <QIcon>
 #include <QMap>
 #include <QPointer>
 
@@ -13,7 +14,7 @@
 
 class QLabel;
 class QPlainTextEdit;
-class QStatusBar;
+class QFrame;
 
 namespace talvo::gui {
 
@@ -84,6 +85,8 @@ private:
     void BuildControls();
     void BindCommands();
     void CreateMemberDialogs();
+    void CreateStatusBar();
+    static QIcon WindowIcon();
     void StartSloganStrip();
 
     std::unique_ptr<MainWindowCore> Core;
@@ -91,7 +94,7 @@ private:
     QSize BaseUnits;
     QString LogText; // the log exactly as the core wrote it ("\r\n" separators)
     QPlainTextEdit* LogBox = nullptr;
-    QStatusBar* StatusBar = nullptr;
+    QFrame* StatusBar = nullptr;
     QLabel* StatusParts[3] = {nullptr, nullptr, nullptr};
     bool Closing = false;
 };

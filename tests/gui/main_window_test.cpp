@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QStatusBar>
+
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -95,6 +95,15 @@ private slots:
         QCOMPARE(w->findChild<QProgressBar*>("1022")->maximum(), 1024);
         QCOMPARE(w->findChild<QLineEdit*>("1026")->text(), MainWindowCore::FilePrompt());
         QCOMPARE(w->statusText(0), QString("就绪"));
+        // Status bar parts end at 100 and 398 pixels and at the window's edge.
+        auto* part0 = w->findChild<QLabel*>("statuspart0");
+        auto* part1 = w->findChild<QLabel*>("statuspart1");
+        auto* part2 = w->findChild<QLabel*>("statuspart2");
+        QVERIFY(part0 && part1 && part2);
+        QCOMPARE(part0->geometry().right() + 1, 100);
+        QCOMPARE(part1->geometry().right() + 1, 398);
+        QCOMPARE(part2->geometry().right() + 1, w->width());
+        QVERIFY(!w->windowIcon().isNull());
         QVERIFY(w->statusText(1).contains("星期"));
 
         // The speed radio buttons drive the mode.
