@@ -46,7 +46,8 @@ public:
     // A modal message box with an OK button; returns when it is dismissed.
     virtual void messageBox(const QString& text, const QString& caption, MsgIcon icon) = 0;
 
-    // The open-file dialog; an empty result means the user cancelled.
+    // The open-file dialog; `filter` is in Qt's syntax ("Text (*.a *.b);;...").
+    // An empty result means the user cancelled.
     virtual QString askOpenFileName(const QString& filter, const QString& defaultSuffix) = 0;
 
     // One line was appended to the log (after the log control took it);

@@ -398,23 +398,10 @@ void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon 
 }
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
-    // The filter comes in the "description|patterns|...||" form; Qt wants
-    // "description (patterns);;...".  Files on Linux differ by case, so each
-    // pattern also matches its upper-case spelling.
-    QStringList qtFilters;
-    const QStringList parts = filter.split(u'|');
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        if (parts[i].isEmpty()) break;
-        QStringList patterns = parts[i + 1].split(u';', Qt::SkipEmptyParts);
-        QStringList both;
-        for (const QString& p : patterns) both << p.toLower() << p.toUpper();
-        both.removeDuplicates();
-        qtFilters << QStringLiteral("%1 (%2)").arg(parts[i], both.join(u' '));
-    }
     QFileDialog dialog(this);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilters(qtFilters);
-    dialog.setDefaultSuffix(QString(defaultSuffix).remove(QStringLiteral("*.")));
+    dialog.setNameFilters(filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
+    dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }
