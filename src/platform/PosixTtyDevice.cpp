@@ -175,7 +175,7 @@ DeviceIo PosixTtyDevice::doRead(uint8_t* data, size_t n) {
         }
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 && errno == EAGAIN) return io;
-        // 0 from a tty in non-blocking raw mode means it was hung up.
+        // 0 from a tty with VMIN 1 in non-blocking mode means it was hung up.
         io.error = r == 0 ? EIO : errno;
         return io;
     }
@@ -197,8 +197,13 @@ WaitStatus PosixTtyDevice::waitReadable(int timeoutMs) {
             return WaitStatus::Woken;
         }
         if (count < 2) return WaitStatus::Failed;
+        // A hung-up tty polls readable as well: it counts as readable only
+        // while bytes are still held.
+        if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            int held = 0;
+            return tty::inputQueued(fd, &held) == 0 && held > 0 ? WaitStatus::Readable : WaitStatus::HungUp;
+        }
         if (p[1].revents & POLLIN) return WaitStatus::Readable;
-        if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL)) return WaitStatus::HungUp;
     }
 }
 

@@ -313,6 +313,7 @@ void SimWireDevice::hangUp() {
         std::lock_guard lock(Mutex);
         if (HungUpFlag) return;
         HungUpFlag = true;
+        RxWire.clear(); // what was still on its way is lost with the converter
         record(Event::HangUp, WireClock::now());
     }
     HostCv.notify_all();

@@ -43,7 +43,9 @@ int setLine(int fd, const Line& line, bool keepFraming) {
         t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
     t.c_ispeed = line.inputBaud;
     t.c_ospeed = line.outputBaud;
-    t.c_cc[VMIN] = 0;
+    // With the descriptor non-blocking, VMIN 1 makes an empty read fail with
+    // EAGAIN; a read of 0 bytes then only means a hang-up.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     return result(ioctl(fd, TCSETS2, &t));
 }
@@ -67,7 +69,7 @@ int getLine(int fd, Line* line) {
         line->parity = (t.c_cflag & PARODD) ? 1 : 2;
     line->twoStopBits = (t.c_cflag & CSTOPB) != 0;
     line->raw = t.c_iflag == 0 && t.c_oflag == 0 && !(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) &&
-                t.c_cc[VMIN] == 0 && t.c_cc[VTIME] == 0;
+                t.c_cc[VMIN] == 1 && t.c_cc[VTIME] == 0;
     return 0;
 }
 

@@ -14,7 +14,7 @@ struct Line {
     uint8_t parity = 0;   // 0 none, 1 odd, 2 even, 3 mark, 4 space
     uint8_t dataBits = 8; // 5..8
     bool twoStopBits = false;
-    bool raw = false;     // no input/output/line processing, VMIN = VTIME = 0
+    bool raw = false;     // no input/output/line processing, VMIN = 1, VTIME = 0
 };
 
 // Puts the tty into raw mode with `line`'s framing and rate.  With

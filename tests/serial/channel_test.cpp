@@ -1,0 +1,395 @@
+// SerialChannel: notification rules, reads, close/stop, reader lifetime,
+// reply delay, port-test delivery, hang-up; on simulated wires and ptys.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <sys/resource.h>
+
+#include "platform/PtyPair.h"
+#include "serial/ChannelTestKit.h"
+#include "serial/SerialChannel.h"
+
+using namespace talvo;
+using namespace talvo::test;
+using namespace std::chrono;
+
+namespace {
+
+LineSettings line(uint32_t baud, uint8_t parity = 0) {
+    LineSettings s;
+    s.baud = baud;
+    s.parity = parity;
+    return s;
+}
+
+struct ChannelFixture : ::testing::Test {
+    TestFactory factory;
+    EventTarget target;
+    SerialChannel channel{&factory};
+
+    void SetUp() override {
+        SerialChannel::IsStop = 0;
+        SerialChannel::ReplyDelayMs = 0;
+        SerialChannel::PortTestMode = false;
+        channel.setNotifyTarget(&target);
+    }
+    void TearDown() override {
+        channel.Stop();
+        SerialChannel::ReplyDelayMs = 0;
+        SerialChannel::PortTestMode = false;
+    }
+    bool openSim(uint32_t baud = 115200, uint8_t eventChar = 0x68) {
+        return channel.Open("sim:echo", baud, 0, 8, 0, eventChar);
+    }
+    int write(std::vector<uint8_t> bytes) { return channel.Write(bytes.data(), bytes.size()); }
+    bool queued(size_t n) {
+        return pumpUntil([&] { return channel.QueuedBytes() >= n; });
+    }
+};
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+TEST_F(ChannelFixture, TheEventCharacterWakesTheWindowOncePerCompletedWrite) {
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    EXPECT_EQ(SerialChannel::IsFun.load(), 1);
+
+    // The echoed frame carries the event character twice: one notification.
+    EXPECT_EQ(write({0x46, 0x68, 0x00, 0x68}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
+    pumpFor(milliseconds(200));
+    EXPECT_EQ(target.serialData, 1);
+    EXPECT_EQ(SerialChannel::IsStop.load(), 0) << "the notification clears IsStop";
+
+    uint8_t buffer[1024];
+    ASSERT_TRUE(queued(4));
+    ASSERT_EQ(channel.Read(buffer, sizeof buffer, 1024), 4u);
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 4), (std::vector<uint8_t>{0x46, 0x68, 0x00, 0x68}));
+
+    EXPECT_EQ(write({0x68}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 2; }));
+    pumpFor(milliseconds(100));
+    EXPECT_EQ(target.serialData, 2);
+}
+
+TEST_F(ChannelFixture, WithoutACompletedWriteTheEventCharacterDoesNotNotify) {
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    factory.inject({0x79, 0x68, 0x68}, line(115200));
+    ASSERT_TRUE(queued(3));
+    pumpFor(milliseconds(200));
+    EXPECT_EQ(target.serialData, 0);
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 3u) << "the bytes are there to read all the same";
+}
+
+TEST_F(ChannelFixture, ReadsTakeWhatIsHeldUpToTheLimitAndLeaveTheRest) {
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    uint8_t buffer[1100];
+    std::fill(std::begin(buffer), std::end(buffer), 0xAA);
+
+    // Nothing held: 0, buffer untouched.
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 0u);
+    EXPECT_TRUE(std::all_of(std::begin(buffer), std::end(buffer), [](uint8_t b) { return b == 0xAA; }));
+
+    factory.inject({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, line(115200));
+    ASSERT_TRUE(queued(10));
+    SerialChannel::IsStop = 1;
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 4), 4u);
+    EXPECT_EQ(SerialChannel::IsStop.load(), 0) << "a read clears IsStop";
+    EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
+    EXPECT_TRUE(std::all_of(buffer + 4, buffer + 1024, [](uint8_t b) { return b == 0; })) << "1024 bytes zero-filled";
+    EXPECT_TRUE(std::all_of(buffer + 1024, buffer + 1100, [](uint8_t b) { return b == 0xAA; })) << "and no more";
+    EXPECT_EQ(channel.QueuedBytes(), 6u);
+
+    // A short buffer is never overrun, whatever the limit says.
+    uint8_t small[3];
+    EXPECT_EQ(channel.Read(small, sizeof small, 1000), 3u);
+    EXPECT_EQ(std::vector<uint8_t>(small, small + 3), (std::vector<uint8_t>{5, 6, 7}));
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1000), 3u);
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1000), 0u);
+}
+
+TEST_F(ChannelFixture, TheInputQueueHolds1024BytesAndLosesNothingBeyond) {
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    std::vector<uint8_t> many(1500);
+    for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint8_t>(i % 251);
+    factory.inject(many, line(115200));
+    ASSERT_TRUE(queued(SerialChannel::kQueueSize));
+    std::vector<uint8_t> got;
+    uint8_t buffer[1024];
+    ASSERT_TRUE(pumpUntil([&] {
+        const unsigned n = channel.Read(buffer, sizeof buffer, 1024);
+        got.insert(got.end(), buffer, buffer + n);
+        return got.size() >= many.size();
+    }));
+    EXPECT_EQ(got, many);
+}
+
+TEST_F(ChannelFixture, CloseAndStopOnAClosedChannel) {
+    EXPECT_EQ(channel.Close(), 1);
+    EXPECT_EQ(factory.opened, 0);
+    SerialChannel::IsFun = 1;
+    SerialChannel::IsStop = 1;
+    EXPECT_EQ(channel.Stop(), 0) << "closing no device fails without effect";
+    EXPECT_EQ(SerialChannel::IsFun.load(), 0);
+    EXPECT_EQ(SerialChannel::IsStop.load(), 0);
+    EXPECT_FALSE(channel.IsOpen());
+    const uint8_t b = 1;
+    EXPECT_EQ(channel.Write(&b, 1), 0);
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 0u);
+    EXPECT_FALSE(channel.SetRts(true));
+}
+
+TEST_F(ChannelFixture, CloseKeepsTheReaderForTheNextOpenAndStopEndsIt) {
+    ASSERT_TRUE(openSim(1200));
+    channel.StartReader();
+    EXPECT_EQ(channel.Close(), 1);
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_TRUE(channel.ReaderRunning());
+    EXPECT_EQ(SerialChannel::IsFun.load(), 1);
+
+    ASSERT_TRUE(openSim(57600, 0x16));
+    EXPECT_EQ(channel.Settings(), line(57600));
+    EXPECT_EQ(write({0x16}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; })) << "the old reader waits on the new device";
+
+    EXPECT_EQ(channel.Stop(), 1);
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_TRUE(pumpUntil([&] { return !channel.ReaderRunning(); }));
+    EXPECT_EQ(factory.log->takeOpens(), (std::vector<bool>{true, false, true, false}));
+}
+
+TEST_F(ChannelFixture, ASecondStartReaderReplacesTheFirst) {
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    channel.StartReader();
+    EXPECT_EQ(write({0x68}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
+    pumpFor(milliseconds(200));
+    EXPECT_EQ(target.serialData, 1) << "one reader, one notification";
+}
+
+TEST_F(ChannelFixture, ReplyDelayIsWaitedBeforeTheNotificationAndAgainInRead) {
+    ASSERT_TRUE(openSim(115200, 0x79));
+    channel.StartReader();
+    SerialChannel::ReplyDelayMs = 120;
+    const auto sent = steady_clock::now();
+    EXPECT_EQ(write({0x79, 0x01, 0x02}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
+    const auto notified = steady_clock::now();
+    EXPECT_GE(notified - sent, milliseconds(120));
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 3u) << "bytes after the event character come along";
+    EXPECT_GE(steady_clock::now() - notified, milliseconds(120));
+}
+
+TEST_F(ChannelFixture, OpenFailuresLeaveTheChannelClosedWithTheReason) {
+    EXPECT_FALSE(channel.Open("sim:missing", 9600, 0, 8, 0, 0x68));
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_EQ(channel.LastError().error, ENOENT);
+    EXPECT_TRUE(channel.LastError().describe().contains("sim:missing"));
+
+    // A setting the device refuses closes it again.
+    EXPECT_FALSE(channel.Open("sim:echo", 0, 0, 8, 0, 0x68));
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_EQ(channel.LastError().error, EINVAL);
+    EXPECT_EQ(factory.log->takeOpens(), (std::vector<bool>{true, false}));
+}
+
+TEST_F(ChannelFixture, ConfigureLowersTheModemLinesThatTheProtocolRaised) {
+    ASSERT_TRUE(openSim(1200));
+    EXPECT_TRUE(channel.SetRts(true));
+    EXPECT_TRUE(channel.SetDtr(true));
+    ASSERT_TRUE(channel.Configure(2400, 2, 8, 0, 0x16));
+    EXPECT_EQ(channel.Settings(), line(2400, 2));
+    EXPECT_EQ(channel.EventChar(), 0x16);
+    ASSERT_TRUE(pumpUntil([&] { return factory.log->takeLines().size() >= 5; }));
+    const auto lines = factory.log->takeLines();
+    // Open: RTS low, DTR low, RTS low; then RTS high, DTR high; Configure: both low.
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines[lines.size() - 3].lines, (ModemLines{true, true}));
+    EXPECT_EQ(lines.back().lines, (ModemLines{false, false}));
+}
+
+TEST_F(ChannelFixture, ADeviceThatHangsUpMidReadNeitherHangsNorSpins) {
+    factory.log->answer = [](WireLink& link, const PeerLog::Byte& b) {
+        link.sendToHost(&b.value, 1, b.host, b.at);
+        if (b.value == 0xEE) link.hangUp();
+    };
+    ASSERT_TRUE(openSim());
+    channel.StartReader();
+    EXPECT_EQ(write({0x01, 0x02}), 1);
+    ASSERT_TRUE(queued(2));
+    EXPECT_EQ(write({0xEE}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return factory.log->byteCount() == 3; }));
+
+    const double cpuBefore = cpuSeconds();
+    pumpFor(milliseconds(400));
+    EXPECT_LT(cpuSeconds() - cpuBefore, 0.3) << "the reader must not spin on a dead device";
+    EXPECT_EQ(target.serialData, 0);
+
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 2u);
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 0u);
+    EXPECT_EQ(write({0x68}), 1) << "the write is issued and fails; nothing answers";
+    pumpFor(milliseconds(100));
+    EXPECT_EQ(target.serialData, 0);
+    channel.Stop();
+    EXPECT_TRUE(pumpUntil([&] { return !channel.ReaderRunning(); }));
+}
+
+TEST_F(ChannelFixture, PortTestModeDeliversSynchronouslyToThePortTestTarget) {
+    EventTarget portTest;
+    channel.setPortTestTarget(&portTest);
+    unsigned got = 0;
+    portTest.onPortTestData = [&] {
+        uint8_t buffer[1024];
+        got = channel.Read(buffer, sizeof buffer, 512);
+    };
+    SerialChannel::PortTestMode = true;
+    ASSERT_TRUE(channel.Open("sim:echo", 9600, 0, 8, 0, 0xE2));
+    channel.StartReader();
+    EXPECT_EQ(write({0x01, 0xE2}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return portTest.portTestData == 1; }));
+    EXPECT_EQ(target.serialData, 0) << "the main window hears nothing in port-test mode";
+    EXPECT_GE(got, 1u);
+
+    // A delivery nobody handles does not keep Stop or the next StartReader
+    // waiting for ever.
+    EXPECT_EQ(write({0xE2}), 1);
+    std::this_thread::sleep_for(milliseconds(300)); // the reader delivers and waits; the queue is not pumped
+    channel.Stop();
+    channel.StartReader();
+    channel.Stop();
+    pumpFor(milliseconds(50));
+    EXPECT_LE(portTest.portTestData, 2);
+}
+
+namespace {
+
+// A device whose answer arrives before its write reports completion (a pty
+// with a fast simulator behind it can do this).
+class OvertakingDevice : public SerialDevice {
+public:
+    OvertakingDevice() : SerialDevice("sim:overtaking") {}
+    WaitStatus waitReadable(int timeoutMs) override {
+        std::unique_lock lock(Mutex);
+        auto ready = [&] { return !Rx.empty() || Woken; };
+        if (timeoutMs < 0)
+            Cv.wait(lock, ready);
+        else
+            Cv.wait_for(lock, milliseconds(timeoutMs), ready);
+        if (Woken) {
+            Woken = false;
+            return WaitStatus::Woken;
+        }
+        return Rx.empty() ? WaitStatus::TimedOut : WaitStatus::Readable;
+    }
+    void wake() override {
+        std::lock_guard lock(Mutex);
+        Woken = true;
+        Cv.notify_all();
+    }
+
+protected:
+    DeviceStatus doConfigure(const LineSettings&) override { return {}; }
+    DeviceIo doWrite(const uint8_t*, size_t n, milliseconds) override {
+        {
+            std::lock_guard lock(Mutex);
+            Rx.push_back(0x79);
+            Cv.notify_all();
+        }
+        std::this_thread::sleep_for(milliseconds(150)); // the reader sees the answer first
+        return {n, 0};
+    }
+    DeviceIo doRead(uint8_t* data, size_t n) override {
+        std::lock_guard lock(Mutex);
+        DeviceIo io;
+        while (io.count < n && !Rx.empty()) {
+            data[io.count++] = Rx.front();
+            Rx.pop_front();
+        }
+        return io;
+    }
+    DeviceStatus doSetRts(bool) override { return {}; }
+    DeviceStatus doSetDtr(bool) override { return {}; }
+    DeviceStatus doPurge() override { return {}; }
+    DeviceIo doBytesHeld() override {
+        std::lock_guard lock(Mutex);
+        return {Rx.size(), 0};
+    }
+    DeviceStatus doClose() override { return {}; }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Cv;
+    std::deque<uint8_t> Rx;
+    bool Woken = false;
+};
+
+} // namespace
+
+TEST_F(ChannelFixture, AnAnswerThatOvertakesTheWriteCompletionStillNotifies) {
+    factory.custom = [](const QString&) { return std::make_unique<OvertakingDevice>(); };
+    ASSERT_TRUE(channel.Open("sim:overtaking", 115200, 2, 8, 0, 0x79));
+    channel.StartReader();
+    EXPECT_EQ(write({0x7F}), 1);
+    ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
+    pumpFor(milliseconds(100));
+    EXPECT_EQ(target.serialData, 1);
+}
+
+TEST_F(ChannelFixture, OverAPtyAFrameAt28800AndAt1000IsReadBackByteForByte) {
+    for (uint32_t baud : {28800u, 1000u}) {
+        PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        ASSERT_TRUE(channel.Open(pty.slavePath, baud, 0, 8, 0, 0x68)) << channel.LastError().describe().toStdString();
+        channel.StartReader();
+        std::vector<uint8_t> frame = {0x46, 0xB9, 0x6A, 0x00, 0x8C, 0x00, 0x0D, 0x0A, 0x11, 0x13, 0x03, 0x16};
+        for (int i = 0; i < 116; ++i) frame.push_back(static_cast<uint8_t>(i * 7));
+        EXPECT_EQ(channel.Write(frame.data(), frame.size()), 1);
+        EXPECT_EQ(pty.readMaster(frame.size()), frame) << baud;
+
+        const int before = target.serialData;
+        const std::vector<uint8_t> reply = {0x46, 0xB9, 0x68, 0x00, 0x07, 0x80, 0x00, 0xEF, 0x16};
+        ASSERT_TRUE(pty.writeMaster(reply));
+        ASSERT_TRUE(pumpUntil([&] { return target.serialData == before + 1; })) << baud;
+        ASSERT_TRUE(queued(reply.size()));
+        uint8_t buffer[1024];
+        ASSERT_EQ(channel.Read(buffer, sizeof buffer, 1024), reply.size());
+        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + reply.size()), reply);
+        channel.Stop();
+    }
+}
+
+TEST_F(ChannelFixture, APtyWhoseOtherEndClosesMidReadNeitherHangsNorSpins) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(channel.Open(pty.slavePath, 9600, 0, 8, 0, 0x68));
+    channel.StartReader();
+    EXPECT_EQ(channel.Write(reinterpret_cast<const uint8_t*>("\x7f"), 1), 1);
+    ASSERT_TRUE(pty.writeMaster({0x46, 0xB9}));
+    ASSERT_TRUE(queued(2));
+    pty.closeMaster();
+    const double cpuBefore = cpuSeconds();
+    pumpFor(milliseconds(400));
+    EXPECT_LT(cpuSeconds() - cpuBefore, 0.3) << "the reader must not spin on a hung-up tty";
+    EXPECT_EQ(target.serialData, 0);
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 2u);
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 0u);
+    EXPECT_EQ(channel.Stop(), 1);
+    EXPECT_TRUE(pumpUntil([&] { return !channel.ReaderRunning(); }));
+}

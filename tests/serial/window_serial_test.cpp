@@ -1,0 +1,230 @@
+// The main window's serial operations: OpenPort/ClosePort, SendHexText,
+// OnSerialData, the port list refresh and selection, the port watch and the
+// driver check, on fake sysfs trees and simulated wires.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "platform/FakeSysfs.h"
+#include "serial/ChannelTestKit.h"
+#include "serial/SerialChannel.h"
+
+using namespace talvo;
+using namespace talvo::test;
+using namespace std::chrono;
+
+namespace {
+
+const QString kProlific = QStringLiteral("ttyUSB0 (Prolific Technology Inc. USB-Serial Controller )");
+const QString kFtdi = QStringLiteral("ttyUSB1 (FTDI FT232R USB UART )");
+
+struct Window {
+    FakeSysfs sys;
+    QTemporaryDir dev;
+    MemoryPanel panel;
+    std::shared_ptr<TestFactory> factory = std::make_shared<TestFactory>();
+    std::unique_ptr<MainWindowCore> core;
+
+    explicit Window(QStringList extraPorts = {}) {
+        CoreServices services;
+        services.sysfsRoot = sys.root();
+        services.devRoot = dev.path();
+        services.extraPorts = std::move(extraPorts);
+        core = std::make_unique<MainWindowCore>(panel, services);
+        core->SerialDevices = factory;
+        SerialChannel::IsStop = 0;
+        SerialChannel::ReplyDelayMs = 0;
+        SerialChannel::PortTestMode = false;
+    }
+    ~Window() { core->StopChannel(); }
+    void twoPorts() {
+        sys.addUsbSerial("ttyUSB0", "1-1", "Prolific Technology Inc.", "USB-Serial Controller");
+        sys.addUsbSerial("ttyUSB1", "1-2", "FTDI", "FT232R USB UART", "ftdi_sio", "ftdi_sio");
+    }
+    void select(int index) {
+        panel.setCurrentIndex(ctl::PortList, index);
+        core->OnPortSelected();
+    }
+};
+
+} // namespace
+
+TEST(PortListRefresh, TwoPortsListLogAndSelectTheFirst) {
+    Window w;
+    w.twoPorts();
+    w.sys.setModuleVersion("pl2303", "0.13");
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.items(ctl::PortList), (QStringList{kProlific, kFtdi}));
+    EXPECT_EQ(w.panel.currentIndex(ctl::PortList), 0);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB0");
+    EXPECT_EQ(w.panel.logLines, (QStringList{"当前设备串口号： " + kProlific, "当前设备串口号： " + kFtdi}));
+    EXPECT_TRUE(w.panel.messages.empty());
+    EXPECT_EQ(w.core->DriverFileName, "pl2303");
+    EXPECT_EQ(w.core->DriverVersion, "0.13");
+    EXPECT_TRUE(w.core->CheckDriverCompatibility()) << "no driver rule on this system";
+
+    w.select(1);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB1");
+    // A refresh returns the selection to entry 0.
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.currentIndex(ctl::PortList), 0);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB0");
+}
+
+TEST(PortListRefresh, NoPortsShowTheNoPortItemAndKeepTheCurrentPort) {
+    Window w;
+    w.core->CurrentPort = "ttyUSB3";
+    w.core->DriverFileName = "pl2303";
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.items(ctl::PortList), QStringList{"无可以的串口号!"});
+    EXPECT_EQ(w.panel.currentIndex(ctl::PortList), 0);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB3");
+    EXPECT_EQ(w.core->DriverFileName, "pl2303") << "a refresh without a Prolific port keeps the name";
+    EXPECT_TRUE(w.panel.logLines.isEmpty());
+    EXPECT_TRUE(w.panel.messages.empty());
+    w.select(0);
+    EXPECT_EQ(w.core->CurrentPort, "") << "the no-port item names no device";
+}
+
+TEST(PortListRefresh, AnUnreadableTtyListIsToldAndTheRefreshGoesOn) {
+    Window w({"/dev/pts/9"});
+    QDir(w.sys.root() + "/class/tty").removeRecursively();
+    w.core->RefreshPortList();
+    ASSERT_EQ(w.panel.messages.size(), 1u);
+    EXPECT_EQ(w.panel.messages[0].text, "没找到可用的串口，请将开发试验仪连接到您的电脑上!");
+    EXPECT_EQ(w.panel.messages[0].caption, MainWindowCore::AppTitle());
+    EXPECT_EQ(w.panel.items(ctl::PortList), QStringList{"/dev/pts/9"}) << "the --port entries still come";
+    EXPECT_EQ(w.core->CurrentPort, "/dev/pts/9");
+}
+
+TEST(PortListRefresh, ExtraPortsAreAppendedAndSelectable) {
+    Window w({"/dev/pts/9", "sim:STC89"});
+    w.twoPorts();
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.items(ctl::PortList), (QStringList{kProlific, kFtdi, "/dev/pts/9", "sim:STC89"}));
+    EXPECT_EQ(w.panel.logLines.size(), 2);
+    w.select(3);
+    EXPECT_EQ(w.core->CurrentPort, "sim:STC89");
+}
+
+TEST(PortListRefresh, FriendlyNameWithExtraParenthesesAndADisappearingPort) {
+    Window w;
+    w.sys.addUsbSerial("ttyUSB5", "1-5", "ABC", "Port (Interface 0)", "cp210x", "cp210x");
+    w.twoPorts();
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.items(ctl::PortList), (QStringList{kProlific, kFtdi, "Interface 0 (ABC Port )"}));
+    w.select(2);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB5");
+
+    w.sys.remove("ttyUSB0");
+    w.core->RefreshPortList();
+    EXPECT_EQ(w.panel.items(ctl::PortList), (QStringList{kFtdi, "Interface 0 (ABC Port )"}));
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB1");
+}
+
+TEST(PortWatchInWindow, PluggingAConverterInRefreshesTheListAndSelectsEntryZero) {
+    Window w;
+    w.sys.addUsbSerial("ttyUSB1", "1-2", "FTDI", "FT232R USB UART", "ftdi_sio", "ftdi_sio");
+    w.core->StartPortWatch();
+    w.core->RefreshPortList();
+    w.select(0);
+    ASSERT_EQ(w.panel.items(ctl::PortList).size(), 1);
+
+    // The converter appears in sysfs and its node in the device folder.
+    w.sys.addUsbSerial("ttyUSB0", "1-1", "Prolific Technology Inc.", "USB-Serial Controller");
+    QFile(w.dev.filePath("ttyUSB0")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(pumpUntil([&] { return w.panel.items(ctl::PortList).size() == 2; }));
+    EXPECT_EQ(w.panel.items(ctl::PortList).first(), kProlific);
+    EXPECT_EQ(w.panel.currentIndex(ctl::PortList), 0);
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB0");
+    w.core->StopPortWatch();
+    w.core->StopPortWatch();
+}
+
+TEST(OpenPort, AFailedOpenIsToldOnceAndTheNextOpenDoesNothing) {
+    Window w;
+    w.core->CurrentPort = "ttyUSB0";
+    w.core->PortOpenAllowed = true;
+    w.factory->refuse = DeviceStatus::fromErrno(EACCES, "cannot open /dev/ttyUSB0");
+    EXPECT_FALSE(w.core->OpenPort(1200, 0, 0x68));
+    ASSERT_EQ(w.panel.messages.size(), 1u);
+    const ShownMessage& m = w.panel.messages[0];
+    EXPECT_TRUE(m.text.startsWith("ttyUSB0口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》\n原因：cannot open /dev/ttyUSB0"))
+        << m.text.toStdString();
+    EXPECT_TRUE(m.text.contains("dialout")) << "EACCES says how to get the right";
+    EXPECT_EQ(m.caption, "串口提示：—不能打开串口");
+    EXPECT_EQ(m.icon, MsgIcon::Warning);
+    EXPECT_FALSE(w.core->PortOpenAllowed);
+
+    EXPECT_TRUE(w.core->OpenPort(1200, 0, 0x68)) << "after a failed open: true without opening";
+    EXPECT_EQ(w.factory->opened, 1);
+    EXPECT_EQ(w.panel.messages.size(), 1u);
+
+    w.core->PortOpenAllowed = true;
+    w.factory->refuse = DeviceStatus::fromErrno(ENOENT, "cannot open /dev/ttyUSB0");
+    EXPECT_FALSE(w.core->OpenPort(1200, 0, 0x68));
+    ASSERT_EQ(w.panel.messages.size(), 2u);
+    EXPECT_FALSE(w.panel.messages[1].text.contains("dialout"));
+}
+
+TEST(OpenPort, SendHexTextAndTheReplyReachLastReplyText) {
+    Window w;
+    w.core->CurrentPort = "sim:echo";
+    w.core->PortOpenAllowed = true;
+    ASSERT_TRUE(w.core->OpenPort(115200, 2, 0x79));
+    EXPECT_EQ(w.core->Channel->Settings().parity, 2);
+    w.core->Channel->StartReader();
+    w.panel.setCurrentIndex(ctl::ChipType, 0);
+
+    w.core->SendHexText("79AB");
+    ASSERT_TRUE(pumpUntil([&] { return !w.core->LastReplyText.isEmpty(); }));
+    EXPECT_EQ(w.core->LastReplyText, "79ab") << "lower case, two digits per byte";
+
+    // An odd text sends floor(L/2) bytes; the empty text a block of none.
+    w.core->SendHexText("46B9A");
+    w.core->SendHexText("");
+    EXPECT_EQ(SerialChannel::IsStop.load(), 1) << "the empty write completes too";
+    ASSERT_TRUE(pumpUntil([&] { return w.factory->log->byteCount() == 4; }));
+    pumpFor(milliseconds(50));
+    const auto bytes = w.factory->log->takeBytes();
+    ASSERT_EQ(bytes.size(), 4u);
+    EXPECT_EQ(bytes[2].value, 0x46);
+    EXPECT_EQ(bytes[3].value, 0xB9);
+    EXPECT_EQ(bytes[3].host.parity, 2);
+
+    // An STC chip type hands the chunk to the STC handler, not LastReplyText.
+    ASSERT_TRUE(pumpUntil([&] { return w.core->Channel->QueuedBytes() == 2; }));
+    w.panel.setCurrentIndex(ctl::ChipType, 1);
+    w.core->OnSerialData();
+    EXPECT_EQ(w.core->LastReplyText, "79ab");
+    EXPECT_EQ(w.core->Channel->QueuedBytes(), 0u);
+    // With nothing held, chip type 0 empties LastReplyText.
+    w.panel.setCurrentIndex(ctl::ChipType, 0);
+    w.core->OnSerialData();
+    EXPECT_EQ(w.core->LastReplyText, "");
+
+    w.core->ClosePort();
+    EXPECT_TRUE(w.core->PortOpenAllowed);
+    EXPECT_FALSE(w.core->Channel->IsOpen());
+    EXPECT_TRUE(w.panel.messages.empty());
+}
+
+TEST(OpenPort, ReadLimitIsExpectedReplyLength) {
+    Window w;
+    w.core->CurrentPort = "sim:echo";
+    w.core->PortOpenAllowed = true;
+    ASSERT_TRUE(w.core->OpenPort(115200, 0, 0x68));
+    w.core->Channel->StartReader();
+    w.panel.setCurrentIndex(ctl::ChipType, 0);
+    w.core->ExpectedReplyLength = 2;
+    w.factory->inject({0x01, 0x02, 0x03}, w.core->Channel->Settings());
+    ASSERT_TRUE(pumpUntil([&] { return w.core->Channel->QueuedBytes() == 3; }));
+    w.core->OnSerialData();
+    EXPECT_EQ(w.core->LastReplyText, "0102");
+    w.core->OnSerialData();
+    EXPECT_EQ(w.core->LastReplyText, "03");
+}
