@@ -1,0 +1,59 @@
+#pragma once
+// Deliberate faults of a simulated chip and the seeded random source that
+// drives them.  Everything here is deterministic: the same spec and seed,
+// fed the same bytes, give the same run.
+
+#include <cstdint>
+#include <string>
+
+namespace talvo::sim {
+
+// Small, fast, reproducible generator (splitmix64).
+class Rng {
+public:
+    explicit Rng(uint64_t seed = 1) : state_(seed) {}
+    uint64_t next();
+    // Uniform in [0, 1).
+    double uniform();
+    // True with probability p (never consumes a number when p <= 0).
+    bool chance(double p);
+    // Uniform integer in [lo, hi].
+    int range(int lo, int hi);
+
+private:
+    uint64_t state_;
+};
+
+// Reads a whole decimal number within [lo, hi]; false otherwise.
+bool parseNumber(const std::string& text, double lo, double hi, double* out);
+
+// A fault selection, written as "key=value,key=value":
+//   drop=P            each byte on the wire (either direction) is lost with probability P
+//   corrupt=P         each byte has one bit flipped with probability P
+//   delay=SECONDS     every answer of the chip comes this much later
+//   silent-after=N    the chip answers the first N frames of a session, then nothing
+//   nack-block=N      the N-th data block (1-based) is refused once: STC chips give no
+//                     answer (the host must resend), STM32 chips NACK it
+//   truncate-status=K the STC status frame is cut after K bytes
+//   hangup-block=N    the wire is hung up when the N-th data block arrives (once per run)
+//   seed=N            seed of the random source (default 1)
+struct FaultSpec {
+    double drop = 0.0;
+    double corrupt = 0.0;
+    double delay = 0.0;
+    int silentAfter = -1;
+    int nackBlock = -1;
+    int truncateStatus = -1;
+    int hangupBlock = -1;
+    uint64_t seed = 1;
+
+    bool any() const;
+    std::string describe() const;
+    // Parses one "key=value" item into *this; false with *error set on a
+    // key it does not know or a value out of range.
+    bool parseItem(const std::string& item, std::string* error);
+    // Parses a whole comma- (or semicolon-) separated list.
+    static bool parse(const std::string& text, FaultSpec* out, std::string* error);
+};
+
+} // namespace talvo::sim

@@ -1,0 +1,256 @@
+#include "sim/SimChip.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace talvo::sim {
+
+std::string hexBytes(const uint8_t* data, size_t n) {
+    std::string s;
+    s.reserve(n * 3);
+    char buf[4];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", data[i]);
+        s += buf;
+    }
+    return s;
+}
+
+UartChar hear(uint8_t byte, const LineSettings& sender, const LineSettings& receiver, double tolerance) {
+    UartChar c = uartReceive(byte, sender, receiver, tolerance);
+    if (c.received && sender.baud != 0 &&
+        std::fabs(static_cast<double>(receiver.baud) / sender.baud - 1.0) > tolerance)
+        c.framingError = true;
+    return c;
+}
+
+SimChip::SimChip(std::string name, ChipOptions options, size_t flashSize)
+    : name_(std::move(name)), options_(std::move(options)), flash_(flashSize, 0xFF), rng_(options_.faults.seed) {}
+
+SimChip::~SimChip() = default;
+
+TimePoint SimChip::plus(TimePoint t, double seconds) {
+    return t + std::chrono::duration_cast<WireClock::duration>(std::chrono::duration<double>(seconds));
+}
+
+void SimChip::attach(WireLink* link) {
+    link_ = link;
+    if (!started_ && link_) {
+        started_ = true;
+        powerOn(link_->now());
+    }
+}
+
+void SimChip::powerOff(TimePoint at) {
+    if (powered_) trace("power off");
+    powered_ = false;
+    out_.clear();
+    uartChanges_.clear();
+    (void)at;
+}
+
+void SimChip::powerOn(TimePoint at) {
+    powered_ = true;
+    hungUp_ = false;
+    ++bootCount_;
+    sessionFrames_ = 0;
+    activeSinceBoot_ = false;
+    lastActivity_ = at;
+    txFree_ = at;
+    out_.clear();
+    uartChanges_.clear();
+    trace("power on: bootloader starts");
+    bootloaderStart(at);
+}
+
+void SimChip::powerCycle(TimePoint at) {
+    powerOff(at);
+    powerOn(at);
+}
+
+std::optional<LineSettings> SimChip::receiverFor(const LineSettings& host) const {
+    (void)host;
+    return uart_;
+}
+
+void SimChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
+    if (!started_) attach(link_);
+    if (!powered_) return;
+    if (!wireFaults(&byte, "host byte ")) return;
+    applyUartChanges(at - host.charTime());
+    const auto rx = receiverFor(host);
+    if (!rx) return;
+    const UartChar c = hear(byte, host, *rx, options_.tolerance);
+    if (!c.received) return;
+    lastActivity_ = std::max(lastActivity_, at);
+    activeSinceBoot_ = true;
+    onChar(c, host, at);
+}
+
+bool SimChip::wireFaults(uint8_t* byte, const char* what) {
+    const FaultSpec& f = options_.faults;
+    if (rng_.chance(f.drop)) {
+        trace(std::string("fault: ") + what + hexBytes(byte, 1) + " dropped");
+        return false;
+    }
+    if (rng_.chance(f.corrupt)) {
+        const uint8_t was = *byte;
+        *byte ^= static_cast<uint8_t>(1u << rng_.range(0, 7));
+        trace(std::string("fault: ") + what + hexBytes(&was, 1) + " corrupted to " + hexBytes(byte, 1));
+    }
+    return true;
+}
+
+void SimChip::onModemLines(const ModemLines& lines, TimePoint at) {
+    const ModemLines before = lines_;
+    lines_ = lines;
+    if (ptyMode_ || before == lines) return;
+    boardLines(before, lines, at);
+}
+
+void SimChip::boardLines(const ModemLines& before, const ModemLines& now, TimePoint at) {
+    if (!before.rts && now.rts) powerOff(at);
+    if (before.rts && !now.rts) powerOn(at);
+}
+
+void SimChip::onHostOpen(bool open, TimePoint at) {
+    if (ptyMode_) {
+        if (open)
+            powerCycle(at);
+        else
+            powerOff(at);
+        return;
+    }
+    // On the wire the modem lines do the work; only a chip whose converter
+    // was pulled out comes back when the port is opened again.
+    if (open && hungUp_) powerOn(at);
+}
+
+void SimChip::setUartAt(TimePoint t, const LineSettings& s) {
+    uartChanges_.emplace_back(t, s);
+    std::stable_sort(uartChanges_.begin(), uartChanges_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+void SimChip::applyUartChanges(TimePoint upTo) {
+    size_t n = 0;
+    while (n < uartChanges_.size() && uartChanges_[n].first <= upTo) uart_ = uartChanges_[n++].second;
+    uartChanges_.erase(uartChanges_.begin(), uartChanges_.begin() + static_cast<long>(n));
+}
+
+TimePoint SimChip::answer(const Bytes& bytes, double delaySeconds, const LineSettings& ls, TimePoint after) {
+    if (!powered_) return after;
+    const FaultSpec& f = options_.faults;
+    TimePoint start = std::max(plus(after, delaySeconds + f.delay), txFree_);
+    Bytes sent;
+    sent.reserve(bytes.size());
+    for (uint8_t b : bytes)
+        if (wireFaults(&b, "answer byte ")) sent.push_back(b);
+    const TimePoint end = start + ls.charTime() * static_cast<long>(sent.size());
+    txFree_ = end;
+    lastActivity_ = std::max(lastActivity_, end);
+    if (!sent.empty()) {
+        out_.push_back({start, sent, ls});
+        char rate[64];
+        std::snprintf(rate, sizeof rate, " at %u baud%s", ls.baud, ls.parity == 2 ? " 8E1" : " 8N1");
+        trace("answer " + hexBytes(sent) + rate);
+    }
+    return end;
+}
+
+void SimChip::onTimer(TimePoint now) {
+    applyUartChanges(now);
+    while (!out_.empty() && out_.front().start <= now) {
+        Pending p = std::move(out_.front());
+        out_.pop_front();
+        if (link_) link_->sendToHost(p.bytes.data(), p.bytes.size(), p.ls, p.start);
+    }
+    if (powered_) onModelTimer(now);
+    const double idle = idleSeconds();
+    if (idle > 0 && powered_ && activeSinceBoot_ && out_.empty() && now >= plus(lastActivity_, idle)) {
+        trace("idle: the chip restarts");
+        powerCycle(now);
+    }
+}
+
+double SimChip::idleSeconds() const {
+    if (options_.idleRestart >= 0) return options_.idleRestart;
+    return ptyMode_ ? 2.0 : 0.0;
+}
+
+std::optional<TimePoint> SimChip::nextWake() const {
+    std::optional<TimePoint> w;
+    auto take = [&](TimePoint t) {
+        if (!w || t < *w) w = t;
+    };
+    if (!out_.empty()) take(out_.front().start);
+    if (!uartChanges_.empty()) take(uartChanges_.front().first);
+    if (powered_) {
+        if (auto m = modelWake()) take(*m);
+        const double idle = idleSeconds();
+        if (idle > 0 && activeSinceBoot_ && out_.empty()) take(plus(lastActivity_, idle));
+    }
+    return w;
+}
+
+void SimChip::record(TimePoint at, Bytes bytes, bool accepted, std::string note) {
+    trace(std::string(accepted ? "frame " : "REJECTED frame ") + hexBytes(bytes) + (note.empty() ? "" : " -- " + note));
+    frames_.push_back({at, std::move(bytes), accepted, std::move(note)});
+}
+
+std::vector<FrameRecord> SimChip::rejectedFrames() const {
+    std::vector<FrameRecord> r;
+    for (const auto& f : frames_)
+        if (!f.accepted) r.push_back(f);
+    return r;
+}
+
+bool SimChip::frameAllowed() {
+    ++sessionFrames_;
+    const int limit = options_.faults.silentAfter;
+    return limit < 0 || sessionFrames_ <= limit;
+}
+
+SimChip::BlockFault SimChip::blockArrived(TimePoint at) {
+    ++runBlocks_;
+    const FaultSpec& f = options_.faults;
+    if (f.hangupBlock == runBlocks_ && !hangupDone_) {
+        hangupDone_ = true;
+        trace("fault: hang-up at data block " + std::to_string(runBlocks_));
+        powerOff(at);
+        hungUp_ = true;
+        if (link_) link_->hangUp();
+        return BlockFault::HangUp;
+    }
+    if (f.nackBlock == runBlocks_ && !refusedDone_) {
+        refusedDone_ = true;
+        trace("fault: data block " + std::to_string(runBlocks_) + " refused");
+        return BlockFault::Refuse;
+    }
+    return BlockFault::None;
+}
+
+void SimChip::trace(const std::string& text) const {
+    if (trace_) trace_(name_ + ": " + text);
+}
+
+bool SimChip::dumpFlash(const std::string& path, std::string* error) const {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    if (f) f.write(reinterpret_cast<const char*>(flash_.data()), static_cast<std::streamsize>(flash_.size()));
+    if (!f) {
+        if (error) *error = "cannot write the flash image to '" + path + "'";
+        return false;
+    }
+    return true;
+}
+
+LoopbackChip::LoopbackChip(ChipOptions options) : SimChip("loopback", std::move(options), 0) {}
+
+void LoopbackChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
+    if (!link_ || !wireFaults(&byte, "byte ")) return;
+    link_->sendToHost(&byte, 1, host, plus(at, options_.faults.delay));
+}
+
+} // namespace talvo::sim

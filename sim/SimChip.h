@@ -1,0 +1,185 @@
+#pragma once
+// Common machinery of the simulated chips: power, the chip's UART (what it
+// hears of the host's characters and with which settings it answers), the
+// timed answer queue, faults, the flash array and the record of every frame
+// the chip received.
+//
+// Power, as the boards wire it:
+//  - STC boards: RTS switches the chip's supply; asserting RTS cuts the power,
+//    releasing it powers the chip and starts the bootloader.
+//  - STM32 boards: DTR drives RESET (asserted = held in reset) and RTS drives
+//    BOOT0 (asserted = BOOT0 high); releasing DTR starts the system bootloader
+//    when RTS is asserted and the user program (silent) when it is not.
+//  - Behind a pseudo-terminal there are no modem lines ("pty mode"): the chip
+//    starts when the host opens the port, stops when it closes it (hang-up),
+//    and restarts after an idle time.
+// Before any of these events the chip is powered and its bootloader waits.
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Wire.h"
+#include "sim/Faults.h"
+
+namespace talvo::sim {
+
+using TimePoint = WireClock::time_point;
+using Bytes = std::vector<uint8_t>;
+
+struct ChipOptions {
+    double freqMHz = 11.0592;     // crystal
+    int clockMode = 12;           // STC89: 12-clock or 6-clock
+    double timeScale = 1.0;       // multiplies erase/write/answer delays; 0 = instant
+    double tolerance = kUartTolerance; // UART receive tolerance (fraction)
+    enum class Jitter { Seeded, Off, Pattern } jitter = Jitter::Seeded;
+    std::vector<int> jitterPattern; // Pattern: offset added to each of the eight counts
+    double idleRestart = -1.0;    // seconds without traffic before a restart; <0: 2 s in pty mode, off otherwise
+    double minSwitchDelay = 0.05; // floor of the rate-switch answers (the host needs time to re-open its port)
+    double frameGap = 0.25;       // a pause this long inside a frame abandons the partial frame (STC)
+    FaultSpec faults;
+};
+
+// One frame (STC) or command (STM32) the chip received, as it arrived.
+struct FrameRecord {
+    TimePoint at;
+    Bytes bytes;
+    bool accepted = false; // false: the chip found it malformed and did not act on it
+    std::string note;      // what was wrong, or what the chip did
+};
+
+class SimChip : public WirePeer {
+public:
+    SimChip(std::string name, ChipOptions options, size_t flashSize);
+    ~SimChip() override;
+
+    // WirePeer
+    void attach(WireLink* link) override;
+    void onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) override;
+    void onModemLines(const ModemLines& lines, TimePoint at) override;
+    void onHostOpen(bool open, TimePoint at) override;
+    void onTimer(TimePoint now) override;
+    std::optional<TimePoint> nextWake() const override;
+
+    const std::string& name() const { return name_; }
+    const ChipOptions& options() const { return options_; }
+    Bytes& flash() { return flash_; }
+    const Bytes& flash() const { return flash_; }
+    bool dumpFlash(const std::string& path, std::string* error) const;
+
+    const std::vector<FrameRecord>& frames() const { return frames_; }
+    std::vector<FrameRecord> rejectedFrames() const;
+    void clearFrames() { frames_.clear(); }
+
+    bool powered() const { return powered_; }
+    int bootCount() const { return bootCount_; } // how often the bootloader started
+    // The settings the chip's UART runs with now (pty servers take the parity from here).
+    LineSettings uart() const { return uart_; }
+    virtual uint8_t nativeParity() const = 0;
+
+    void setPtyMode(bool on) { ptyMode_ = on; }
+    bool ptyMode() const { return ptyMode_; }
+    void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+    // Switches the chip off and on again at `at` (the user's power switch).
+    void powerCycle(TimePoint at);
+    void powerOff(TimePoint at);
+    void powerOn(TimePoint at);
+
+protected:
+    // The bootloader starts afresh.
+    virtual void bootloaderStart(TimePoint now) = 0;
+    // The receiver the chip's UART uses for a character sent with `host`
+    // settings; nullopt when the chip hears nothing.  Default: its current UART.
+    virtual std::optional<LineSettings> receiverFor(const LineSettings& host) const;
+    // One character the chip's UART made out.
+    virtual void onChar(const UartChar& c, const LineSettings& host, TimePoint at) = 0;
+    // Board wiring of the modem lines; default: STC power switch on RTS.
+    virtual void boardLines(const ModemLines& before, const ModemLines& now, TimePoint at);
+    virtual void onModelTimer(TimePoint now) { (void)now; }
+    virtual std::optional<TimePoint> modelWake() const { return std::nullopt; }
+    // The bootloader is fresh (waiting for its first sync), so idling changes nothing.
+    virtual bool waitingForSync() const = 0;
+
+    void setUart(const LineSettings& s) { uart_ = s; }
+    // The UART changes to `s` at `t` (after an answer has left, for example).
+    void setUartAt(TimePoint t, const LineSettings& s);
+
+    // Queues an answer: it starts `delaySeconds` (already scaled) after `after`,
+    // or when the UART is free.  Applies the transmit faults.  Returns the time
+    // the last byte has left.
+    TimePoint answer(const Bytes& bytes, double delaySeconds, const LineSettings& ls, TimePoint after);
+    double scaled(double seconds) const { return seconds * options_.timeScale; }
+    static TimePoint plus(TimePoint t, double seconds);
+
+    void record(TimePoint at, Bytes bytes, bool accepted, std::string note);
+    // Counts a frame of the session; false when the chip has gone silent (fault).
+    bool frameAllowed();
+    enum class BlockFault { None, Refuse, HangUp };
+    // Counts a data block of the run and says which fault, if any, hits it.
+    BlockFault blockArrived(TimePoint at);
+    void trace(const std::string& text) const;
+    // Applies the drop and corrupt faults to one byte; false when it is lost.
+    bool wireFaults(uint8_t* byte, const char* what);
+
+    std::string name_;
+    ChipOptions options_;
+    Bytes flash_;
+    WireLink* link_ = nullptr;
+
+private:
+    struct Pending {
+        TimePoint start;
+        Bytes bytes;
+        LineSettings ls;
+    };
+    void applyUartChanges(TimePoint upTo);
+    double idleSeconds() const;
+
+    std::vector<FrameRecord> frames_;
+    std::deque<Pending> out_;
+    std::vector<std::pair<TimePoint, LineSettings>> uartChanges_;
+    LineSettings uart_;
+    TimePoint txFree_{};
+    TimePoint lastActivity_{};
+    bool activeSinceBoot_ = false;
+    bool powered_ = true;
+    bool started_ = false; // bootloaderStart ran at least once
+    bool ptyMode_ = false;
+    bool hungUp_ = false;
+    ModemLines lines_;
+    int bootCount_ = 0;
+    int sessionFrames_ = 0;
+    int runBlocks_ = 0;
+    bool refusedDone_ = false;
+    bool hangupDone_ = false;
+    Rng rng_;
+    std::function<void(const std::string&)> trace_;
+};
+
+// The loopback plug: every byte comes straight back (with the wire faults).
+class LoopbackChip : public SimChip {
+public:
+    explicit LoopbackChip(ChipOptions options);
+    void onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) override;
+    uint8_t nativeParity() const override { return 0; }
+
+protected:
+    void bootloaderStart(TimePoint) override {}
+    void onChar(const UartChar&, const LineSettings&, TimePoint) override {}
+    void boardLines(const ModemLines&, const ModemLines&, TimePoint) override {}
+    bool waitingForSync() const override { return true; }
+};
+
+// What a receiver makes of a character (uartReceive), with the receiver's
+// tolerance as its limit: a character received while the two rates differ by
+// more than `tolerance` counts as a framing error even when the ideal sampler
+// happened to read it right, since the receiver's timing margin is spent
+// (start-bit detection jitter and the sampling window take the rest).
+UartChar hear(uint8_t byte, const LineSettings& sender, const LineSettings& receiver, double tolerance);
+
+std::string hexBytes(const uint8_t* data, size_t n);
+inline std::string hexBytes(const Bytes& b) { return hexBytes(b.data(), b.size()); }
+
+} // namespace talvo::sim

@@ -1,0 +1,129 @@
+#include "sim/Simulators.h"
+
+#include <cctype>
+
+#include "platform/SimRegistry.h"
+#include "sim/StcChip.h"
+#include "sim/Stm32Chip.h"
+
+namespace talvo::sim {
+
+std::vector<ChipListEntry> chipList() {
+    std::vector<ChipListEntry> list;
+    for (const auto& m : stcModels()) list.push_back({m.name, m.title});
+    for (const auto& m : stm32Models()) list.push_back({m.name, m.title});
+    list.push_back({"loopback", "loopback plug: every byte comes straight back"});
+    return list;
+}
+
+namespace {
+
+std::vector<std::string> split(const std::string& s, char sep) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    while (true) {
+        const size_t end = s.find(sep, start);
+        out.push_back(s.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* options, std::string* error) {
+    ChipOptions o = *options;
+    for (std::string item : items) {
+        if (item.empty()) continue;
+        if (item.rfind("faults=", 0) == 0) item = item.substr(7);
+        if (item.empty()) continue;
+        const auto eq = item.find('=');
+        const std::string key = item.substr(0, eq);
+        const std::string value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+        auto bad = [&](const std::string& expect) {
+            if (error) *error = "option '" + item + "': " + expect;
+            return false;
+        };
+        double d = 0;
+        if (key == "freq") {
+            if (!parseNumber(value, 0.5, 100.0, &d)) return bad("expects a crystal frequency in MHz (0.5 to 100)");
+            o.freqMHz = d;
+        } else if (key == "clock") {
+            if (value != "6" && value != "12") return bad("expects 6 or 12 (clocks per machine cycle)");
+            o.clockMode = value == "6" ? 6 : 12;
+        } else if (key == "scale") {
+            if (!parseNumber(value, 0.0, 100.0, &d)) return bad("expects a time scale from 0 to 100");
+            o.timeScale = d;
+        } else if (key == "tolerance") {
+            if (!parseNumber(value, 0.0, 50.0, &d)) return bad("expects a UART tolerance in percent (0 to 50)");
+            o.tolerance = d / 100.0;
+        } else if (key == "idle") {
+            if (!parseNumber(value, 0.0, 3600.0, &d)) return bad("expects seconds (0 turns the idle restart off)");
+            o.idleRestart = d;
+        } else if (key == "switchfloor") {
+            if (!parseNumber(value, 0.0, 10.0, &d)) return bad("expects seconds from 0 to 10");
+            o.minSwitchDelay = d;
+        } else if (key == "jitter") {
+            if (value == "on") {
+                o.jitter = ChipOptions::Jitter::Seeded;
+            } else if (value == "off") {
+                o.jitter = ChipOptions::Jitter::Off;
+            } else {
+                const auto parts = split(value, ':');
+                if (parts.size() != 8) return bad("expects on, off or eight offsets A:B:C:D:E:F:G:H");
+                o.jitterPattern.clear();
+                for (const auto& p : parts) {
+                    if (!parseNumber(p, -1000, 1000, &d) || d != static_cast<int>(d)) return bad("offsets are integers");
+                    o.jitterPattern.push_back(static_cast<int>(d));
+                }
+                o.jitter = ChipOptions::Jitter::Pattern;
+            }
+        } else {
+            std::string ferr;
+            if (!o.faults.parseItem(item, &ferr)) {
+                if (error)
+                    *error = "unknown option '" + item +
+                             "' (options: freq, clock, scale, tolerance, jitter, idle, switchfloor, faults=...): " + ferr;
+                return false;
+            }
+        }
+    }
+    *options = o;
+    return true;
+}
+
+std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error) {
+    auto items = split(spec, ',');
+    std::string name = items.front();
+    for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    items.erase(items.begin());
+    ChipOptions options;
+    if (!parseChipOptions(items, &options, error)) return nullptr;
+    if (const StcModel* m = findStcModel(name)) {
+        if (options.clockMode == 6 && !m->sixClockCapable) {
+            if (error) *error = name + " has no 6-clock mode";
+            return nullptr;
+        }
+        return std::make_unique<StcChip>(*m, options);
+    }
+    if (const Stm32Model* m = findStm32Model(name)) return std::make_unique<Stm32Chip>(*m, options);
+    if (name == "loopback") return std::make_unique<LoopbackChip>(options);
+    if (error) {
+        std::string known;
+        for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
+        *error = "no simulator named '" + name + "' (known: " + known + ")";
+    }
+    return nullptr;
+}
+
+void registerSimulators() {
+    setSimPeerFactory([](const QString& spec, QString* error) -> std::unique_ptr<WirePeer> {
+        std::string err;
+        auto chip = makeChip(spec.toStdString(), &err);
+        if (!chip && error) *error = QString::fromStdString(err);
+        return chip;
+    });
+}
+
+} // namespace talvo::sim

@@ -1,0 +1,34 @@
+#pragma once
+// The chip simulators by name, and their hook into the serial layer's
+// "sim:CHIP[,key=value...]" ports.
+//
+// A chip spec is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT]
+// [,jitter=on|off|A:B:C:D:E:F:G:H][,idle=SECONDS][,switchfloor=SECONDS]
+// [,faults=FAULT][,FAULT...]" where FAULT is one of the items of FaultSpec
+// (a "faults=" prefix is optional, so "faults=drop=0.01,seed=7" works).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/SimChip.h"
+
+namespace talvo::sim {
+
+struct ChipListEntry {
+    std::string name;
+    std::string description;
+};
+
+std::vector<ChipListEntry> chipList();
+
+// Builds the chip a spec names; null with *error set otherwise.
+std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error);
+// Parses the options part of a spec (without the chip name) into *options.
+bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* options, std::string* error);
+
+// Makes the simulators available to makeSimPeer() ("sim:CHIP..." ports).
+// Executables and tests call it once at start-up.
+void registerSimulators();
+
+} // namespace talvo::sim

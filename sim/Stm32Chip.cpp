@@ -1,0 +1,374 @@
+#include "sim/Stm32Chip.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace talvo::sim {
+
+namespace {
+
+std::string hex(uint32_t v, int digits) {
+    char b[16];
+    std::snprintf(b, sizeof b, "%0*X", digits, v);
+    return b;
+}
+
+// The commands the F1 bootloader (version 2.2) offers in answer to Get.
+const Bytes kCommands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x63, 0x73, 0x82, 0x92};
+constexpr uint8_t kVersion = 0x22;
+
+} // namespace
+
+const std::vector<Stm32Model>& stm32Models() {
+    static const std::vector<Stm32Model> models = {
+        {"stm32f103", "STM32F103 medium density (PID 0x410, 64 KB flash, 1 KB pages, 8E1)", 0x410, 64 * 1024, 1024,
+         20 * 1024},
+        {"stm32f103hd", "STM32F103 high density (PID 0x414, 256 KB flash, 2 KB pages, 8E1)", 0x414, 256 * 1024, 2048,
+         48 * 1024},
+    };
+    return models;
+}
+
+const Stm32Model* findStm32Model(const std::string& name) {
+    for (const auto& m : stm32Models())
+        if (m.name == name) return &m;
+    if (name == "stm32f103md") return &stm32Models()[0];
+    return nullptr;
+}
+
+Stm32Chip::Stm32Chip(const Stm32Model& model, ChipOptions options)
+    : SimChip(model.name, std::move(options), model.flashSize), model_(model), ram_(model.ramSize, 0x00),
+      system_(kSystemEnd - kSystemBase, 0xFF) {
+    // Bootloader code (a fixed pattern), then the device data: the flash size
+    // in KB at 0x1FFFF7E0 (little-endian), the reserved half-word after it
+    // (reads FF FF on F103 parts), and the 96-bit unique ID at 0x1FFFF7E8.
+    for (size_t i = 0; i < 0x7E0; ++i) system_[i] = static_cast<uint8_t>((i * 37 + 11) & 0xFF);
+    const size_t kb = model_.flashSize / 1024;
+    system_[0x7E0] = static_cast<uint8_t>(kb & 0xFF);
+    system_[0x7E1] = static_cast<uint8_t>(kb >> 8);
+    const uint8_t uid[12] = {0x36, 0xFF, 0xD8, 0x05, 0x42, 0x4D, 0x30, 0x38, 0x27, 0x63, 0x21, 0x43};
+    std::copy(uid, uid + 12, system_.begin() + 0x7E8);
+    optionBytes_ = {0xA5, 0x5A, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
+    LineSettings s;
+    s.baud = 115200;
+    s.parity = 2;
+    setUart(s);
+}
+
+void Stm32Chip::bootloaderStart(TimePoint now) {
+    (void)now;
+    state_ = bootPinHigh_ ? State::WaitInit : State::User;
+    unit_.clear();
+    exchange_.clear();
+    need_ = 0;
+    unitBad_ = false;
+}
+
+std::optional<LineSettings> Stm32Chip::receiverFor(const LineSettings& host) const {
+    if (state_ == State::WaitInit) {
+        // The bootloader measures the rate of the 7F it waits for.
+        LineSettings s;
+        s.baud = host.baud;
+        s.parity = 2;
+        return s;
+    }
+    return uart();
+}
+
+void Stm32Chip::boardLines(const ModemLines& before, const ModemLines& now, TimePoint at) {
+    // DTR drives RESET (asserted = held in reset), RTS drives BOOT0.
+    if (!before.dtr && now.dtr) powerOff(at);
+    if (before.dtr && !now.dtr) {
+        bootPinHigh_ = now.rts;
+        powerOn(at);
+    }
+}
+
+void Stm32Chip::expect(State s, size_t n) {
+    state_ = s;
+    need_ = n;
+    unit_.clear();
+    unitBad_ = false;
+}
+
+void Stm32Chip::ack(TimePoint at, double delay) {
+    const Bytes b = {kAck};
+    answer(b, delay, uart(), at);
+}
+
+void Stm32Chip::done(TimePoint at, bool accepted, const std::string& note) {
+    record(at, exchange_, accepted, note);
+    exchange_.clear();
+}
+
+void Stm32Chip::nack(TimePoint at, const std::string& why) {
+    const Bytes b = {kNack};
+    answer(b, 0.0, uart(), at);
+    done(at, false, "NACK: " + why);
+    expect(State::Command, 0);
+}
+
+void Stm32Chip::systemReset(TimePoint after) {
+    (void)after;
+    trace("system reset");
+    state_ = bootPinHigh_ ? State::WaitInit : State::User;
+    unit_.clear();
+    need_ = 0;
+}
+
+bool Stm32Chip::xorOk(const Bytes& b) {
+    uint8_t x = 0;
+    for (uint8_t v : b) x ^= v;
+    return x == 0;
+}
+
+uint32_t Stm32Chip::address(const Bytes& b) {
+    return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
+           (static_cast<uint32_t>(b[2]) << 8) | b[3];
+}
+
+bool Stm32Chip::readable(uint32_t addr, size_t n) const {
+    const uint64_t end = static_cast<uint64_t>(addr) + n;
+    auto in = [&](uint64_t base, uint64_t size) { return addr >= base && end <= base + size; };
+    return in(kFlashBase, model_.flashSize) || in(kSystemBase, kSystemEnd - kSystemBase) ||
+           in(kOptionBase, kOptionEnd - kOptionBase) || in(kRamBase, model_.ramSize);
+}
+
+uint8_t Stm32Chip::readByte(uint32_t addr) const {
+    if (addr >= kFlashBase && addr < kFlashBase + model_.flashSize) return flash_[addr - kFlashBase];
+    if (addr >= kSystemBase && addr < kSystemEnd) return system_[addr - kSystemBase];
+    if (addr >= kOptionBase && addr < kOptionEnd) return optionBytes_[addr - kOptionBase];
+    if (addr >= kRamBase && addr < kRamBase + model_.ramSize) return ram_[addr - kRamBase];
+    return 0xFF;
+}
+
+void Stm32Chip::onChar(const UartChar& c, const LineSettings& host, TimePoint at) {
+    if (state_ == State::User) return; // the user program runs
+    if (state_ == State::WaitInit) {
+        if (c.value != 0x7F || c.framingError) return;
+        LineSettings s;
+        s.baud = host.baud;
+        s.parity = 2;
+        setUart(s);
+        exchange_ = {0x7F};
+        ack(at);
+        done(at, true, "init at " + std::to_string(host.baud) + " baud");
+        expect(State::Command, 0);
+        return;
+    }
+    const bool bad = c.parityError || c.framingError;
+    exchange_.push_back(c.value);
+    if (state_ == State::Command) {
+        if (c.value == 0x7F && !bad) return nack(at, "7F after init");
+        unit_ = {c.value};
+        unitBad_ = bad;
+        state_ = State::Complement;
+        need_ = 2;
+        return;
+    }
+    unit_.push_back(c.value);
+    unitBad_ = unitBad_ || bad;
+    if (unit_.size() == 1) {
+        // Units whose length follows from their first byte.
+        if (state_ == State::WriteData) need_ = static_cast<size_t>(unit_[0]) + 3;
+        if (state_ == State::EraseCount) need_ = unit_[0] == 0xFF ? 2 : static_cast<size_t>(unit_[0]) + 3;
+        if (state_ == State::ProtectCount) need_ = static_cast<size_t>(unit_[0]) + 3;
+    }
+    if (unit_.size() >= need_) unitComplete(at);
+}
+
+void Stm32Chip::command(uint8_t code, TimePoint at) {
+    const bool needsAccess = code == 0x11 || code == 0x21 || code == 0x31 || code == 0x43 || code == 0x63;
+    if (needsAccess && rdp_) return nack(at, "readout protection is active");
+    switch (code) {
+    case 0x00: {
+        Bytes r;
+        r.reserve(kCommands.size() + 4);
+        r.push_back(kAck);
+        r.push_back(static_cast<uint8_t>(kCommands.size()));
+        r.push_back(kVersion);
+        for (uint8_t c : kCommands) r.push_back(c);
+        r.push_back(kAck);
+        answer(r, 0.0, uart(), at);
+        done(at, true, "Get");
+        return expect(State::Command, 0);
+    }
+    case 0x01:
+        answer({kAck, kVersion, 0x00, 0x00, kAck}, 0.0, uart(), at);
+        done(at, true, "Get Version");
+        return expect(State::Command, 0);
+    case 0x02:
+        answer({kAck, 0x01, static_cast<uint8_t>(model_.pid >> 8), static_cast<uint8_t>(model_.pid & 0xFF), kAck}, 0.0,
+               uart(), at);
+        done(at, true, "Get ID");
+        return expect(State::Command, 0);
+    case 0x11:
+        ack(at);
+        return expect(State::ReadAddress, 5);
+    case 0x21:
+        ack(at);
+        return expect(State::GoAddress, 5);
+    case 0x31:
+        ack(at);
+        return expect(State::WriteAddress, 5);
+    case 0x43:
+        ack(at);
+        return expect(State::EraseCount, 1);
+    case 0x63:
+        ack(at);
+        return expect(State::ProtectCount, 1);
+    case 0x73: // Write Unprotect: option bytes rewritten, then a reset
+        wrp_ = 0xFFFFFFFF;
+        for (int i = 0; i < 4; ++i) optionBytes_[8 + 2 * i] = 0xFF, optionBytes_[9 + 2 * i] = 0x00;
+        answer({kAck, kAck}, scaled(0.03), uart(), at);
+        done(at, true, "Write Unprotect");
+        return systemReset(at);
+    case 0x82: // Readout Protect
+        rdp_ = true;
+        optionBytes_[0] = 0x00, optionBytes_[1] = 0xFF;
+        answer({kAck, kAck}, scaled(0.03), uart(), at);
+        done(at, true, "Readout Protect");
+        return systemReset(at);
+    case 0x92: // Readout Unprotect: mass erase, protection off, reset
+        std::fill(flash_.begin(), flash_.end(), 0xFF);
+        rdp_ = false;
+        optionBytes_[0] = 0xA5, optionBytes_[1] = 0x5A;
+        answer({kAck}, 0.0, uart(), at);
+        answer({kAck}, scaled(0.04), uart(), at);
+        done(at, true, "Readout Unprotect (flash erased)");
+        return systemReset(at);
+    default:
+        return nack(at, "unknown command " + hex(code, 2));
+    }
+}
+
+void Stm32Chip::unitComplete(TimePoint at) {
+    const Bytes u = unit_;
+    const bool bad = unitBad_;
+    switch (state_) {
+    case State::Complement:
+        if (bad || (u[0] ^ u[1]) != 0xFF)
+            return nack(at, "command " + hex(u[0], 2) + " with complement " + hex(u[1], 2) +
+                                (bad ? " (parity or framing error)" : ""));
+        if (!frameAllowed()) {
+            done(at, true, "no answer (fault silent-after)");
+            return expect(State::Command, 0);
+        }
+        return command(u[0], at);
+    case State::ReadAddress:
+    case State::GoAddress:
+    case State::WriteAddress: {
+        if (bad || !xorOk(u)) return nack(at, "address " + hexBytes(u) + ": checksum");
+        addr_ = address(u);
+        if (state_ == State::ReadAddress) {
+            if (!readable(addr_, 1)) return nack(at, "address " + hex(addr_, 8) + " cannot be read");
+            ack(at);
+            return expect(State::ReadCount, 2);
+        }
+        if (state_ == State::GoAddress) {
+            const bool inFlash = addr_ >= kFlashBase && addr_ < kFlashBase + model_.flashSize;
+            const bool inRam = addr_ >= kRamBase && addr_ < kRamBase + model_.ramSize;
+            if (!inFlash && !inRam) return nack(at, "Go to " + hex(addr_, 8) + ": no code there");
+            ack(at);
+            done(at, true, "Go " + hex(addr_, 8) + ": the user program runs");
+            state_ = State::User;
+            return;
+        }
+        const bool inFlash = addr_ >= kFlashBase && addr_ < kFlashBase + model_.flashSize;
+        const bool inRam = addr_ >= kRamBase + kRamReserved && addr_ < kRamBase + model_.ramSize;
+        if (!inFlash && !inRam) return nack(at, "address " + hex(addr_, 8) + " cannot be written");
+        if (inFlash && (addr_ & 3) != 0) return nack(at, "flash address " + hex(addr_, 8) + " not 4-byte aligned");
+        ack(at);
+        return expect(State::WriteData, 1);
+    }
+    case State::ReadCount: {
+        if (bad || (u[0] ^ u[1]) != 0xFF) return nack(at, "read count " + hexBytes(u) + ": complement");
+        const size_t n = static_cast<size_t>(u[0]) + 1;
+        if (!readable(addr_, n)) return nack(at, "read of " + std::to_string(n) + " bytes at " + hex(addr_, 8) +
+                                                     " crosses the end of the memory area");
+        Bytes r = {kAck};
+        for (size_t i = 0; i < n; ++i) r.push_back(readByte(addr_ + static_cast<uint32_t>(i)));
+        answer(r, 0.0, uart(), at);
+        done(at, true, "Read " + std::to_string(n) + " bytes at " + hex(addr_, 8));
+        return expect(State::Command, 0);
+    }
+    case State::WriteData: {
+        const size_t n = static_cast<size_t>(u[0]) + 1;
+        if (bad || !xorOk(u)) return nack(at, "write data: checksum");
+        const bool inFlash = addr_ >= kFlashBase && addr_ < kFlashBase + model_.flashSize;
+        const uint64_t end = static_cast<uint64_t>(addr_) + n;
+        if (inFlash && end > kFlashBase + model_.flashSize) return nack(at, "write beyond the end of the flash");
+        if (!inFlash && end > kRamBase + model_.ramSize) return nack(at, "write beyond the end of the RAM");
+        if (inFlash && n % 4 != 0)
+            return nack(at, "flash write of " + std::to_string(n) + " bytes, not a multiple of 4");
+        const BlockFault fault = blockArrived(at);
+        if (fault == BlockFault::HangUp) {
+            done(at, true, "hang-up (fault hangup-block)");
+            return;
+        }
+        if (fault == BlockFault::Refuse) return nack(at, "write refused (fault nack-block)");
+        if (!inFlash) {
+            std::copy(u.begin() + 1, u.begin() + 1 + static_cast<long>(n), ram_.begin() + (addr_ - kRamBase));
+            ack(at);
+            done(at, true, "Write " + std::to_string(n) + " bytes to RAM at " + hex(addr_, 8));
+            return expect(State::Command, 0);
+        }
+        const size_t off = addr_ - kFlashBase;
+        for (size_t i = 0; i < n; i += 2) {
+            const size_t sector = std::min<size_t>((off + i) / 4096, 31);
+            if (!((wrp_ >> sector) & 1u))
+                return nack(at, "flash at " + hex(static_cast<uint32_t>(kFlashBase + off + i), 8) +
+                                    " is write-protected");
+            // Flash programs half-words; a half-word that is not erased can only be cleared to 0000.
+            const uint16_t was = static_cast<uint16_t>(flash_[off + i] | (flash_[off + i + 1] << 8));
+            const uint16_t now = static_cast<uint16_t>(u[1 + i] | (u[2 + i] << 8));
+            if (was != 0xFFFF && now != 0x0000)
+                return nack(at, "flash at " + hex(static_cast<uint32_t>(kFlashBase + off + i), 8) +
+                                    " not erased (programming error)");
+            flash_[off + i] = u[1 + i];
+            flash_[off + i + 1] = u[2 + i];
+        }
+        ack(at, scaled(static_cast<double>(n / 2) * 52e-6)); // ~52 us per half-word
+        done(at, true, "Write " + std::to_string(n) + " bytes to flash at " + hex(addr_, 8));
+        return expect(State::Command, 0);
+    }
+    case State::EraseCount: {
+        if (u[0] == 0xFF) {
+            if (bad || u[1] != 0x00) return nack(at, "global erase FF followed by " + hex(u[1], 2) + ", expected 00");
+            std::fill(flash_.begin(), flash_.end(), 0xFF);
+            ack(at, scaled(0.04));
+            done(at, true, "global erase");
+            return expect(State::Command, 0);
+        }
+        if (bad || !xorOk(u)) return nack(at, "erase page list: checksum");
+        const size_t pages = model_.flashSize / model_.pageSize;
+        double seconds = 0;
+        for (size_t i = 1; i + 1 < u.size(); ++i)
+            if (u[i] >= pages) return nack(at, "page " + std::to_string(u[i]) + " does not exist");
+        for (size_t i = 1; i + 1 < u.size(); ++i) {
+            const size_t p = u[i];
+            std::fill(flash_.begin() + static_cast<long>(p * model_.pageSize),
+                      flash_.begin() + static_cast<long>((p + 1) * model_.pageSize), 0xFF);
+            seconds += (20 + (p * 13) % 21) * 1e-3; // 20-40 ms per page
+        }
+        ack(at, scaled(seconds));
+        done(at, true, "erase of " + std::to_string(u.size() - 2) + " pages");
+        return expect(State::Command, 0);
+    }
+    case State::ProtectCount: {
+        if (bad || !xorOk(u)) return nack(at, "write protect list: checksum");
+        for (size_t i = 1; i + 1 < u.size(); ++i) wrp_ &= ~(1u << std::min<unsigned>(u[i], 31));
+        for (int i = 0; i < 4; ++i) {
+            optionBytes_[8 + 2 * i] = static_cast<uint8_t>(wrp_ >> (8 * i));
+            optionBytes_[9 + 2 * i] = static_cast<uint8_t>(~optionBytes_[8 + 2 * i]);
+        }
+        ack(at, scaled(0.03));
+        done(at, true, "Write Protect");
+        return systemReset(at);
+    }
+    default:
+        return expect(State::Command, 0);
+    }
+}
+
+} // namespace talvo::sim

@@ -1,0 +1,133 @@
+// `talvo sim`: a simulated chip behind a pseudo-terminal.
+#include <csignal>
+#include <cstdio>
+
+#include <QElapsedTimer>
+
+#include "cli/Command.h"
+#include "sim/PtyServer.h"
+#include "sim/Simulators.h"
+
+namespace talvo::cli {
+
+namespace {
+
+void onSignal(int) { sim::PtyServer::requestStop(); }
+
+QString listText() {
+    QString t = QStringLiteral("Simulated chips (talvo sim CHIP, or --port sim:CHIP[,freq=MHZ][,faults=SPEC]):\n");
+    for (const auto& e : sim::chipList())
+        t += QStringLiteral("  %1  %2\n").arg(QString::fromStdString(e.name), -14).arg(QString::fromStdString(e.description));
+    t += QStringLiteral(
+        "\nChip options (after the name, comma-separated): freq=MHZ, clock=6|12, scale=X (time scale of\n"
+        "erase/write/answer delays, 0 = instant), tolerance=PCT, jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS,\n"
+        "switchfloor=SECONDS.\n"
+        "Faults: drop=P, corrupt=P, delay=SECONDS, silent-after=N, nack-block=N, truncate-status=K,\n"
+        "hangup-block=N, seed=N.\n");
+    return t;
+}
+
+int runSim(const QStringList& args) {
+    QString chipName;
+    QStringList extra;
+    QString link, dump;
+    bool pace = false, trace = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&](QString* out) {
+            if (i + 1 >= args.size()) {
+                err(QStringLiteral("talvo sim: %1 needs a value\n").arg(a));
+                return false;
+            }
+            *out = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--list")) {
+            out(listText());
+            return ExitOk;
+        } else if (a == QLatin1String("--freq")) {
+            if (!value(&v)) return ExitUsage;
+            extra << QStringLiteral("freq=") + v;
+        } else if (a == QLatin1String("--faults")) {
+            if (!value(&v)) return ExitUsage;
+            extra << v.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        } else if (a == QLatin1String("--link")) {
+            if (!value(&link)) return ExitUsage;
+        } else if (a == QLatin1String("--dump")) {
+            if (!value(&dump)) return ExitUsage;
+        } else if (a == QLatin1String("--pace")) {
+            pace = true;
+        } else if (a == QLatin1String("--trace")) {
+            trace = true;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            err(QStringLiteral("talvo sim: unknown option %1\n").arg(a));
+            return ExitUsage;
+        } else if (chipName.isEmpty()) {
+            chipName = a;
+        } else {
+            err(QStringLiteral("talvo sim: one chip only ('%1' and '%2')\n").arg(chipName, a));
+            return ExitUsage;
+        }
+    }
+    if (chipName.isEmpty()) {
+        err(QStringLiteral("talvo sim: name a chip; `talvo sim --list` shows them\n"));
+        return ExitUsage;
+    }
+    QString spec = chipName;
+    for (const auto& e : extra) spec += QLatin1Char(',') + e;
+    std::string error;
+    auto chip = sim::makeChip(spec.toStdString(), &error);
+    if (!chip) {
+        err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
+        return ExitUsage;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    sim::PtyServer::Options options;
+    options.link = link.toStdString();
+    options.pace = pace;
+    if (trace) {
+        options.trace = [&clock](const std::string& s) {
+            err(QStringLiteral("%1 %2\n").arg(clock.nsecsElapsed() / 1e9, 10, 'f', 6).arg(QString::fromStdString(s)));
+        };
+        chip->setTrace(options.trace);
+    }
+    options.announce = [&](const std::string& path) {
+        out(QString::fromStdString(path) + QLatin1Char('\n'));
+        err(QStringLiteral("talvo sim: %1 on %2%3; stop with Ctrl-C or SIGTERM\n")
+                .arg(QString::fromStdString(chip->name()), QString::fromStdString(path),
+                     link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(link)));
+    };
+    sim::PtyServer server(*chip, options);
+    if (!server.start(&error)) {
+        err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
+        return ExitFailure;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+
+    int rc = server.serve(&error) == 0 ? ExitOk : ExitFailure;
+    if (rc != ExitOk) err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
+    if (!dump.isEmpty()) {
+        if (!chip->dumpFlash(dump.toStdString(), &error)) {
+            err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
+            rc = ExitFailure;
+        }
+    }
+    return rc;
+}
+
+} // namespace
+
+TALVO_SUBCOMMAND(sim, "sim",
+                 "sim CHIP [--freq MHZ] [--link PATH] [--dump FILE] [--faults SPEC] [--pace] [--trace] | sim --list"
+                 "  serve a simulated chip on a pseudo-terminal",
+                 runSim);
+
+} // namespace talvo::cli

@@ -1,0 +1,243 @@
+// `talvo sim` behind a pseudo-terminal, driven by independent clients:
+// stm32flash for the STM32 bootloader, and plain termios code for the STC
+// handshake, reconnects and hang-ups.
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <random>
+
+namespace {
+
+// A `talvo sim` process that is always stopped at the end of the test.
+class SimProcess {
+public:
+    SimProcess(const QStringList& args, const QString& link) : link_(link) {
+        proc_.setProgram(QStringLiteral(TALVO_EXE));
+        proc_.setArguments(QStringList{QStringLiteral("sim")} + args + QStringList{QStringLiteral("--link"), link});
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proc_.start();
+    }
+    ~SimProcess() { stop(); }
+    // Waits (bounded) for the link to appear.
+    bool ready(int ms = 15000) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            if (proc_.state() == QProcess::NotRunning) return false;
+            if (QFileInfo(link_).exists()) return true;
+            QThread::msleep(20);
+        }
+        return false;
+    }
+    int stop() {
+        if (proc_.state() != QProcess::NotRunning) {
+            proc_.terminate(); // SIGTERM: the simulator dumps its flash and leaves
+            if (!proc_.waitForFinished(10000)) {
+                proc_.kill();
+                proc_.waitForFinished(5000);
+            }
+        }
+        return proc_.exitCode();
+    }
+    QString slavePath() const { return QFileInfo(link_).symLinkTarget(); }
+
+private:
+    QProcess proc_;
+    QString link_;
+};
+
+int run(const QString& program, const QStringList& args, QString* output, int ms = 90000) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(ms)) {
+        p.kill();
+        p.waitForFinished(5000);
+        *output = QString::fromLocal8Bit(p.readAll()) + QStringLiteral("\n(timed out)");
+        return -1;
+    }
+    *output = QString::fromLocal8Bit(p.readAll());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// A host end on the pty: raw, at a chosen rate.
+class Port {
+public:
+    Port(const QString& path, speed_t speed) {
+        fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd_ < 0) return;
+        termios t{};
+        ::tcgetattr(fd_, &t);
+        ::cfmakeraw(&t);
+        ::cfsetispeed(&t, speed);
+        ::cfsetospeed(&t, speed);
+        ::tcsetattr(fd_, TCSANOW, &t);
+    }
+    ~Port() { close(); }
+    void close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    bool ok() const { return fd_ >= 0; }
+    void write(const QByteArray& b) { [[maybe_unused]] auto n = ::write(fd_, b.constData(), static_cast<size_t>(b.size())); }
+    // Reads what arrives within `ms`; false when the pty was hung up.
+    bool read(QByteArray* into, int ms) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0) return true;
+        if (p.revents & (POLLHUP | POLLERR)) return false;
+        char buf[512];
+        const ssize_t n = ::read(fd_, buf, sizeof buf);
+        if (n < 0) return errno == EAGAIN;
+        into->append(buf, static_cast<int>(n));
+        return true;
+    }
+    // The host's sync stream until `n` bytes have come back (bounded).
+    QByteArray sync(int n, int ms = 5000) {
+        QByteArray got;
+        QElapsedTimer t;
+        t.start();
+        while (got.size() < n && t.elapsed() < ms) {
+            if (got.isEmpty()) write(QByteArray("\x7f\x7f", 2));
+            if (!read(&got, 14)) break;
+        }
+        return got;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+QByteArray stcFrame(const QByteArray& payload) {
+    QByteArray f = QByteArray::fromHex("46B96A00");
+    f.append(static_cast<char>(payload.size() + 5));
+    f.append(payload);
+    unsigned sum = 0;
+    for (int i = 2; i < f.size(); ++i) sum += static_cast<uint8_t>(f[i]);
+    f.append(static_cast<char>(sum & 0xFF));
+    f.append('\x16');
+    return f;
+}
+
+// The first clock count of an STC89 status frame.
+int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 8 | static_cast<uint8_t>(status[5]); }
+
+} // namespace
+
+TEST(PtyStm32, Stm32flashWritesVerifiesAndReadsBack) {
+    const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+    if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("stm32"));
+    const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+    QByteArray image(3000, '\0');
+    std::mt19937 rng(20261207);
+    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
+    QFile img(dir.filePath(QStringLiteral("img.bin")));
+    ASSERT_TRUE(img.open(QIODevice::WriteOnly));
+    img.write(image);
+    img.close();
+
+    SimProcess sim({QStringLiteral("stm32f103"), QStringLiteral("--dump"), dump}, link);
+    ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
+    QString output;
+    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                               QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
+                  &output),
+              0)
+        << output.toStdString();
+    const QString out = dir.filePath(QStringLiteral("out.bin"));
+    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                               QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
+                  &output),
+              0)
+        << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("0x0410"))) << output.toStdString();
+    QFile back(out);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), image);
+    EXPECT_EQ(sim.stop(), 0);
+    QFile dumped(dump);
+    ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
+    const QByteArray flash = dumped.readAll();
+    EXPECT_EQ(flash.size(), 64 * 1024);
+    EXPECT_EQ(flash.left(3000), image);
+}
+
+TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("stc"));
+    SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--faults"), QStringLiteral("hangup-block=2,scale=0")},
+                   link);
+    ASSERT_TRUE(sim.ready());
+    const QString firstPty = sim.slavePath();
+    {
+        Port p(link, B1200);
+        ASSERT_TRUE(p.ok());
+        const QByteArray status = p.sync(59);
+        ASSERT_EQ(status.size(), 59);
+        EXPECT_EQ(status.left(4).toHex(), QByteArray("68003b00"));
+        EXPECT_NEAR(count(status), 5376, 2); // 11.0592e6*7/(1200*12)
+        // The host closes the port in the middle of a session...
+        p.write(stcFrame(QByteArray::fromHex("8EFFFA001428")));
+    }
+    {
+        // ...and the next session finds a fresh bootloader (this time at 4800,
+        // where reload B8 keeps the chip: 11.0592e6 / (32 * 72) = 4800).
+        Port p(link, B4800);
+        ASSERT_TRUE(p.ok());
+        const QByteArray status = p.sync(59);
+        ASSERT_EQ(status.size(), 59);
+        EXPECT_EQ(status.left(3).toHex(), QByteArray("68003b"));
+        EXPECT_NEAR(count(status), 1344, 2);
+        QByteArray got;
+        p.write(stcFrame(QByteArray::fromHex("8EFFB8009C50")));
+        for (int i = 0; i < 50 && got.size() < 13; ++i) p.read(&got, 20);
+        EXPECT_EQ(got.toHex(), QByteArray("46b968000b8effb8009c50a416"));
+        got.clear();
+        p.write(stcFrame(QByteArray::fromHex("8401333333333333")));
+        for (int i = 0; i < 50 && got.size() < 8; ++i) p.read(&got, 20);
+        EXPECT_EQ(got.toHex(), QByteArray("46b968000680ee16"));
+        // Block 1 is answered; block 2 makes the simulated converter hang up.
+        for (int block = 0; block < 2; ++block) {
+            QByteArray w = QByteArray::fromHex("00000000") ;
+            w.append(static_cast<char>(block * 0x80));
+            w.append(QByteArray::fromHex("0080"));
+            w.append(QByteArray(128, static_cast<char>(block + 1)));
+            p.write(stcFrame(w));
+            got.clear();
+            bool alive = true;
+            for (int i = 0; i < 100 && alive && got.size() < 9; ++i) alive = p.read(&got, 20);
+            if (block == 0) {
+                EXPECT_EQ(got.size(), 9);
+            } else {
+                EXPECT_FALSE(alive) << "the port was not hung up";
+            }
+        }
+    }
+    // The link now leads to a new pty, where the simulator serves the next session.
+    QElapsedTimer t;
+    t.start();
+    while (sim.slavePath() == firstPty && t.elapsed() < 5000) QThread::msleep(20);
+    EXPECT_NE(sim.slavePath(), firstPty);
+    Port p(link, B1200);
+    ASSERT_TRUE(p.ok());
+    EXPECT_EQ(p.sync(59).size(), 59);
+    p.close();
+    EXPECT_EQ(sim.stop(), 0);
+}

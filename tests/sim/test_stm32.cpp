@@ -1,0 +1,173 @@
+// STM32F103 system bootloader simulator: the USART protocol and its ACK/NACK rules.
+#include <gtest/gtest.h>
+
+#include "sim/Simulators.h"
+#include "sim/Stm32Chip.h"
+#include "sim/VirtualWire.h"
+
+using namespace talvo;
+using namespace talvo::sim;
+using namespace talvo::simtest;
+
+namespace {
+
+std::unique_ptr<Stm32Chip> stm32(const std::string& spec) { return makeAs<Stm32Chip>(spec); }
+
+Bytes withXor(Bytes b) {
+    uint8_t x = 0;
+    for (auto v : b) x ^= v;
+    b.push_back(x);
+    return b;
+}
+
+Bytes addr(uint32_t a) {
+    return withXor({static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(a >> 16), static_cast<uint8_t>(a >> 8),
+                    static_cast<uint8_t>(a)});
+}
+
+struct Session {
+    std::unique_ptr<Stm32Chip> chip;
+    std::unique_ptr<VirtualWire> w;
+    explicit Session(const std::string& spec) : chip(stm32(spec)), w(new VirtualWire(*chip, line(115200, 2))) {
+        EXPECT_EQ(hexBytes(w->exchange({0x7F}, 1)), "79");
+    }
+    Bytes cmd(uint8_t c, size_t n) { return w->exchange({c, static_cast<uint8_t>(~c)}, n, 1s); }
+    bool write(uint32_t a, const Bytes& data) {
+        if (cmd(0x31, 1) != Bytes{0x79}) return false;
+        if (w->exchange(addr(a), 1, 1s) != Bytes{0x79}) return false;
+        Bytes d = {static_cast<uint8_t>(data.size() - 1)};
+        d.insert(d.end(), data.begin(), data.end());
+        return w->exchange(withXor(d), 1, 1s) == Bytes{0x79};
+    }
+    Bytes read(uint32_t a, size_t n) {
+        if (cmd(0x11, 1) != Bytes{0x79}) return {};
+        if (w->exchange(addr(a), 1, 1s) != Bytes{0x79}) return {};
+        const Bytes r = w->exchange({static_cast<uint8_t>(n - 1), static_cast<uint8_t>(~(n - 1))}, n + 1, 1s);
+        if (r.empty() || r[0] != 0x79) return {};
+        return Bytes(r.begin() + 1, r.end());
+    }
+};
+
+} // namespace
+
+TEST(Stm32, IdentificationCommands) {
+    Session s("stm32f103");
+    EXPECT_EQ(hexBytes(s.w->exchange({0x7F}, 1)), "1F"); // a second 7F is a command byte
+    EXPECT_EQ(hexBytes(s.cmd(0x00, 15)), "79 0B 22 00 01 02 11 21 31 43 63 73 82 92 79");
+    EXPECT_EQ(hexBytes(s.cmd(0x01, 5)), "79 22 00 00 79");
+    EXPECT_EQ(hexBytes(s.cmd(0x02, 5)), "79 01 04 10 79");
+    EXPECT_EQ(hexBytes(s.read(0x1FFFF7E0, 4)), "40 00 FF FF"); // 64 KB, then the reserved half-word
+    Session hd("stm32f103hd");
+    EXPECT_EQ(hexBytes(hd.cmd(0x02, 5)), "79 01 04 14 79");
+    EXPECT_EQ(hexBytes(hd.read(0x1FFFF7E0, 4)), "00 01 FF FF"); // 256 KB
+}
+
+TEST(Stm32, EraseWriteReadBack) {
+    Session s("stm32f103");
+    s.chip->flash()[5] = 0x00;
+    s.chip->flash()[3 * 1024] = 0x00; // page 3 stays as it is
+    ASSERT_EQ(s.cmd(0x43, 1), Bytes{0x79});
+    const TimePoint t0 = s.w->now();
+    EXPECT_EQ(hexBytes(s.w->exchange(hexToBytes("02 00 01 02 01"), 1, 1s)), "79");
+    const double took = std::chrono::duration<double>(s.w->heard[0].at - t0).count();
+    EXPECT_GT(took, 3 * 0.020);
+    EXPECT_LT(took, 3 * 0.040 + 0.01);
+    EXPECT_EQ(s.chip->flash()[5], 0xFF);
+    EXPECT_EQ(s.chip->flash()[3 * 1024], 0x00);
+
+    Bytes data(256);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 3 + 1);
+    ASSERT_TRUE(s.write(0x08000000, data));
+    Bytes tail(184, 0x5A);
+    ASSERT_TRUE(s.write(0x08000100, tail));
+    EXPECT_EQ(s.read(0x08000000, 256), data);
+    EXPECT_EQ(s.read(0x08000100, 184), tail);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), s.chip->flash().begin()));
+    EXPECT_TRUE(s.chip->rejectedFrames().empty());
+
+    // Global erase.
+    ASSERT_EQ(s.cmd(0x43, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange({0xFF, 0x00}, 1, 1s)), "79");
+    EXPECT_EQ(s.chip->flash()[3 * 1024], 0xFF);
+}
+
+TEST(Stm32, NackRules) {
+    Session s("stm32f103,scale=0");
+    // Wrong complement, unknown command: NACK and back to waiting for a command.
+    EXPECT_EQ(hexBytes(s.w->exchange({0x00, 0x00}, 1, 1s)), "1F");
+    EXPECT_EQ(hexBytes(s.cmd(0x44, 1)), "1F"); // F1 parts have no extended erase
+    // Address with a bad checksum.
+    ASSERT_EQ(s.cmd(0x11, 1), Bytes{0x79});
+    Bytes bad = addr(0x08000000);
+    bad[4] ^= 1;
+    EXPECT_EQ(hexBytes(s.w->exchange(bad, 1, 1s)), "1F");
+    // Unreadable address; a read running off the end of the flash.
+    ASSERT_EQ(s.cmd(0x11, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(addr(0x30000000), 1, 1s)), "1F");
+    ASSERT_EQ(s.cmd(0x11, 1), Bytes{0x79});
+    ASSERT_EQ(s.w->exchange(addr(0x0800FF80), 1, 1s), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange({0xFF, 0x00}, 1, 1s)), "1F");
+    // Misaligned flash address; a count that is not a multiple of 4; bad data checksum.
+    ASSERT_EQ(s.cmd(0x31, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(addr(0x08000002), 1, 1s)), "1F");
+    EXPECT_FALSE(s.write(0x08000000, Bytes(6, 0x11)));
+    ASSERT_EQ(s.cmd(0x31, 1), Bytes{0x79});
+    ASSERT_EQ(s.w->exchange(addr(0x08000000), 1, 1s), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange({0x03, 1, 2, 3, 4, 0x00}, 1, 1s)), "1F");
+    // Programming over data that is not erased.
+    ASSERT_TRUE(s.write(0x08000000, {1, 2, 3, 4}));
+    EXPECT_FALSE(s.write(0x08000000, {5, 6, 7, 8}));
+    // Page that does not exist.
+    ASSERT_EQ(s.cmd(0x43, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 64}), 1, 1s)), "1F");
+    // Still serving.
+    EXPECT_EQ(hexBytes(s.cmd(0x01, 5)), "79 22 00 00 79");
+    EXPECT_EQ(s.read(0x08000000, 4), (Bytes{1, 2, 3, 4}));
+    EXPECT_GE(s.chip->rejectedFrames().size(), 9u);
+}
+
+TEST(Stm32, GoRunsTheUserProgramUntilReset) {
+    Session s("stm32f103,scale=0");
+    ASSERT_EQ(s.cmd(0x21, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(addr(0x08000000), 1, 1s)), "79");
+    EXPECT_TRUE(s.chip->runningUserCode());
+    EXPECT_TRUE(s.w->exchange({0x7F}, 1, 200ms).empty());
+    // The boards' sequence: RTS (BOOT0) and DTR (RESET) asserted, then DTR released.
+    s.w->setLines(true, true);
+    s.w->run(500ms);
+    s.w->setLines(true, false);
+    EXPECT_EQ(hexBytes(s.w->exchange({0x7F}, 1, 200ms)), "79");
+    // With BOOT0 low the reset starts the user program instead.
+    s.w->setLines(false, true);
+    s.w->setLines(false, false);
+    EXPECT_TRUE(s.w->exchange({0x7F}, 1, 200ms).empty());
+}
+
+TEST(Stm32, ReadoutProtection) {
+    Session s("stm32f103,scale=0");
+    ASSERT_TRUE(s.write(0x08000000, {1, 2, 3, 4}));
+    EXPECT_EQ(hexBytes(s.cmd(0x82, 2)), "79 79");
+    EXPECT_EQ(hexBytes(s.w->exchange({0x7F}, 1)), "79"); // the chip reset itself
+    EXPECT_EQ(hexBytes(s.cmd(0x11, 1)), "1F");
+    EXPECT_EQ(hexBytes(s.cmd(0x92, 2)), "79 79");
+    EXPECT_EQ(hexBytes(s.w->exchange({0x7F}, 1)), "79");
+    EXPECT_EQ(s.read(0x08000000, 4), Bytes(4, 0xFF));
+}
+
+TEST(Stm32, EightN1IsHeardWithParityErrors) {
+    auto chip = stm32("stm32f103,scale=0");
+    VirtualWire w(*chip, line(115200, 0));
+    // 7F has seven ones, so its even-parity bit is high like a stop bit: the init works.
+    EXPECT_EQ(hexBytes(w.exchange({0x7F}, 1)), "79");
+    EXPECT_EQ(hexBytes(w.exchange({0x00, 0xFF}, 1, 200ms)), "1F");
+}
+
+TEST(Loopback, EchoesEveryByte) {
+    std::string err;
+    auto chip = makeChip("loopback", &err);
+    ASSERT_TRUE(chip) << err;
+    VirtualWire w(*chip, line(57600));
+    Bytes data(512);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    EXPECT_EQ(w.exchange(data, 512), data);
+}
