@@ -12,6 +12,13 @@
 
 namespace talvo::test {
 
+inline LineSettings line(uint32_t baud, uint8_t parity = 0) {
+    LineSettings s;
+    s.baud = baud;
+    s.parity = parity;
+    return s;
+}
+
 struct PeerLog {
     struct Byte {
         uint8_t value;

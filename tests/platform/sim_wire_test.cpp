@@ -9,17 +9,11 @@
 
 using namespace talvo;
 using namespace std::chrono;
+using talvo::test::line;
 using talvo::test::PeerLog;
 using talvo::test::TestPeer;
 
 namespace {
-
-LineSettings line(uint32_t baud, uint8_t parity = 0) {
-    LineSettings s;
-    s.baud = baud;
-    s.parity = parity;
-    return s;
-}
 
 struct Wire {
     std::shared_ptr<PeerLog> log = std::make_shared<PeerLog>();

@@ -12,17 +12,20 @@
 #include "platform/TtyTermios2.h"
 #include "platform/WireTrace.h"
 #include "platform/PtyPair.h"
+#include "platform/TestPeer.h"
 
 using namespace talvo;
+using talvo::test::line;
 using talvo::test::PtyPair;
 
 namespace {
 
-LineSettings line(uint32_t baud, uint8_t parity = 0) {
-    LineSettings s;
-    s.baud = baud;
-    s.parity = parity;
-    return s;
+// Opens the slave of `pty` as the device under test.
+std::unique_ptr<PosixTtyDevice> openSlave(const PtyPair& pty) {
+    DeviceStatus st;
+    auto dev = PosixTtyDevice::open(pty.slavePath, &st);
+    EXPECT_TRUE(dev) << st.describe().toStdString();
+    return dev;
 }
 
 std::vector<uint8_t> frame(size_t n) {
@@ -49,9 +52,8 @@ TEST(TtyDevice, FramesAtCustomRatesPassByteForByteBothWays) {
     for (uint32_t baud : {1000u, 28800u, 14400u, 115200u}) {
         PtyPair pty;
         ASSERT_TRUE(pty.ok());
-        DeviceStatus st;
-        auto dev = PosixTtyDevice::open(pty.slavePath, &st);
-        ASSERT_TRUE(dev) << st.describe().toStdString();
+        auto dev = openSlave(pty);
+        ASSERT_TRUE(dev);
         EXPECT_TRUE(dev->isPseudoTerminal());
         ASSERT_TRUE(dev->configure(line(baud)).ok()) << baud;
 
@@ -77,8 +79,7 @@ TEST(TtyDevice, FramesAtCustomRatesPassByteForByteBothWays) {
 TEST(TtyDevice, BytesHeldAndPurge) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    DeviceStatus st;
-    auto dev = PosixTtyDevice::open(pty.slavePath, &st);
+    auto dev = openSlave(pty);
     ASSERT_TRUE(dev);
     ASSERT_TRUE(dev->configure(line(9600)).ok());
     EXPECT_EQ(dev->bytesHeld().count, 0u);
@@ -121,8 +122,7 @@ TEST(TtyDevice, PtySkipsParityAndModemLinesWithANoteInTheTrace) {
     {
         PtyPair pty;
         ASSERT_TRUE(pty.ok());
-        DeviceStatus st;
-        auto dev = PosixTtyDevice::open(pty.slavePath, &st);
+        auto dev = openSlave(pty);
         ASSERT_TRUE(dev);
         EXPECT_TRUE(dev->configure(line(115200, 2)).ok());
         EXPECT_TRUE(dev->setRts(true).ok());
@@ -145,8 +145,7 @@ TEST(TtyDevice, PtySkipsParityAndModemLinesWithANoteInTheTrace) {
 TEST(TtyDevice, WakeEndsAWaitWithoutLimit) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    DeviceStatus st;
-    auto dev = PosixTtyDevice::open(pty.slavePath, &st);
+    auto dev = openSlave(pty);
     ASSERT_TRUE(dev);
     std::atomic<int> result{-1};
     std::thread waiter([&] { result = static_cast<int>(dev->waitReadable(-1)); });
@@ -159,8 +158,7 @@ TEST(TtyDevice, WakeEndsAWaitWithoutLimit) {
 TEST(TtyDevice, HangUpOfTheOtherEndIsReportedNotSpun) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
-    DeviceStatus st;
-    auto dev = PosixTtyDevice::open(pty.slavePath, &st);
+    auto dev = openSlave(pty);
     ASSERT_TRUE(dev);
     ASSERT_TRUE(dev->configure(line(9600)).ok());
     ASSERT_TRUE(pty.writeMaster({0x68}));

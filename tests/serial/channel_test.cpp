@@ -17,13 +17,6 @@ using namespace std::chrono;
 
 namespace {
 
-LineSettings line(uint32_t baud, uint8_t parity = 0) {
-    LineSettings s;
-    s.baud = baud;
-    s.parity = parity;
-    return s;
-}
-
 struct ChannelFixture : ::testing::Test {
     TestFactory factory;
     EventTarget target;
