@@ -7,8 +7,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -61,6 +63,15 @@ constexpr std::array<int8_t, 256> kDigit = makeDigitTable();
 
 inline int digitValue(int c) { return c < 0 || c > 255 ? -1 : kDigit[static_cast<size_t>(c)]; }
 
+// Two characters to a byte (the rules of HexToBin::HexPairToByte), inlined in the record loop.
+inline HexPair pairToByte(int first, int second) {
+    const int a = digitValue(first);
+    const int b = digitValue(second);
+    if ((a | b) >= 0) [[likely]]
+        return {static_cast<uint8_t>(16 * a + b), false};
+    return {static_cast<uint8_t>(a < 0 ? 0 : 16 * a), true};
+}
+
 // Characters from memory.  get() returns -1 at the end, every time it is called.
 class MemorySource {
 public:
@@ -68,6 +79,10 @@ public:
         : P(reinterpret_cast<const unsigned char*>(data)), End(P + size) {}
     int get() { return P < End ? *P++ : -1; }
     int peek() const { return P < End ? *P : -1; }
+    // The next n characters when they are all at hand (nullptr otherwise);
+    // skip(n) then consumes them.
+    const unsigned char* window(size_t n) const { return size_t(End - P) >= n ? P : nullptr; }
+    void skip(size_t n) { P += n; }
     bool failed() const { return false; }
     int error() const { return 0; }
 
@@ -90,6 +105,8 @@ public:
             return -1;
         return Buffer[P];
     }
+    const unsigned char* window(size_t n) const { return Len - P >= n ? Buffer.data() + P : nullptr; }
+    void skip(size_t n) { P += n; }
     bool failed() const { return Error != 0; }
     int error() const { return Error; }
 
@@ -133,6 +150,26 @@ public:
             c = S.get();
         return c;
     }
+    // Reads n characters and returns them, either in place in the source's
+    // buffer (when all are at hand and free of CR) or copied to `scratch`; the
+    // end of the file reads as a NUL, which is no digit either.  `lines`
+    // receives the number of line feeds among them.
+    const unsigned char* read(unsigned char* scratch, int n, int& lines) {
+        const size_t len = static_cast<size_t>(n);
+        const unsigned char* w = S.window(len);
+        if (w && !std::memchr(w, '\r', len)) {
+            S.skip(len);
+            lines = std::memchr(w, '\n', len) ? static_cast<int>(std::count(w, w + len, '\n')) : 0;
+            return w;
+        }
+        lines = 0;
+        for (size_t i = 0; i < len; ++i) {
+            const int c = get();
+            scratch[i] = c < 0 ? 0 : static_cast<unsigned char>(c);
+            lines += c == '\n';
+        }
+        return scratch;
+    }
 
 private:
     Source& S;
@@ -160,7 +197,7 @@ HexResult parseHex(Source& source, const QString& sourceName) {
     uint32_t firstLinearBase = 0;  // linear address of the first extended linear record
     int line = 1;
     int record = 0;
-    int chars[8 + 2 * 255];        // address, type, data and checksum digits of one record
+    unsigned char scratch[8 + 2 * 255]; // address, type, data and checksum digits of one record
     uint8_t data[255];
 
     const auto finish = [&]() {
@@ -199,24 +236,22 @@ HexResult parseHex(Source& source, const QString& sourceName) {
 
         const int l1 = in.get();
         const int l2 = in.get();
-        const HexPair len = HexToBin::HexPairToByte(l1, l2);
+        const HexPair len = pairToByte(l1, l2);
         if (len.error)
             return malformed(kMsgLength, recLine);
         const int length = len.byte;
         const int count = 8 + 2 * length;
-        for (int i = 0; i < count; ++i) {
-            chars[i] = in.get();
-            if (chars[i] == '\n')
-                ++line;
-        }
+        int recordLines = 0;
+        const unsigned char* chars = in.read(scratch, count, recordLines);
+        line += recordLines;
 
-        const HexPair hi = HexToBin::HexPairToByte(chars[0], chars[1]);
+        const HexPair hi = pairToByte(chars[0], chars[1]);
         if (hi.error)
             return malformed(kMsgAddrHigh, recLine);
-        const HexPair lo = HexToBin::HexPairToByte(chars[2], chars[3]);
+        const HexPair lo = pairToByte(chars[2], chars[3]);
         if (lo.error)
             return malformed(kMsgAddrLow, recLine);
-        const HexPair ty = HexToBin::HexPairToByte(chars[4], chars[5]);
+        const HexPair ty = pairToByte(chars[4], chars[5]);
         if (ty.error)
             return malformed(kMsgTypeDigits, recLine);
         const int type = ty.byte;
@@ -224,13 +259,13 @@ HexResult parseHex(Source& source, const QString& sourceName) {
             return malformed(kMsgType, recLine);
         unsigned sum = static_cast<unsigned>(length) + hi.byte + lo.byte + ty.byte;
         for (int i = 0; i < length; ++i) {
-            const HexPair d = HexToBin::HexPairToByte(chars[6 + 2 * i], chars[7 + 2 * i]);
+            const HexPair d = pairToByte(chars[6 + 2 * i], chars[7 + 2 * i]);
             if (d.error)
                 return malformed(kMsgData, recLine);
             data[i] = d.byte;
             sum += d.byte;
         }
-        const HexPair ck = HexToBin::HexPairToByte(chars[6 + 2 * length], chars[7 + 2 * length]);
+        const HexPair ck = pairToByte(chars[6 + 2 * length], chars[7 + 2 * length]);
         if (ck.error)
             return malformed(kMsgChecksumDigits, recLine);
         sum += ck.byte;
@@ -342,15 +377,7 @@ QString HexResult::where() const {
     return QStringLiteral("line %1, record %2").arg(line).arg(record);
 }
 
-HexPair HexToBin::HexPairToByte(int first, int second) {
-    const int a = digitValue(first);
-    if (a < 0)
-        return {0, true};
-    const int b = digitValue(second);
-    if (b < 0)
-        return {static_cast<uint8_t>(16 * a), true};
-    return {static_cast<uint8_t>(16 * a + b), false};
-}
+HexPair HexToBin::HexPairToByte(int first, int second) { return pairToByte(first, second); }
 
 HexResult HexToBin::ConvertBytes(const char* data, size_t size, const QString& sourceName) {
     MemorySource source(data, size);
@@ -371,19 +398,36 @@ HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath
     if (src < 0)
         return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenSource));
 
-    // Open (or create) the target without emptying it yet.
+    // Where the bytes go, decided before parsing (so the messages keep their
+    // order) without touching an existing target:
+    //  - no target yet: create it (and remove it again if parsing fails);
+    //  - an existing regular file: write a new file next to it and rename it
+    //    over the target at the end, so the target is replaced in one step
+    //    (no half-written target, and no slow truncation of the old one);
+    //  - anything else (a link, a device, a folder we cannot write beside):
+    //    open it for writing and empty it only once the image is ready.
     const QByteArray target = QFile::encodeName(targetPath);
-    bool created = false;
+    enum class Way { Created, Sibling, InPlace } way = Way::InPlace;
+    QString siblingPath;
     int dst = -1;
+    struct stat st {};
     if (!target.isEmpty()) {
         dst = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (dst >= 0)
-            created = true;
-        else if (errno == EEXIST)
-            dst = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+        if (dst >= 0) {
+            way = Way::Created;
+        } else if (errno == EEXIST) {
+            if (::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+                const QFileInfo info(targetPath);
+                dst = CreateExclusiveFile(info.absolutePath(), QLatin1Char('.') + info.fileName() + QLatin1Char('.'),
+                                          siblingPath);
+                if (dst >= 0)
+                    way = Way::Sibling;
+            }
+            if (dst < 0)
+                dst = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+        }
     }
-    struct stat st {};
-    if (dst >= 0 && (::fstat(dst, &st) != 0 || S_ISDIR(st.st_mode))) {
+    if (dst >= 0 && way != Way::Sibling && (::fstat(dst, &st) != 0 || S_ISDIR(st.st_mode))) {
         ::close(dst);
         dst = -1;
     }
@@ -391,27 +435,44 @@ HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath
         ::close(src);
         return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenTarget));
     }
+    const QByteArray sibling = QFile::encodeName(siblingPath);
+    const auto discard = [&] {
+        ::close(dst);
+        if (way == Way::Created)
+            ::unlink(target.constData());
+        else if (way == Way::Sibling)
+            ::unlink(sibling.constData());
+    };
 
     HexResult r = parseFd(src, sourcePath);
     ::close(src);
     if (!r.ok()) {
-        ::close(dst);
-        if (created)
-            ::unlink(target.constData());
+        discard();
         return r;
     }
-    const bool regular = S_ISREG(st.st_mode);
-    const bool written = (!regular || ::ftruncate(dst, 0) == 0) && writeAll(dst, r.image);
-    if (::close(dst) != 0 || !written)
+    bool written = true;
+    if (way == Way::Sibling)
+        written = ::fchmod(dst, st.st_mode & 07777) == 0;
+    else if (way == Way::InPlace && S_ISREG(st.st_mode))
+        written = ::ftruncate(dst, 0) == 0;
+    written = written && writeAll(dst, r.image);
+    if (!written) {
+        discard();
         return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgWrite));
+    }
+    if (::close(dst) != 0 ||
+        (way == Way::Sibling && ::rename(sibling.constData(), target.constData()) != 0)) {
+        if (way == Way::Sibling)
+            ::unlink(sibling.constData());
+        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgWrite));
+    }
     return r;
 }
 
-int HexToBin::CreatePrivateTempFile(QString& pathOut) {
-    const QString dir = QDir::tempPath();
+int HexToBin::CreateExclusiveFile(const QString& dir, const QString& prefix, QString& pathOut) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = dir + QStringLiteral("/talvo-hextobin-%1.bin")
-                                       .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+        const QString path = dir + QLatin1Char('/') + prefix +
+                             QStringLiteral("%1.tmp").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
         const QByteArray name = QFile::encodeName(path);
         const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0) {
@@ -423,6 +484,10 @@ int HexToBin::CreatePrivateTempFile(QString& pathOut) {
     }
     errno = EEXIST;
     return -1;
+}
+
+int HexToBin::CreatePrivateTempFile(QString& pathOut) {
+    return CreateExclusiveFile(QDir::tempPath(), QStringLiteral("talvo-hextobin-"), pathOut);
 }
 
 HexResult HexToBin::ConvertToTemp(const QString& sourcePath) {

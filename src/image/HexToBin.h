@@ -69,7 +69,8 @@ public:
     // checked for writing before the source is parsed (so the messages keep
     // their order), but it is only replaced when the conversion succeeds: a
     // malformed file leaves an existing target as it was, and a target this
-    // call created is removed again.
+    // call created is removed again.  An existing regular target is replaced
+    // by renaming a finished file over it (keeping its permissions).
     HexResult Convert(const QString& sourcePath, const QString& targetPath);
 
     // Converts into a private temporary file, created exclusively (mode 0600,
@@ -82,6 +83,8 @@ public:
     // returns its file descriptor, or -1 with errno set.  `pathOut` receives
     // its path.
     static int CreatePrivateTempFile(QString& pathOut);
+    // The same in `dir`, named `prefix` + 16 random hex digits + ".tmp".
+    static int CreateExclusiveFile(const QString& dir, const QString& prefix, QString& pathOut);
 };
 
 } // namespace talvo
