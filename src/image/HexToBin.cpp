@@ -43,7 +43,7 @@ const char* const kMsgLinearRecord = "扩展线性地址记录数据格式出错
 const char* const kMsgBelowLinearBase =
     "第%1行(第%2个记录): 数据地址0x%3低于文件中第一个扩展线性地址0x%4,无法放置,转换终止!\n";
 const char* const kMsgTooLarge =
-    "第%1行(第%2个记录): 数据地址0x%3至0x%4超出映像上限%5字节,转换终止!\n";
+    "第%1行(第%2个记录): 数据落在映像位置0x%3至0x%4,超出映像上限%5字节,转换终止!\n";
 const char* const kMsgRead = "读取文件%1失败: %2,转换终止!\n";
 
 // Digit values of the 256 byte values; -1 for non-digits.

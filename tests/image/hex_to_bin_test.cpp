@@ -215,6 +215,28 @@ TEST(HexToBin, FilesAndTargets) {
     EXPECT_EQ(r.exitCode(), 3);
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("new.bin"))));
 
+    // An existing target is replaced whole and keeps its permissions; a link
+    // is written through; no helper file stays behind.
+    ASSERT_TRUE(QFile::setPermissions(out, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+    QFile f2(in);
+    ASSERT_TRUE(f2.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f2.write(dataRecord(0, pattern(4)) + eofRecord());
+    f2.close();
+    ASSERT_TRUE(converter.Convert(in, out).ok());
+    EXPECT_EQ(QFileInfo(out).size(), 4);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(out).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    const QString link = dir.filePath(QStringLiteral("link.bin"));
+    ASSERT_TRUE(QFile::link(out, link));
+    f2.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f2.write(dataRecord(0, pattern(6)) + eofRecord());
+    f2.close();
+    ASSERT_TRUE(converter.Convert(in, link).ok());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(QFileInfo(out).size(), 6);
+    EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden).size(), 0);
+
     // Unreadable source, then uncreatable target, each with its message.
     r = converter.Convert(dir.filePath(QStringLiteral("missing.hex")), out);
     EXPECT_EQ(r.message, QStringLiteral("无法打开文件1\n"));
