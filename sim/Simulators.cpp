@@ -83,8 +83,11 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
             std::string ferr;
             if (!o.faults.parseItem(item, &ferr)) {
                 if (error)
-                    *error = "unknown option '" + item +
-                             "' (options: freq, clock, scale, tolerance, jitter, idle, switchfloor, faults=...): " + ferr;
+                    *error = ferr.rfind("unknown fault", 0) == 0
+                                 ? "unknown option '" + item +
+                                       "' (options: freq, clock, scale, tolerance, jitter, idle, switchfloor; " +
+                                       ferr.substr(8) + ")"
+                                 : ferr;
                 return false;
             }
         }

@@ -207,11 +207,11 @@ TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
         EXPECT_NEAR(count(status), 1344, 2);
         QByteArray got;
         p.write(stcFrame(QByteArray::fromHex("8EFFB8009C50")));
-        for (int i = 0; i < 50 && got.size() < 13; ++i) p.read(&got, 20);
+        for (int i = 0; i < 150 && got.size() < 13; ++i) p.read(&got, 20);
         EXPECT_EQ(got.toHex(), QByteArray("46b968000b8effb8009c50a416"));
         got.clear();
         p.write(stcFrame(QByteArray::fromHex("8401333333333333")));
-        for (int i = 0; i < 50 && got.size() < 8; ++i) p.read(&got, 20);
+        for (int i = 0; i < 150 && got.size() < 8; ++i) p.read(&got, 20);
         EXPECT_EQ(got.toHex(), QByteArray("46b968000680ee16"));
         // Block 1 is answered; block 2 makes the simulated converter hang up.
         for (int block = 0; block < 2; ++block) {
@@ -222,7 +222,7 @@ TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
             p.write(stcFrame(w));
             got.clear();
             bool alive = true;
-            for (int i = 0; i < 100 && alive && got.size() < 9; ++i) alive = p.read(&got, 20);
+            for (int i = 0; i < 250 && alive && got.size() < 9; ++i) alive = p.read(&got, 20);
             if (block == 0) {
                 EXPECT_EQ(got.size(), 9);
             } else {
