@@ -197,6 +197,8 @@ std::optional<TimePoint> SimChip::nextWake() const {
 
 void SimChip::record(TimePoint at, Bytes bytes, bool accepted, std::string note) {
     trace(std::string(accepted ? "frame " : "REJECTED frame ") + hexBytes(bytes) + (note.empty() ? "" : " -- " + note));
+    // A long-running server keeps the recent history only.
+    if (frames_.size() >= kMaxFrames) frames_.erase(frames_.begin(), frames_.begin() + kMaxFrames / 2);
     frames_.push_back({at, std::move(bytes), accepted, std::move(note)});
 }
 

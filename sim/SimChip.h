@@ -69,6 +69,8 @@ public:
     const Bytes& flash() const { return flash_; }
     bool dumpFlash(const std::string& path, std::string* error) const;
 
+    // Frames received, oldest first (the latest kMaxFrames at most).
+    static constexpr size_t kMaxFrames = 20000;
     const std::vector<FrameRecord>& frames() const { return frames_; }
     std::vector<FrameRecord> rejectedFrames() const;
     void clearFrames() { frames_.clear(); }

@@ -97,7 +97,8 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
 }
 
 std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error) {
-    auto items = split(spec, ',');
+    // "sim:CHIP..." as the serial layer's port names write it is taken too.
+    auto items = split(spec.rfind("sim:", 0) == 0 ? spec.substr(4) : spec, ',');
     std::string name = items.front();
     for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     items.erase(items.begin());

@@ -75,6 +75,7 @@ TEST(ChipSpec, OptionsAndErrors) {
     EXPECT_NE(err.find("no 6-clock mode"), std::string::npos);
     EXPECT_FALSE(makeChip("stc89c52rc,freq=abc", &err));
     EXPECT_NE(err.find("freq=abc"), std::string::npos);
+    EXPECT_TRUE(makeChip("sim:stm32f103hd", &err)) << err;
     EXPECT_FALSE(makeChip("z80", &err));
     EXPECT_NE(err.find("stm32f103"), std::string::npos);
     for (const auto& e : chipList()) EXPECT_TRUE(makeChip(e.name, &err)) << e.name << ": " << err;
