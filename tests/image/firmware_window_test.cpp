@@ -152,3 +152,26 @@ TEST_F(FirmwareWindow, AFailingWatchIsLoggedOnceAndTheWindowGoesOn) {
     ASSERT_EQ(panel.logLines.size(), 2);
     EXPECT_TRUE(panel.logLines[1].contains(QStringLiteral("监视已停止"))) << panel.logLines[1].toStdString();
 }
+
+TEST_F(FirmwareWindow, ADownloadWhoseFileCannotBeLoadedStopsAfterOneLine) {
+    ASSERT_TRUE(dir.isValid());
+    panel.setCurrentIndex(ctl::ChipType, 1);
+    const QString path = writeFile(dir.filePath(QStringLiteral("fw.hex")), hexImage(counting(200)));
+    ASSERT_TRUE(core.LoadFirmware(path, QStringLiteral("fw.hex")));
+    core.FirmwarePath = path;
+    core.FirmwareName = QStringLiteral("fw.hex");
+
+    // The file goes bad on disk; the image held from before must not be programmed.
+    writeFile(path, hexImage(counting(200)).left(100));
+    core.StartDownload();
+    ASSERT_EQ(panel.logLines.size(), 1);
+    EXPECT_EQ(panel.logLines[0], core.FirmwareLoadFailedLine());
+    EXPECT_TRUE(panel.logLines[0].contains(QStringLiteral("fw.hex")));
+    EXPECT_TRUE(panel.logLines[0].contains(QStringLiteral("传入的hex")) ||
+                panel.logLines[0].contains(QStringLiteral("无法在")))
+        << panel.logLines[0].toStdString();
+    EXPECT_FALSE(core.Downloading);
+    EXPECT_TRUE(panel.isEnabled(ctl::Download));
+    EXPECT_TRUE(panel.isEnabled(ctl::OpenFile));
+    EXPECT_EQ(core.ImageSize, 200);
+}
