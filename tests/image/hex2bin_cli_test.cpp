@@ -46,20 +46,32 @@ TEST(Hex2BinCommand, MessagesAndExitCodes) {
         QByteArray text;
         const char* message;
     };
+    // ":02123400112285": length 1-2, address 3-6, type 7-8, data 9-12, checksum 13-14.
+    const QByteArray good = dataRecord(0x1234, bytes({0x11, 0x22}));
+    const auto patch = [&](std::initializer_list<std::pair<int, char>> changes) {
+        QByteArray t = good;
+        for (const auto& [index, c] : changes)
+            t[index] = c;
+        return t;
+    };
+    // Each record also breaks every later check, so only the order picks the message.
     const Case malformed[] = {
-        {":0X", "传入的hex长度错误,转换终止!"},
-        {":01X0000000", "传入的hex文件格式错误3,转换终止!"},
-        {":0100X00000", "传入的hex文件格式错误4,转换终止!"},
-        {":010000X000", "传入的hex文件格式错误5,转换终止!"},
-        {hexRecord(3, 0, bytes({0, 0, 0, 0})), "传入的hex文件格式错误6,转换终止!"},
-        {":010000005X00", "传入的hex文件格式错误7,转换终止!"},
-        {":0100000055X0", "传入的hex文件格式错误8,转换终止!"},
-        {":0100000055AB", "传入的hex文件校验和错误9,转换终止!"},
-        {hexRecord(2, 0, bytes({1})), "扩展段地址记录数据格式出错,异常退出"},
+        {patch({{2, 'X'}, {3, 'X'}}), "传入的hex长度错误,转换终止!"},
+        {patch({{4, 'X'}, {5, 'X'}, {8, 'X'}, {13, 'X'}}), "传入的hex文件格式错误3,转换终止!"},
+        {patch({{6, 'X'}, {7, 'X'}, {10, 'X'}}), "传入的hex文件格式错误4,转换终止!"},
+        {patch({{8, 'x'}, {9, 'X'}, {14, 'X'}}), "传入的hex文件格式错误5,转换终止!"},
+        {patch({{8, '3'}, {10, 'g'}}), "传入的hex文件格式错误6,转换终止!"},    // type 3 refused before data
+        {hexRecord(6, 0, QByteArray()), "传入的hex文件格式错误6,转换终止!"},
+        {patch({{12, 'g'}, {13, 'X'}}), "传入的hex文件格式错误7,转换终止!"},
+        {":0200000211", "传入的hex文件格式错误7,转换终止!"},                  // truncated record
+        {patch({{14, ' '}, {10, '0'}}), "传入的hex文件格式错误8,转换终止!"},
+        {hexRecord(0, 0, bytes({1}), 1), "传入的hex文件校验和错误9,转换终止!"},
+        {hexRecord(2, 0, bytes({0x10})), "扩展段地址记录数据格式出错,异常退出"},
+        {hexRecord(2, 4, bytes({0x10, 0})), "扩展段地址记录数据格式出错,异常退出"},
         {hexRecord(4, 1, bytes({0, 1})), "扩展线性地址记录数据格式出错,异常退出"},
     };
     for (const Case& c : malformed) {
-        const CliRun r = runTalvo({QStringLiteral("hex2bin"), input(lead + c.text + "\n" + eofRecord()), out});
+        const CliRun r = runTalvo({QStringLiteral("hex2bin"), input(lead + c.text + eofRecord()), out});
         EXPECT_EQ(r.exitCode, 3) << c.message;
         EXPECT_TRUE(r.err.startsWith(QString::fromUtf8(c.message) + QLatin1Char('\n'))) << r.err.toStdString();
         EXPECT_TRUE(r.err.contains(QStringLiteral("line 2, record 2"))) << r.err.toStdString();

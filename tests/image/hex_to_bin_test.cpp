@@ -146,45 +146,6 @@ TEST(HexToBin, EndOfFileRules) {
     EXPECT_EQ(resumed.image, pattern(2) + QByteArray(2, '\0') + pattern(2));
 }
 
-TEST(HexToBin, ChecksInTheirOrder) {
-    struct Case {
-        QByteArray text;
-        const char* message;
-    };
-    // ":02123400112285": length 1-2, address 3-6, type 7-8, data 9-12, checksum 13-14.
-    const QByteArray good = dataRecord(0x1234, bytes({0x11, 0x22}));
-    const auto patch = [&](std::initializer_list<std::pair<int, char>> changes) {
-        QByteArray t = good;
-        for (const auto& [index, c] : changes)
-            t[index] = c;
-        return t;
-    };
-    // Each record also breaks every later check, so only the order picks the message.
-    const Case cases[] = {
-        {patch({{2, 'X'}, {3, 'X'}}), "传入的hex长度错误,转换终止!\n"},
-        {patch({{4, 'X'}, {5, 'X'}, {8, 'X'}, {13, 'X'}}), "传入的hex文件格式错误3,转换终止!\n"},
-        {patch({{6, 'X'}, {7, 'X'}, {10, 'X'}}), "传入的hex文件格式错误4,转换终止!\n"},
-        {patch({{8, 'x'}, {9, 'X'}, {14, 'X'}}), "传入的hex文件格式错误5,转换终止!\n"},
-        {patch({{8, '3'}, {10, 'g'}}), "传入的hex文件格式错误6,转换终止!\n"},    // type 3 refused before data
-        {hexRecord(6, 0, QByteArray()), "传入的hex文件格式错误6,转换终止!\n"},
-        {patch({{12, 'g'}, {13, 'X'}}), "传入的hex文件格式错误7,转换终止!\n"},
-        {patch({{14, ' '}, {10, '0'}}), "传入的hex文件格式错误8,转换终止!\n"},
-        {hexRecord(0, 0, bytes({1}), 1), "传入的hex文件校验和错误9,转换终止!\n"},
-        {":0200000211", "传入的hex文件格式错误7,转换终止!\n"},                    // truncated record
-        {hexRecord(2, 0, bytes({0x10})), "扩展段地址记录数据格式出错,异常退出\n"},
-        {hexRecord(2, 4, bytes({0x10, 0})), "扩展段地址记录数据格式出错,异常退出\n"},
-        {hexRecord(4, 0, bytes({0, 0, 0})), "扩展线性地址记录数据格式出错,异常退出\n"},
-    };
-    for (const Case& c : cases) {
-        const HexResult r = convert(dataRecord(0, pattern(3)) + c.text + eofRecord());
-        EXPECT_EQ(r.kind, HexResult::Kind::Malformed) << c.text.toStdString();
-        EXPECT_EQ(r.message, QString::fromUtf8(c.message)) << c.text.toStdString();
-        EXPECT_EQ(r.line, 2) << c.text.toStdString();
-        EXPECT_EQ(r.record, 2);
-        EXPECT_EQ(r.exitCode(), 3);
-    }
-}
-
 TEST(HexToBin, FilesAndTargets) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
