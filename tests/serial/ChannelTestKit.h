@@ -7,7 +7,11 @@
 #include <QObject>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/Messages.h"
@@ -47,6 +51,72 @@ public:
     void inject(std::vector<uint8_t> bytes, LineSettings settings) {
         log->link.load()->sendToHost(bytes.data(), bytes.size(), settings, WireClock::now());
     }
+};
+
+// A device driven by the test: it can answer inside write() before
+// reporting completion (as a pty with a fast simulator behind it can), and
+// can fail to close.
+class ScriptedDevice : public SerialDevice {
+public:
+    std::optional<uint8_t> answerInWrite;
+    int closeError = 0;
+
+    ScriptedDevice() : SerialDevice(QStringLiteral("sim:scripted")) {}
+    WaitStatus waitReadable(int timeoutMs) override {
+        std::unique_lock lock(Mutex);
+        auto ready = [&] { return !Rx.empty() || Woken; };
+        if (timeoutMs < 0)
+            Cv.wait(lock, ready);
+        else
+            Cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        if (Woken) {
+            Woken = false;
+            return WaitStatus::Woken;
+        }
+        return Rx.empty() ? WaitStatus::TimedOut : WaitStatus::Readable;
+    }
+    void wake() override {
+        std::lock_guard lock(Mutex);
+        Woken = true;
+        Cv.notify_all();
+    }
+
+protected:
+    DeviceStatus doConfigure(const LineSettings&) override { return {}; }
+    DeviceIo doWrite(const uint8_t*, size_t n, std::chrono::milliseconds) override {
+        if (answerInWrite) {
+            {
+                std::lock_guard lock(Mutex);
+                Rx.push_back(*answerInWrite);
+                Cv.notify_all();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(150)); // the reader sees the answer first
+        }
+        return {n, 0};
+    }
+    DeviceIo doRead(uint8_t* data, size_t n) override {
+        std::lock_guard lock(Mutex);
+        DeviceIo io;
+        while (io.count < n && !Rx.empty()) {
+            data[io.count++] = Rx.front();
+            Rx.pop_front();
+        }
+        return io;
+    }
+    DeviceStatus doSetRts(bool) override { return {}; }
+    DeviceStatus doSetDtr(bool) override { return {}; }
+    DeviceStatus doPurge() override { return {}; }
+    DeviceIo doBytesHeld() override {
+        std::lock_guard lock(Mutex);
+        return {Rx.size(), 0};
+    }
+    DeviceStatus doClose() override { return DeviceStatus::fromErrno(closeError); }
+
+private:
+    std::mutex Mutex;
+    std::condition_variable Cv;
+    std::deque<uint8_t> Rx;
+    bool Woken = false;
 };
 
 class EventTarget : public QObject {

@@ -2,9 +2,6 @@
 // reply delay, port-test delivery, hang-up; on simulated wires and ptys.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <sys/resource.h>
 
 #include "platform/PtyPair.h"
@@ -270,72 +267,13 @@ TEST_F(ChannelFixture, PortTestModeDeliversSynchronouslyToThePortTestTarget) {
     EXPECT_LE(portTest.portTestData, 2);
 }
 
-namespace {
-
-// A device whose answer arrives before its write reports completion (a pty
-// with a fast simulator behind it can do this).
-class OvertakingDevice : public SerialDevice {
-public:
-    OvertakingDevice() : SerialDevice("sim:overtaking") {}
-    WaitStatus waitReadable(int timeoutMs) override {
-        std::unique_lock lock(Mutex);
-        auto ready = [&] { return !Rx.empty() || Woken; };
-        if (timeoutMs < 0)
-            Cv.wait(lock, ready);
-        else
-            Cv.wait_for(lock, milliseconds(timeoutMs), ready);
-        if (Woken) {
-            Woken = false;
-            return WaitStatus::Woken;
-        }
-        return Rx.empty() ? WaitStatus::TimedOut : WaitStatus::Readable;
-    }
-    void wake() override {
-        std::lock_guard lock(Mutex);
-        Woken = true;
-        Cv.notify_all();
-    }
-
-protected:
-    DeviceStatus doConfigure(const LineSettings&) override { return {}; }
-    DeviceIo doWrite(const uint8_t*, size_t n, milliseconds) override {
-        {
-            std::lock_guard lock(Mutex);
-            Rx.push_back(0x79);
-            Cv.notify_all();
-        }
-        std::this_thread::sleep_for(milliseconds(150)); // the reader sees the answer first
-        return {n, 0};
-    }
-    DeviceIo doRead(uint8_t* data, size_t n) override {
-        std::lock_guard lock(Mutex);
-        DeviceIo io;
-        while (io.count < n && !Rx.empty()) {
-            data[io.count++] = Rx.front();
-            Rx.pop_front();
-        }
-        return io;
-    }
-    DeviceStatus doSetRts(bool) override { return {}; }
-    DeviceStatus doSetDtr(bool) override { return {}; }
-    DeviceStatus doPurge() override { return {}; }
-    DeviceIo doBytesHeld() override {
-        std::lock_guard lock(Mutex);
-        return {Rx.size(), 0};
-    }
-    DeviceStatus doClose() override { return {}; }
-
-private:
-    std::mutex Mutex;
-    std::condition_variable Cv;
-    std::deque<uint8_t> Rx;
-    bool Woken = false;
-};
-
-} // namespace
 
 TEST_F(ChannelFixture, AnAnswerThatOvertakesTheWriteCompletionStillNotifies) {
-    factory.custom = [](const QString&) { return std::make_unique<OvertakingDevice>(); };
+    factory.custom = [](const QString&) {
+        auto dev = std::make_unique<ScriptedDevice>();
+        dev->answerInWrite = 0x79; // the answer arrives before the write reports completion
+        return dev;
+    };
     ASSERT_TRUE(channel.Open("sim:overtaking", 115200, 2, 8, 0, 0x79));
     channel.StartReader();
     EXPECT_EQ(write({0x7F}), 1);

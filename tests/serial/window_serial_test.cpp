@@ -228,3 +228,23 @@ TEST(OpenPort, ReadLimitIsExpectedReplyLength) {
     w.core->OnSerialData();
     EXPECT_EQ(w.core->LastReplyText, "03");
 }
+
+TEST(ClosePort, ADeviceThatCannotBeClosedIsToldTwice) {
+    Window w;
+    w.factory->custom = [](const QString&) {
+        auto dev = std::make_unique<ScriptedDevice>();
+        dev->closeError = EIO;
+        return dev;
+    };
+    w.core->CurrentPort = "sim:scripted";
+    w.core->PortOpenAllowed = true;
+    ASSERT_TRUE(w.core->OpenPort(9600, 0, 0x68));
+    w.core->ClosePort();
+    ASSERT_EQ(w.panel.messages.size(), 2u);
+    EXPECT_EQ(w.panel.messages[0].text, "串口关闭失败");
+    EXPECT_EQ(w.panel.messages[0].caption, MainWindowCore::AppTitle());
+    EXPECT_EQ(w.panel.messages[1].text, "关闭串口失败");
+    EXPECT_EQ(w.panel.messages[1].caption, "");
+    EXPECT_TRUE(w.core->PortOpenAllowed);
+    EXPECT_FALSE(w.core->Channel->IsOpen());
+}
