@@ -72,15 +72,6 @@ TEST(UsbSerialScan, NoPortsAndUnreadableTreesAreTold) {
     EXPECT_TRUE(scan.ports.empty());
 }
 
-TEST(UsbSerialScan, APortThatDisappearsLeavesTheList) {
-    FakeSysfs sys;
-    sys.addUsbSerial("ttyUSB0", "1-1", "A", "One");
-    sys.addUsbSerial("ttyUSB1", "1-2", "B", "Two");
-    EXPECT_EQ(ttyNames(scanUsbSerialPorts(sys.root())), (QStringList{"ttyUSB0", "ttyUSB1"}));
-    sys.remove("ttyUSB0");
-    EXPECT_EQ(ttyNames(scanUsbSerialPorts(sys.root())), (QStringList{"ttyUSB1"}));
-}
-
 TEST(PortWatch, TellsOfTtysArrivingAndLeavingAndIgnoresOtherFiles) {
     QTemporaryDir dev;
     std::atomic<int> changes{0};

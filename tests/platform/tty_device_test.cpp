@@ -76,22 +76,6 @@ TEST(TtyDevice, FramesAtCustomRatesPassByteForByteBothWays) {
     }
 }
 
-TEST(TtyDevice, BytesHeldAndPurge) {
-    PtyPair pty;
-    ASSERT_TRUE(pty.ok());
-    auto dev = openSlave(pty);
-    ASSERT_TRUE(dev);
-    ASSERT_TRUE(dev->configure(line(9600)).ok());
-    EXPECT_EQ(dev->bytesHeld().count, 0u);
-    ASSERT_TRUE(pty.writeMaster({1, 2, 3, 4, 5}));
-    ASSERT_EQ(dev->waitReadable(5000), WaitStatus::Readable);
-    EXPECT_EQ(dev->bytesHeld().count, 5u);
-    EXPECT_TRUE(dev->purge().ok());
-    EXPECT_EQ(dev->bytesHeld().count, 0u);
-    uint8_t b;
-    EXPECT_EQ(dev->read(&b, 1).count, 0u);
-}
-
 TEST(TtyDevice, OpenIsExclusive) {
     PtyPair pty;
     ASSERT_TRUE(pty.ok());

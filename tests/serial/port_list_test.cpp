@@ -30,29 +30,6 @@ TEST(PortEntry, DeviceAndDescriptionParts) {
     EXPECT_FALSE(isProlificEntry("Prolific"));
 }
 
-TEST(PortListing, TwoPortsGiveTwoEntriesAndTwoLogLinesAndTheLastProlificDriver) {
-    FakeSysfs sys;
-    sys.addUsbSerial("ttyUSB0", "1-1", "Prolific Technology Inc.", "USB-Serial Controller");
-    sys.addUsbSerial("ttyUSB1", "1-2", "FTDI", "FT232R USB UART", "ftdi_sio", "ftdi_sio");
-    sys.addPlatformPort("ttyS0");
-    const PortListing l = listSerialPorts(sys.root(), {"/dev/pts/7"});
-    EXPECT_TRUE(l.systemListReadable);
-    EXPECT_EQ(l.entries, (QStringList{"ttyUSB0 (Prolific Technology Inc. USB-Serial Controller )",
-                                      "ttyUSB1 (FTDI FT232R USB UART )", "/dev/pts/7"}));
-    EXPECT_EQ(l.devices, (QStringList{"ttyUSB0", "ttyUSB1", "/dev/pts/7"}));
-    EXPECT_EQ(l.logLines, (QStringList{"当前设备串口号： ttyUSB0 (Prolific Technology Inc. USB-Serial Controller )",
-                                       "当前设备串口号： ttyUSB1 (FTDI FT232R USB UART )"}));
-    EXPECT_EQ(l.driverFileName, "pl2303");
-}
-
-TEST(PortListing, AProductNameWithParenthesesStillOpensItsOwnDevice) {
-    FakeSysfs sys;
-    sys.addUsbSerial("ttyUSB5", "1-1", "ABC", "Port (Interface 0)", "cp210x", "cp210x");
-    const PortListing l = listSerialPorts(sys.root(), {});
-    EXPECT_EQ(l.entries, QStringList{"Interface 0 (ABC Port )"});
-    EXPECT_EQ(l.devices, QStringList{"ttyUSB5"});
-}
-
 TEST(PortListing, MoreThanSixteenPortsAreAllListed) {
     FakeSysfs sys;
     for (int i = 0; i < 20; ++i)
