@@ -98,6 +98,29 @@ void WireTrace::disable() {
     closeLocked(s);
 }
 
+bool WireTrace::takeOption(QStringList& args, QString* error) {
+    bool ok = true;
+    for (qsizetype i = 0; i < args.size();) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--trace")) {
+            ok = enable(QStringLiteral("-"), error) && ok;
+            args.removeAt(i);
+        } else if (a.startsWith(QLatin1String("--trace="))) {
+            const QString target = a.mid(8);
+            if (target.isEmpty()) {
+                if (error) *error = QStringLiteral("--trace= needs a file name");
+                ok = false;
+            } else {
+                ok = enable(target, error) && ok;
+            }
+            args.removeAt(i);
+        } else {
+            ++i;
+        }
+    }
+    return ok;
+}
+
 bool WireTrace::enabled() {
     initialiseFromEnvironment();
     return state().on.load(std::memory_order_acquire);

@@ -14,6 +14,7 @@
 // The time counts from the moment the trace was opened.
 
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,10 @@ public:
     static bool enable(const QString& target, QString* error = nullptr);
     static void disable();
     static bool enabled();
+    // Takes "--trace" (standard error) or "--trace=PATH" out of `args` and
+    // enables the trace; false with *error set when PATH cannot be opened.
+    // Commands that open serial ports call it on their arguments.
+    static bool takeOption(QStringList& args, QString* error);
 
     // Called by the serial devices.
     static void bytes(const QString& device, const char* direction, const LineSettings& settings,

@@ -179,3 +179,19 @@ TEST(DeviceFactory, ResolvesNamesUnderTheDeviceRootAndRefusesUnknownSimulators) 
     ASSERT_TRUE(dev) << st.describe().toStdString();
     EXPECT_EQ(dev->name(), pty.slavePath);
 }
+
+TEST(WireTraceOption, TakesTraceOptionsOutOfTheArguments) {
+    QTemporaryDir dir;
+    QStringList args{"download", "--trace=" + dir.filePath("t.txt"), "--port", "/dev/pts/1"};
+    QString error;
+    EXPECT_TRUE(WireTrace::takeOption(args, &error));
+    EXPECT_EQ(args, (QStringList{"download", "--port", "/dev/pts/1"}));
+    EXPECT_TRUE(WireTrace::enabled());
+    WireTrace::disable();
+    EXPECT_FALSE(WireTrace::enabled());
+
+    args = QStringList{"--trace=/talvo/no/such/dir/t.txt"};
+    EXPECT_FALSE(WireTrace::takeOption(args, &error));
+    EXPECT_TRUE(error.contains("/talvo/no/such/dir/t.txt"));
+    EXPECT_TRUE(args.isEmpty());
+}
