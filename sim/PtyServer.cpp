@@ -118,7 +118,7 @@ void PtyServer::sendToHost(const uint8_t* data, size_t n, const LineSettings& pe
     const WireClock::time_point first = t;
     for (size_t i = 0; i < n; ++i) {
         t += peer.charTime();
-        const UartChar c = hear(data[i], peer, host, kUartTolerance);
+        const UartChar c = uartReceive(data[i], peer, host, kUartTolerance);
         if (!c.received) continue;
         // A Linux tty without IGNPAR/PARMRK delivers NUL for a character with a framing or parity error.
         const uint8_t v = (c.framingError || c.parityError) ? 0x00 : c.value;

@@ -18,14 +18,6 @@ std::string hexBytes(const uint8_t* data, size_t n) {
     return s;
 }
 
-UartChar hear(uint8_t byte, const LineSettings& sender, const LineSettings& receiver, double tolerance) {
-    UartChar c = uartReceive(byte, sender, receiver, tolerance);
-    if (c.received && sender.baud != 0 &&
-        std::fabs(static_cast<double>(receiver.baud) / sender.baud - 1.0) > tolerance)
-        c.framingError = true;
-    return c;
-}
-
 SimChip::SimChip(std::string name, ChipOptions options, size_t flashSize)
     : name_(std::move(name)), options_(std::move(options)), flash_(flashSize, 0xFF), rng_(options_.faults.seed) {}
 
@@ -82,7 +74,7 @@ void SimChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
     applyUartChanges(at - host.charTime());
     const auto rx = receiverFor(host);
     if (!rx) return;
-    const UartChar c = hear(byte, host, *rx, options_.tolerance);
+    const UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
     if (!c.received) return;
     lastActivity_ = std::max(lastActivity_, at);
     activeSinceBoot_ = true;

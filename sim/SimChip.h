@@ -174,13 +174,6 @@ protected:
     bool waitingForSync() const override { return true; }
 };
 
-// What a receiver makes of a character (uartReceive), with the receiver's
-// tolerance as its limit: a character received while the two rates differ by
-// more than `tolerance` counts as a framing error even when the ideal sampler
-// happened to read it right, since the receiver's timing margin is spent
-// (start-bit detection jitter and the sampling window take the rest).
-UartChar hear(uint8_t byte, const LineSettings& sender, const LineSettings& receiver, double tolerance);
-
 std::string hexBytes(const uint8_t* data, size_t n);
 inline std::string hexBytes(const Bytes& b) { return hexBytes(b.data(), b.size()); }
 

@@ -67,24 +67,22 @@ UartChar uartReceive(uint8_t byte, const LineSettings& sender, const LineSetting
     // its middle and then samples every following bit in its middle.
     if (levelAt(0.5 * tReceiver)) return out; // false start: nothing received
     uint8_t value = 0;
-    int ones = 0;
-    for (int i = 0; i < receiver.dataBits; ++i) {
-        const bool bit = levelAt((1.5 + i) * tReceiver);
-        if (bit) {
-            value |= static_cast<uint8_t>(1u << i);
-            ++ones;
-        }
-    }
+    for (int i = 0; i < receiver.dataBits; ++i)
+        if (levelAt((1.5 + i) * tReceiver)) value |= static_cast<uint8_t>(1u << i);
     int next = 1 + receiver.dataBits;
     if (receiver.parity != 0) {
         const bool p = levelAt((0.5 + next) * tReceiver);
         out.parityError = p != parityLevel(value, receiver.dataBits, receiver.parity);
         ++next;
     }
-    out.framingError = !levelAt((0.5 + next) * tReceiver);
+    // Beyond the tolerance the receiver's timing margin is spent (start-bit
+    // detection jitter and the sampling window take the rest): even where the
+    // ideal sampler above happened to read the bits right, the character is
+    // lost to a framing error.
+    const bool outOfTolerance = std::fabs(ratio - 1.0) > tolerance;
+    out.framingError = outOfTolerance || !levelAt((0.5 + next) * tReceiver);
     out.received = true;
     out.value = value;
-    (void)ones;
     return out;
 }
 

@@ -53,7 +53,7 @@ inline constexpr double kUartTolerance = 0.045;
 // centres of a receiver with `receiver` settings.  Within `tolerance` of the
 // sender's rate and with matching framing the character arrives clean;
 // otherwise the result is the garbage (or framing/parity error) a real
-// receiver would produce.
+// receiver would produce, and beyond the tolerance always a framing error.
 UartChar uartReceive(uint8_t byte, const LineSettings& sender, const LineSettings& receiver,
                      double tolerance = kUartTolerance);
 

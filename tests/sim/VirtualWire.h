@@ -116,7 +116,7 @@ private:
         while (!inflight_.empty() && inflight_.front().end <= now_) {
             const InFlight f = inflight_.front();
             inflight_.pop_front();
-            const UartChar c = sim::hear(f.byte, f.peer, host_, kUartTolerance);
+            const UartChar c = uartReceive(f.byte, f.peer, host_, kUartTolerance);
             if (c.received) heard.push_back({f.end, c.value, c.framingError || c.parityError});
         }
     }
