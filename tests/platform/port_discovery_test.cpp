@@ -100,7 +100,7 @@ TEST(PortWatch, TellsOfTtysArrivingAndLeavingAndIgnoresOtherFiles) {
     const int seen = changes.load();
     EXPECT_TRUE(waitFor(seen + 1));
     // Other names are not a port change.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const int settled = changes.load();
     QFile(dev.filePath("video0")).open(QIODevice::WriteOnly);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));

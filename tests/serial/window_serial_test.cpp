@@ -180,9 +180,10 @@ TEST(OpenPort, SendHexTextAndTheReplyReachLastReplyText) {
     w.core->Channel->StartReader();
     w.panel.setCurrentIndex(ctl::ChipType, 0);
 
-    w.core->SendHexText("79AB");
+    // The event character last, so the whole echo is there when it wakes us.
+    w.core->SendHexText("AB79");
     ASSERT_TRUE(pumpUntil([&] { return !w.core->LastReplyText.isEmpty(); }));
-    EXPECT_EQ(w.core->LastReplyText, "79ab") << "lower case, two digits per byte";
+    EXPECT_EQ(w.core->LastReplyText, "ab79") << "lower case, two digits per byte";
 
     // An odd text sends floor(L/2) bytes; the empty text a block of none.
     w.core->SendHexText("46B9A");
@@ -200,7 +201,7 @@ TEST(OpenPort, SendHexTextAndTheReplyReachLastReplyText) {
     ASSERT_TRUE(pumpUntil([&] { return w.core->Channel->QueuedBytes() == 2; }));
     w.panel.setCurrentIndex(ctl::ChipType, 1);
     w.core->OnSerialData();
-    EXPECT_EQ(w.core->LastReplyText, "79ab");
+    EXPECT_EQ(w.core->LastReplyText, "ab79");
     EXPECT_EQ(w.core->Channel->QueuedBytes(), 0u);
     // With nothing held, chip type 0 empties LastReplyText.
     w.panel.setCurrentIndex(ctl::ChipType, 0);
