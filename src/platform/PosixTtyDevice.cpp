@@ -136,8 +136,8 @@ DeviceIo PosixTtyDevice::doWrite(const uint8_t* data, size_t n, std::chrono::mil
             continue;
         }
         if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno != EAGAIN) {
-            io.error = errno;
+        if (w == 0 || errno != EAGAIN) {
+            io.error = w == 0 ? EIO : errno;
             return io;
         }
         // The driver's queue is full: wait until it takes more or time is up.

@@ -1,6 +1,6 @@
 #pragma once
 // Opens serial devices by name:
-//   "sim:SPEC"        an in-process chip simulator (see SimRegistry.h) on a
+//   "sim:CHIP"        an in-process chip simulator (see SimRegistry.h) on a
 //                     simulated wire;
 //   "/dev/pts/3"      an absolute path, as given;
 //   "ttyUSB0"         a name relative to the device root (normally /dev).

@@ -80,7 +80,7 @@ public:
     // Shows "串口关闭失败" when the device cannot be closed (null: no message).
     void setMessageSink(std::function<void(const QString&)> showMessage);
 
-    // Opens `port` (a device path, a name under /dev, or "sim:SPEC") with
+    // Opens `port` (a device path, a name under /dev, or "sim:CHIP") with
     // parity 0-4 and stop bits 0-2 as in the Windows DCB; closes the open one
     // first.  False leaves the channel closed; LastError() says why.
     bool Open(const QString& port, uint32_t baud, uint8_t parity, uint8_t byteSize, uint8_t stopBits,
