@@ -2,6 +2,10 @@
 
 #include <QFile>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -156,6 +160,22 @@ DeviceIo PosixTtyDevice::doWrite(const uint8_t* data, size_t n, std::chrono::mil
             io.error = EIO;
             return io;
         }
+    }
+    // The write is complete when the driver has handed the bytes to the
+    // converter: a close or purge right after it must not discard them.
+    // Sleep for the time the queued characters need at the line's rate, then
+    // look again (a pseudo-terminal reports an empty queue at once).
+    const auto charTime = settings().charTime();
+    for (;;) {
+        int queued = 0;
+        if (tty::outputQueued(fd, &queued) != 0 || queued <= 0) break;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            io.error = ETIMEDOUT;
+            break;
+        }
+        const auto need = std::max<std::chrono::nanoseconds>(charTime * queued, std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(need, deadline - now));
     }
     return io;
 }

@@ -70,6 +70,7 @@ void SimWireDevice::advanceLocked(WireClock::time_point now) {
             Calls.push_back(c);
             TxLineFree = Sending->end;
             Sending.reset();
+            space = true; // a writer may be waiting for its last byte to go out
             continue;
         }
         if (TxQueue.empty()) break;
@@ -216,6 +217,17 @@ DeviceIo SimWireDevice::doWrite(const uint8_t* data, size_t n, std::chrono::mill
             return io;
         }
     }
+    // The write is complete when the converter has sent the bytes: a close or
+    // purge right after it must not take back what a completed write handed
+    // over.
+    WireCv.notify_all();
+    const auto allSent = [&] { return TxQueue.empty() && !Sending; };
+    const bool ended = HostCv.wait_until(lock, deadline, [&] {
+        advanceLocked(WireClock::now());
+        return allSent() || Closed || HungUpFlag;
+    });
+    if (!ended) io.error = ETIMEDOUT;
+    else if (!allSent()) io.error = HungUpFlag ? EIO : EBADF;
     return io;
 }
 

@@ -82,6 +82,8 @@ int setModemLine(int fd, bool rts, bool on) {
     return result(ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits));
 }
 
+int outputQueued(int fd, int* count) { return result(ioctl(fd, TIOCOUTQ, count)); }
+
 int setExclusive(int fd) { return result(ioctl(fd, TIOCEXCL)); }
 
 } // namespace talvo::tty

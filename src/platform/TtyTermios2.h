@@ -27,6 +27,8 @@ int getLine(int fd, Line* line);
 int flushBoth(int fd);
 // Bytes waiting to be read.
 int inputQueued(int fd, int* count);
+// Bytes written but not yet sent by the driver.
+int outputQueued(int fd, int* count);
 // Raises or lowers RTS or DTR.
 int setModemLine(int fd, bool rts, bool on);
 // Refuses further opens of the tty (TIOCEXCL).

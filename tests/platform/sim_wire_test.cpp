@@ -188,3 +188,43 @@ TEST(SimWire, HangUpAndCloseAreSeenByBothEnds) {
     w.dev.reset();
     EXPECT_EQ(w.log->takeOpens(), (std::vector<bool>{true, false}));
 }
+
+TEST(SimWire, ACompletedWriteIsOnTheWireBeforeACloseOrPurgeRightAfterIt) {
+    // A frame at 1200 baud needs about 0.1 s on the line; the download closes
+    // the port 20 ms after writing it to reopen at the new rate.  The write
+    // only completes when the bytes have gone out, so nothing is lost.
+    Wire w([](WireLink&, const PeerLog::Byte&) {});
+    ASSERT_TRUE(w.dev->configure(line(1200)).ok());
+    const std::vector<uint8_t> frame = {0x46, 0xB9, 0x6A, 0x00, 0x0C, 0x8F, 0xFF, 0xFA, 0x00, 0x14, 0x28, 0x81, 0x1E, 0x16};
+    const auto before = WireClock::now();
+    ASSERT_TRUE(w.dev->write(frame.data(), frame.size(), milliseconds(2000)).ok());
+    EXPECT_GE(WireClock::now() - before, frame.size() * line(1200).charTime());
+    EXPECT_TRUE(w.dev->purge().ok());
+    EXPECT_TRUE(w.dev->close().ok());
+    w.dev.reset();
+    std::vector<uint8_t> got;
+    for (const auto& b : w.log->takeBytes()) got.push_back(b.value);
+    EXPECT_EQ(got, frame);
+}
+
+TEST(SimWire, UartModelHearsOnlyWithinTheToleranceAndMatchingFraming) {
+    const uint8_t byte = 0x7F;
+    // Within +-4.5 % the character arrives clean.
+    for (uint32_t rx : {1200u, 1150u, 1250u}) {
+        const UartChar c = uartReceive(byte, line(1200), line(rx));
+        EXPECT_TRUE(c.received && !c.framingError && !c.parityError && c.value == byte) << rx;
+    }
+    // 5 % off: lost to a framing error even though the sampler may read the bits.
+    for (uint32_t rx : {1140u, 1260u}) EXPECT_TRUE(uartReceive(byte, line(1200), line(rx)).framingError) << rx;
+    // Half or double the rate: garbage or nothing, never the byte cleanly.
+    for (uint32_t rx : {600u, 2400u}) {
+        const UartChar c = uartReceive(0x55, line(1200), line(rx));
+        EXPECT_TRUE(!c.received || c.framingError || c.value != 0x55) << rx;
+    }
+    // 8N1 sent to an 8E1 receiver: the stop bit is sampled as parity, so
+    // about half of all bytes show a parity error.
+    int parityErrors = 0;
+    for (int b = 0; b < 256; ++b)
+        parityErrors += uartReceive(static_cast<uint8_t>(b), line(9600), line(9600, 2)).parityError ? 1 : 0;
+    EXPECT_EQ(parityErrors, 128);
+}
