@@ -6,6 +6,8 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "platform/WireTrace.h"
+#include "sim/Simulators.h"
 
 namespace talvo::cli {
 
@@ -37,6 +39,9 @@ static QString helpText() {
         "\n"
         "TALVO programs STC 8051 and STM32 microcontrollers through their serial\n"
         "bootloaders.  The window is `talvo-gui`.\n"
+        "\nCommands that open serial ports take --trace (every byte on the wire, with\n"
+        "its time and line settings, to standard error) or --trace=FILE; the window\n"
+        "reads the environment variable TALVO_TRACE=FILE.\n"
         "\nCommands:\n");
     for (const auto& [name, command] : registry())
         h += QStringLiteral("  %1\n").arg(QString::fromUtf8(command.usage));
@@ -74,5 +79,15 @@ int main(int argc, char** argv) {
         return ExitUsage;
     }
     args.removeFirst();
+    // Every command that opens serial ports traces the wire with --trace;
+    // `talvo sim` traces its own end of the pty instead.
+    if (name != "sim") {
+        QString error;
+        if (!talvo::WireTrace::takeOption(args, &error)) {
+            err(QStringLiteral("talvo: %1\n").arg(error));
+            return ExitUsage;
+        }
+    }
+    talvo::sim::registerSimulators();
     return it->second.run(args);
 }

@@ -7,22 +7,32 @@
 
 #include "gui/CTALVODlg.h"
 #include "gui/Fonts.h"
+#include "platform/WireTrace.h"
+#include "sim/Simulators.h"
 
 namespace talvo::gui {
 
 int CTALVOApp::Run(const QStringList& arguments) {
     QApplication::setFont(DialogFont());
 
+    sim::registerSimulators();
+    QStringList args = arguments;
+    QString traceError;
+    if (!WireTrace::takeOption(args, &traceError)) {
+        std::fprintf(stderr, "talvo-gui: %s\n", traceError.toLocal8Bit().constData());
+        return 2;
+    }
+
     CoreServices services;
     QString screenshot;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& a = arguments[i];
-        if (a == QLatin1String("--port") && i + 1 < arguments.size()) {
-            services.extraPorts << arguments[++i];
-        } else if (a == QLatin1String("--screenshot") && i + 1 < arguments.size()) {
-            screenshot = arguments[++i];
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--port") && i + 1 < args.size()) {
+            services.extraPorts << args[++i];
+        } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
+            screenshot = args[++i];
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs("Usage: talvo-gui [--port PATH]... [--screenshot FILE.png]\n", stdout);
+            std::fputs("Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n", stdout);
             return 0;
         } else {
             std::fprintf(stderr, "talvo-gui: unknown argument '%s'; see --help\n", a.toLocal8Bit().constData());
