@@ -116,16 +116,16 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
 }
 
 bool FaultSpec::parse(const std::string& text, FaultSpec* out, std::string* error) {
-    FaultSpec spec;
+    FaultSpec parsed;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find_first_of(",;", start);
         if (end == std::string::npos) end = text.size();
         const std::string item = text.substr(start, end - start);
-        if (!item.empty() && !spec.parseItem(item, error)) return false;
+        if (!item.empty() && !parsed.parseItem(item, error)) return false;
         start = end + 1;
     }
-    *out = spec;
+    *out = parsed;
     return true;
 }
 

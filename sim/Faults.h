@@ -1,6 +1,6 @@
 #pragma once
 // Deliberate faults of a simulated chip and the seeded random source that
-// drives them.  Everything here is deterministic: the same spec and seed,
+// drives them.  Everything here is deterministic: the same fault list and seed,
 // fed the same bytes, give the same run.
 
 #include <cstdint>

@@ -96,9 +96,9 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
     return true;
 }
 
-std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error) {
+std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error) {
     // "sim:CHIP..." as the serial layer's port names write it is taken too.
-    auto items = split(spec.rfind("sim:", 0) == 0 ? spec.substr(4) : spec, ',');
+    auto items = split(selector.rfind("sim:", 0) == 0 ? selector.substr(4) : selector, ',');
     std::string name = items.front();
     for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     items.erase(items.begin());
@@ -122,9 +122,9 @@ std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error) {
 }
 
 void registerSimulators() {
-    setSimPeerFactory([](const QString& spec, QString* error) -> std::unique_ptr<WirePeer> {
+    setSimPeerFactory([](const QString& selector, QString* error) -> std::unique_ptr<WirePeer> {
         std::string err;
-        auto chip = makeChip(spec.toStdString(), &err);
+        auto chip = makeChip(selector.toStdString(), &err);
         if (!chip && error) *error = QString::fromStdString(err);
         return chip;
     });

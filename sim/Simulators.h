@@ -2,7 +2,7 @@
 // The chip simulators by name, and their hook into the serial layer's
 // "sim:CHIP[,key=value...]" ports.
 //
-// A chip spec is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT]
+// A chip selector is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT]
 // [,jitter=on|off|A:B:C:D:E:F:G:H][,idle=SECONDS][,switchfloor=SECONDS]
 // [,faults=FAULT][,FAULT...]" where FAULT is one of the items of FaultSpec
 // (a "faults=" prefix is optional, so "faults=drop=0.01,seed=7" works).
@@ -22,9 +22,9 @@ struct ChipListEntry {
 
 std::vector<ChipListEntry> chipList();
 
-// Builds the chip a spec names; null with *error set otherwise.
-std::unique_ptr<SimChip> makeChip(const std::string& spec, std::string* error);
-// Parses the options part of a spec (without the chip name) into *options.
+// Builds the chip a selector names; null with *error set otherwise.
+std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error);
+// Parses the options part of a selector (without the chip name) into *options.
 bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* options, std::string* error);
 
 // Makes the simulators available to makeSimPeer() ("sim:CHIP..." ports).

@@ -15,7 +15,7 @@ namespace {
 void onSignal(int) { sim::PtyServer::requestStop(); }
 
 QString listText() {
-    QString t = QStringLiteral("Simulated chips (talvo sim CHIP, or --port sim:CHIP[,freq=MHZ][,faults=SPEC]):\n");
+    QString t = QStringLiteral("Simulated chips (talvo sim CHIP, or --port sim:CHIP[,freq=MHZ][,faults=LIST]):\n");
     for (const auto& e : sim::chipList())
         t += QStringLiteral("  %1  %2\n").arg(QString::fromStdString(e.name), -14).arg(QString::fromStdString(e.description));
     t += QStringLiteral(
@@ -78,10 +78,10 @@ int runSim(const QStringList& args) {
         err(QStringLiteral("talvo sim: name a chip; `talvo sim --list` shows them\n"));
         return ExitUsage;
     }
-    QString spec = chipName;
-    for (const auto& e : extra) spec += QLatin1Char(',') + e;
+    QString selector = chipName;
+    for (const auto& e : extra) selector += QLatin1Char(',') + e;
     std::string error;
-    auto chip = sim::makeChip(spec.toStdString(), &error);
+    auto chip = sim::makeChip(selector.toStdString(), &error);
     if (!chip) {
         err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
         return ExitUsage;
@@ -130,7 +130,7 @@ int runSim(const QStringList& args) {
 } // namespace
 
 TALVO_SUBCOMMAND(sim, "sim",
-                 "sim CHIP [--freq MHZ] [--link PATH] [--dump FILE] [--faults SPEC] [--pace] [--trace] | sim --list"
+                 "sim CHIP [--freq MHZ] [--link PATH] [--dump FILE] [--faults LIST] [--pace] [--trace] | sim --list"
                  "  serve a simulated chip on a pseudo-terminal",
                  runSim);
 

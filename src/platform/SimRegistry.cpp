@@ -20,7 +20,7 @@ void setSimPeerFactory(SimPeerFactory factory) {
     registryFactory() = std::move(factory);
 }
 
-std::unique_ptr<WirePeer> makeSimPeer(const QString& spec, QString* error) {
+std::unique_ptr<WirePeer> makeSimPeer(const QString& selector, QString* error) {
     SimPeerFactory f;
     {
         std::lock_guard lock(registryMutex());
@@ -30,7 +30,7 @@ std::unique_ptr<WirePeer> makeSimPeer(const QString& spec, QString* error) {
         if (error) *error = QStringLiteral("no chip simulators are built into this program");
         return nullptr;
     }
-    return f(spec, error);
+    return f(selector, error);
 }
 
 } // namespace talvo

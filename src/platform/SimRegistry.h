@@ -13,11 +13,11 @@ namespace talvo {
 
 inline constexpr char kSimPortPrefix[] = "sim:";
 
-using SimPeerFactory = std::function<std::unique_ptr<WirePeer>(const QString& spec, QString* error)>;
+using SimPeerFactory = std::function<std::unique_ptr<WirePeer>(const QString& selector, QString* error)>;
 
 void setSimPeerFactory(SimPeerFactory factory);
-// Builds the simulator for `spec` (the text after "sim:"); null with *error
-// set when no factory is registered or the spec names no known chip.
-std::unique_ptr<WirePeer> makeSimPeer(const QString& spec, QString* error);
+// Builds the simulator for `selector` (the text after "sim:"); null with *error
+// set when no factory is registered or the selector names no known chip.
+std::unique_ptr<WirePeer> makeSimPeer(const QString& selector, QString* error);
 
 } // namespace talvo

@@ -129,15 +129,15 @@ private:
     std::deque<InFlight> inflight_;
 };
 
-// A chip of a known kind from its spec (a test failure when the spec is refused).
+// A chip of a known kind from its selector (a test failure when the selector is refused).
 template <class Chip>
-std::unique_ptr<Chip> makeAs(const std::string& spec) {
+std::unique_ptr<Chip> makeAs(const std::string& selector) {
     std::string err;
-    auto chip = sim::makeChip(spec, &err);
+    auto chip = sim::makeChip(selector, &err);
     EXPECT_TRUE(chip) << err;
     return std::unique_ptr<Chip>(dynamic_cast<Chip*>(chip.release()));
 }
-inline std::unique_ptr<sim::StcChip> stc(const std::string& spec) { return makeAs<sim::StcChip>(spec); }
+inline std::unique_ptr<sim::StcChip> stc(const std::string& selector) { return makeAs<sim::StcChip>(selector); }
 
 // STC frames as a host builds them (46 B9 6A L payload checksum 16).
 inline Bytes stcHostFrame(const Bytes& payload, int form) {

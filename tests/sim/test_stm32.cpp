@@ -11,7 +11,7 @@ using namespace talvo::simtest;
 
 namespace {
 
-std::unique_ptr<Stm32Chip> stm32(const std::string& spec) { return makeAs<Stm32Chip>(spec); }
+std::unique_ptr<Stm32Chip> stm32(const std::string& selector) { return makeAs<Stm32Chip>(selector); }
 
 Bytes withXor(Bytes b) {
     uint8_t x = 0;
@@ -28,7 +28,7 @@ Bytes addr(uint32_t a) {
 struct Session {
     std::unique_ptr<Stm32Chip> chip;
     std::unique_ptr<VirtualWire> w;
-    explicit Session(const std::string& spec) : chip(stm32(spec)), w(new VirtualWire(*chip, line(115200, 2))) {
+    explicit Session(const std::string& selector) : chip(stm32(selector)), w(new VirtualWire(*chip, line(115200, 2))) {
         EXPECT_EQ(hexBytes(w->exchange({0x7F}, 1)), "79");
     }
     Bytes cmd(uint8_t c, size_t n) { return w->exchange({c, static_cast<uint8_t>(~c)}, n, 1s); }

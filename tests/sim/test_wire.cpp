@@ -56,9 +56,9 @@ Bytes frame1(const Bytes& payload) {
 }
 
 template <class Chip>
-Chip* chipOf(const std::string& spec, std::unique_ptr<sim::SimChip>* owner) {
+Chip* chipOf(const std::string& selector, std::unique_ptr<sim::SimChip>* owner) {
     std::string err;
-    *owner = sim::makeChip(spec, &err);
+    *owner = sim::makeChip(selector, &err);
     EXPECT_TRUE(*owner) << err;
     return dynamic_cast<Chip*>(owner->get());
 }
