@@ -12,6 +12,7 @@
 #include "platform/OsVersion.h"
 #include "platform/PortWatch.h"
 #include "platform/SerialDeviceFactory.h"
+#include "platform/ThreadNotifier.h"
 #include "serial/DriverCheck.h"
 #include "serial/HexText.h"
 #include "serial/PortList.h"
@@ -112,9 +113,13 @@ void MainWindowCore::OnPortSelected() {
 
 void MainWindowCore::StartPortWatch() {
     if (PortWatcher && PortWatcher->running()) return;
-    PortWatcher = std::make_shared<PortWatch>(Services.devRoot, [this] {
-        QCoreApplication::postEvent(this, new QEvent(WM_PORTS_CHANGED));
+    // The watch thread only rings; WM_PORTS_CHANGED is made and handled on
+    // this object's thread.
+    auto changed = std::make_shared<ThreadNotifier>([this] {
+        QEvent e(WM_PORTS_CHANGED);
+        QCoreApplication::sendEvent(this, &e);
     });
+    PortWatcher = std::make_shared<PortWatch>(Services.devRoot, [changed] { changed->notify(); });
     QString error;
     // A watch that cannot start leaves the list as it is until the next
     // start; nothing is shown to the user.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QPointer>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +11,7 @@
 
 #include "platform/Messages.h"
 #include "platform/SerialDeviceFactory.h"
+#include "platform/ThreadNotifier.h"
 
 namespace talvo {
 
@@ -61,12 +63,38 @@ void SerialChannel::setDeviceFactory(SerialDeviceFactory* factory) {
 
 void SerialChannel::setNotifyTarget(QObject* mainWindow) {
     std::lock_guard lock(Mutex);
+    if (NotifyTarget == mainWindow && (SerialDataNotifier || !mainWindow)) return;
     NotifyTarget = mainWindow;
+    SerialDataNotifier.reset();
+    if (!mainWindow) return;
+    // Delivered on the window's thread: WM_SERIAL_DATA, sent there.
+    QPointer<QObject> target(mainWindow);
+    SerialDataNotifier = std::make_unique<ThreadNotifier>([target] {
+        if (!target) return;
+        QEvent e(WM_SERIAL_DATA);
+        QCoreApplication::sendEvent(target, &e);
+    });
 }
 
 void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
     std::lock_guard lock(Mutex);
+    if (PortTestTarget == portTestWindow && (PortTestNotifier || !portTestWindow)) return;
     PortTestTarget = portTestWindow;
+    PortTestNotifier.reset();
+    if (!portTestWindow) return;
+    // Delivered on the test window's thread; the reader waits until the event
+    // has been handled (its destructor releases the reader).
+    QPointer<QObject> target(portTestWindow);
+    PortTestNotifier = std::make_unique<ThreadNotifier>([this, target] {
+        std::shared_ptr<PortTestDataEvent::Handshake> handshake;
+        {
+            std::lock_guard lock(Mutex);
+            handshake = PendingDelivery;
+        }
+        if (!handshake) return; // the channel stopped waiting meanwhile
+        PortTestDataEvent e(handshake);
+        if (target) QCoreApplication::sendEvent(target, &e);
+    });
 }
 
 void SerialChannel::setMessageSink(std::function<void(const QString&)> showMessage) {
@@ -399,13 +427,13 @@ void SerialChannel::HandleEventCharLocked(std::unique_lock<std::mutex>& lock) {
 
 void SerialChannel::Notify(std::unique_lock<std::mutex>& lock) {
     if (!PortTestMode.load()) {
-        if (NotifyTarget) QCoreApplication::postEvent(NotifyTarget, new QEvent(WM_SERIAL_DATA));
+        if (SerialDataNotifier) SerialDataNotifier->notify();
         return;
     }
-    if (!PortTestTarget) return;
+    if (!PortTestNotifier) return;
     auto handshake = std::make_shared<PortTestDataEvent::Handshake>();
     PendingDelivery = handshake;
-    QCoreApplication::postEvent(PortTestTarget, new PortTestDataEvent(handshake));
+    PortTestNotifier->notify();
     lock.unlock();
     {
         std::unique_lock wait(handshake->mutex);

@@ -8,11 +8,13 @@
 // (the driver's queue that Read takes from).  When the event character
 // arrives and a write has completed since the last notification (IsStop),
 // it sleeps ReplyDelayMs and then notifies:
-//   - PortTestMode clear: posts a QEvent of type WM_SERIAL_DATA to the notify
-//     target (the main window);
+//   - PortTestMode clear: queues a WM_SERIAL_DATA event for the notify target
+//     (the main window), which its event loop delivers on its own thread;
 //   - PortTestMode set: delivers a PortTestDataEvent (type WM_PORTTEST_DATA)
 //     to the port-test target and waits until the target's thread has
 //     handled it (or the channel is stopped).
+// The hand-over goes through a ThreadNotifier: the events themselves are made
+// and freed on the target's thread.
 // Read sleeps ReplyDelayMs once more, so the bytes that arrive in that time
 // are read together.
 //
@@ -40,6 +42,7 @@
 namespace talvo {
 
 class SerialDeviceFactory;
+class ThreadNotifier;
 
 // What the reader delivers to the port test window.  The reader waits until
 // the event has been handled (or dropped): its destructor releases it.
@@ -160,6 +163,9 @@ private:
     size_t QueueCount = 0;
     QObject* NotifyTarget = nullptr;
     QObject* PortTestTarget = nullptr;
+    // Wake the targets' thread from the reader (created on that thread).
+    std::unique_ptr<ThreadNotifier> SerialDataNotifier;
+    std::unique_ptr<ThreadNotifier> PortTestNotifier;
     std::shared_ptr<PortTestDataEvent::Handshake> PendingDelivery;
 
     std::thread Reader;

@@ -6,8 +6,11 @@
 #include <QElapsedTimer>
 #include <QEvent>
 
+#include <thread>
+
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
+#include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
 
 using namespace talvo;
@@ -104,19 +107,21 @@ TEST(PumpMessages, AWaitOfNTicksEndsAfterAboutNTimes100ms) {
     EXPECT_LE(pumps, 20 * n);
 }
 
-TEST(PumpMessages, PostedEventWakesASleepingPumpAtOnce) {
+TEST(PumpMessages, ANotificationFromAnotherThreadWakesASleepingPump) {
     Core c;
     c.core.TickEnabled = false;
     armTicks(c.core);
     ASSERT_TRUE(c.core.StartTickTimer());
-    // Drain whatever is queued, then post from another thread while the pump sleeps.
+    int handled = 0;
+    ThreadNotifier notifier([&handled] { ++handled; });
+    ASSERT_TRUE(notifier.valid());
+    // Drain whatever is queued, then ring from another thread while the pump sleeps.
     while (c.core.PumpMessages() > 0) {}
-    std::thread poster([&c] { QCoreApplication::postEvent(&c.core, new QEvent(QEvent::User)); });
-    int dispatched = 0;
-    for (int i = 0; i < 50 && dispatched == 0; ++i) dispatched += c.core.PumpMessages();
-    poster.join();
+    std::thread worker([&notifier] { notifier.notify(); });
+    for (int i = 0; i < 50 && handled == 0; ++i) c.core.PumpMessages();
+    worker.join();
     c.core.KillTickTimer();
-    EXPECT_GE(dispatched, 1);
+    EXPECT_EQ(handled, 1);
 }
 
 TEST(StartDownload, ATickThatCannotStartStopsTheDownloadWithAReport) {
