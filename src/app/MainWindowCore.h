@@ -190,8 +190,6 @@ private:
     std::unique_ptr<TickSource> OwnedTicks;
 
 public:
-    // Objects owned by the serial link and the firmware image (their headers
-    // are included where the destructor is defined).
     // One folder watch per firmware folder chosen (shared_ptr: destroyed
     // without its header here).  Declared last, so the watch threads end
     // before FileChanged goes.
