@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+
+#include <functional>
 #include <QTemporaryDir>
 
 #include "app/ControlIds.h"
@@ -14,14 +16,22 @@ using namespace talvo;
 
 namespace {
 
-// Records every change of the two download buttons, in order.
+// Records every change of the two download buttons, in order.  With
+// `duringDownload` set, runs it once the download has disabled its buttons
+// (as a protocol step does in the middle of a download).
 class RecordingPanel : public MemoryPanel {
 public:
     QStringList events;
+    std::function<void()> duringDownload;
     void setEnabled(int id, bool enabled) override {
         if (id == ctl::Download || id == ctl::OpenFile)
             events << QStringLiteral("%1:%2").arg(id).arg(enabled ? "on" : "off");
         MemoryPanel::setEnabled(id, enabled);
+        if (id == ctl::OpenFile && !enabled && duringDownload) {
+            auto step = std::move(duringDownload);
+            duringDownload = nullptr;
+            step();
+        }
     }
 };
 
@@ -88,6 +98,24 @@ TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
     EXPECT_TRUE(f.panel.events.isEmpty()) << "no download started";
     EXPECT_EQ(f.core.ImageBytes, held) << "the image held before stays";
     EXPECT_EQ(f.core.TickTimerId, 0u);
+}
+
+TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards) {
+    Fixture f;
+    f.panel.duringDownload = [&f] {
+        f.core.SetProgress(500);
+        f.core.EndDownload(); // a failing step ends the download early
+        EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
+        EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
+    };
+    f.core.StartDownload();
+    EXPECT_FALSE(f.panel.duringDownload) << "the step ran";
+    // Step 9 runs again after it, which is harmless.
+    EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
+    EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
+    EXPECT_EQ(f.core.TickTimerId, 0u);
+    EXPECT_FALSE(f.core.Downloading);
+    EXPECT_EQ(f.panel.events.count("1005:on"), 2);
 }
 
 TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
