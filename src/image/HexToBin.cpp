@@ -1,8 +1,10 @@
 // Intel HEX converter.  A record is ":LLAAAATT<data>CC": length, 16-bit load
 // offset, type, 2*LL data digits and a checksum that makes the sum of all
 // record bytes 0 modulo 256.  Types: 0 data, 1 end of file, 2 extended segment
-// address (offset = base*16 + address), 4 extended linear address, 5 start
-// linear address (ignored).  Type 3 (start segment address) is refused.
+// address (offset = base*16 + address), 4 extended linear address (offset =
+// linear address - the first linear base in the file, so images above 64 KB
+// lie flat), 5 start linear address (ignored).
+// Type 3 (start segment address) is refused.
 #include "image/HexToBin.h"
 
 #include <QDir>
@@ -277,6 +279,8 @@ HexResult parseHex(Source& source, const QString& sourceName) {
         case 0: {
             if (mode == 1)
                 return finish(); // data after an end-of-file record with a length: silent end
+            if (length == 0)
+                break; // places nothing and does not extend the image
             int64_t offset = address;
             if (mode == 2) {
                 offset = int64_t(base) * 16 + address;
@@ -291,8 +295,6 @@ HexResult parseHex(Source& source, const QString& sourceName) {
                                        .arg(hex(uint64_t(linear), 8), hex(firstLinearBase, 8)),
                                    recLine, record);
             }
-            if (length == 0)
-                break;
             const int64_t end = offset + length;
             if (end > HexToBin::kMaxImageBytes)
                 return failure(HexResult::Kind::Malformed,

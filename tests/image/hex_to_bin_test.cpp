@@ -94,6 +94,11 @@ TEST(HexToBin, LinearAddressesAboveOneSegmentLieFlat) {
     EXPECT_EQ(below.line, 4);
     EXPECT_TRUE(below.message.contains(QStringLiteral("08000010"))) << below.message.toStdString();
     EXPECT_TRUE(below.message.contains(QStringLiteral("08010000")));
+    // ...but a zero-length record there places nothing and is no fault.
+    const HexResult emptyBelow = convert(linearRecord(0x0801) + dataRecord(0, pattern(4)) + linearRecord(0x0800) +
+                                         dataRecord(0x10, QByteArray()) + eofRecord());
+    ASSERT_TRUE(emptyBelow.ok()) << emptyBelow.message.toStdString();
+    EXPECT_EQ(emptyBelow.image, pattern(4));
 
     // A layout that would need gigabytes is refused, not allocated.
     const HexResult huge = convert(linearRecord(0x0000) + dataRecord(0, pattern(1)) + linearRecord(0x7FFF) +
