@@ -133,9 +133,11 @@ void FolderWatch::run() {
     }
     if (!failure.isEmpty()) {
         fail(failure);
-        Running = false;
+        // Report before showing the watch as stopped: whoever sees running()
+        // false can rely on the report having been made.
         if (OnFailure)
             OnFailure(failure);
+        Running = false;
     }
 }
 
