@@ -42,7 +42,7 @@ BlockTable BuildBlockTexts(const QByteArray& image, ChipFamily family) {
 
 QString CheckImageSize(qint64 size, ChipFamily family) {
     if (size <= 0)
-        return QStringLiteral("固件映像为空(0字节): 文件中没有任何数据记录,无法下载\n");
+        return QStringLiteral("固件映像为空(0字节): 文件中没有任何数据,无法下载\n");
     if (family == ChipFamily::Stc && size > kStcMaxImageBytes)
         return QStringLiteral("固件映像%1字节超出STC下载的上限%2字节: 128字节数据块及结束块的16位地址最高为0xFF80,无法下载\n")
             .arg(size)

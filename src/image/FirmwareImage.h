@@ -24,9 +24,11 @@ inline constexpr int kBlockTableEntries = 1024;
 inline constexpr int kStcBlockBytes = 128;
 inline constexpr int kStm32BlockBytes = 256;
 // STC: every block, the closing zero block included, goes to a 16-bit address
-// that grows by 128.  The zero block of an image of B blocks goes to B*128, so
-// the last data block may end at 0xFF80: 511 blocks.  (The table would allow
-// 1022 blocks; the address field is the tighter limit.)
+// that grows by 128.  The zero block of an image of B blocks goes to B*128,
+// which must be at most 0xFF80: B <= 511, the last data block at 0xFF00.  An
+// image of 65,409 to 65,536 bytes has 512 blocks, and its zero block's address
+// 0x10000 does not fit (cut to 16 bits it would be 0x0000: zeros written over
+// the first block).  (The table would allow 1022 blocks; the address is the tighter limit.)
 inline constexpr int kStcMaxImageBytes = 0x10000 - kStcBlockBytes;          // 65,408
 // STM32: 1023 blocks of 256 bytes after the empty entry 0.
 inline constexpr int kStm32MaxImageBytes = (kBlockTableEntries - 1) * kStm32BlockBytes; // 261,888
