@@ -159,6 +159,19 @@ protected:
         ASSERT_TRUE(r.image == readFile(viaSrec)) << "differs from srec_cat";
     }
 
+    // srec_cat writes the pieces as one HEX file with records of `length` bytes.
+    void writeWithSrecCat(const std::vector<Piece>& pieces, int length, const QString& hexPath) {
+        QStringList args;
+        for (size_t p = 0; p < pieces.size(); ++p) {
+            const QString bin = path(QStringLiteral("piece%1.bin").arg(p));
+            writeFile(bin, pieces[p].data);
+            args << bin << "-binary" << "-offset" << hexArg(pieces[p].address);
+        }
+        args << "-o" << hexPath << "-intel" << QStringLiteral("-output_block_size=%1").arg(length);
+        QString err;
+        ASSERT_EQ(run(srecCat, args, &err), 0) << err.toStdString();
+    }
+
     QString objcopy, srecCat;
     QTemporaryDir dir;
 };
@@ -225,15 +238,9 @@ TEST_F(CrossCheck, GeneratedImagesAgreeWithObjcopyAndSrecCat) {
             const bool linear = kind == 0;
             const int span = std::uniform_int_distribution<int>(1, linear ? 261888 : 65408)(rng);
             pieces = randomPieces(rng, linear ? 0x08000000u : 0u, span);
-            QStringList args;
-            for (size_t p = 0; p < pieces.size(); ++p) {
-                const QString bin = path(QStringLiteral("piece%1.bin").arg(p));
-                writeFile(bin, pieces[p].data);
-                args << bin << "-binary" << "-offset" << hexArg(pieces[p].address);
-            }
-            args << "-o" << hexPath << "-intel" << QStringLiteral("-output_block_size=%1").arg(length);
-            QString err;
-            ASSERT_EQ(run(srecCat, args, &err), 0) << err.toStdString();
+            writeWithSrecCat(pieces, length, hexPath);
+            if (HasFatalFailure())
+                return;
             origin = linear ? (lowestOf(pieces) & 0xFFFF0000u) : 0;
         } else if (kind == 2 || kind == 3) {
             // objcopy writes each piece (segment records below 1 MB, linear above);
@@ -275,15 +282,9 @@ TEST_F(CrossCheck, GeneratedImagesAgreeWithObjcopyAndSrecCat) {
             const uint32_t base = linear ? 0x08000000u : 0u;
             const int span = std::uniform_int_distribution<int>(1, linear ? 261888 : 65408)(rng);
             pieces = randomPieces(rng, base, span);
-            QStringList args;
-            for (size_t p = 0; p < pieces.size(); ++p) {
-                const QString bin = path(QStringLiteral("piece%1.bin").arg(p));
-                writeFile(bin, pieces[p].data);
-                args << bin << "-binary" << "-offset" << hexArg(pieces[p].address);
-            }
-            args << "-o" << hexPath << "-intel" << QStringLiteral("-output_block_size=%1").arg(length);
-            QString err;
-            ASSERT_EQ(run(srecCat, args, &err), 0) << err.toStdString();
+            writeWithSrecCat(pieces, length, hexPath);
+            if (HasFatalFailure())
+                return;
             origin = linear ? (lowestOf(pieces) & 0xFFFF0000u) : 0;
             // Patches over and around the pieces, some overlapping each other.
             const uint32_t low = lowestOf(pieces);
