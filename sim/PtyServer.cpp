@@ -113,6 +113,11 @@ LineSettings PtyServer::hostSettings() const {
 }
 
 void PtyServer::sendToHost(const uint8_t* data, size_t n, const LineSettings& peer, WireClock::time_point notBefore) {
+    if (hostOpens_ == 0) {
+        // Nobody has the port open: the bytes go out on a wire nobody listens to.
+        tr("chip> " + std::to_string(n) + " bytes lost: the port is closed");
+        return;
+    }
     const LineSettings host = hostSettings();
     WireClock::time_point t = std::max(notBefore, txFree_);
     const WireClock::time_point first = t;
@@ -147,7 +152,7 @@ void PtyServer::writeDue(WireClock::time_point now) {
     if (done < batch.size()) tr("chip> " + std::to_string(batch.size() - done) + " bytes lost: the host does not read");
 }
 
-bool PtyServer::readHost(std::string* error) {
+bool PtyServer::readHost(std::string* error, const LineSettings* settings) {
     uint8_t buf[4096];
     const ssize_t n = ::read(master_, buf, sizeof buf);
     if (n < 0) {
@@ -156,7 +161,8 @@ bool PtyServer::readHost(std::string* error) {
         return false;
     }
     if (n == 0) return true;
-    const LineSettings host = hostSettings();
+    const LineSettings host = settings ? *settings : hostSettings();
+    lastHost_ = host;
     char head[48];
     std::snprintf(head, sizeof head, "host> (%u baud) ", host.baud);
     tr(head + hexBytes(buf, static_cast<size_t>(n)));
@@ -179,11 +185,19 @@ void PtyServer::readInotify() {
             if (ev->mask & IN_OPEN) {
                 if (hostOpens_++ == 0) {
                     tr("host opened the port");
+                    lastHost_ = hostSettings();
                     out_.clear();
                     chip_.onHostOpen(true, now());
                 }
             } else if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
                 if (hostOpens_ > 0 && --hostOpens_ == 0) {
+                    // What the host wrote before closing left at its settings of then.
+                    const LineSettings before = lastHost_;
+                    std::string ignored;
+                    for (int i = 0; i < 16 && readHost(&ignored, &before); ++i) {
+                        pollfd p{master_, POLLIN, 0};
+                        if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) break;
+                    }
                     tr("host closed the port");
                     chip_.onHostOpen(false, now());
                     out_.clear();
@@ -196,6 +210,8 @@ void PtyServer::readInotify() {
 
 int PtyServer::serve(std::string* error) {
     while (true) {
+        // Opens and closes first, so that the chip's answers go to the port as it is now.
+        readInotify();
         const auto t = now();
         chip_.onTimer(t);
         writeDue(t);

@@ -51,7 +51,8 @@ private:
     void closePty();
     bool makeLink(std::string* error);
     LineSettings hostSettings() const;
-    bool readHost(std::string* error);
+    // Hands the host's bytes to the chip, sent with `settings` (default: the pty's now).
+    bool readHost(std::string* error, const LineSettings* settings = nullptr);
     void writeDue(WireClock::time_point now);
     void readInotify();
     void tr(const std::string& text) const;
@@ -69,6 +70,7 @@ private:
     int hostOpens_ = 0;
     std::string slavePath_;
     std::deque<OutByte> out_;
+    LineSettings lastHost_; // the host's settings when its bytes were last read
     WireClock::time_point rxFree_{};
     WireClock::time_point txFree_{};
     bool hangUpRequested_ = false;

@@ -38,6 +38,7 @@ void SimChip::attach(WireLink* link) {
 void SimChip::powerOff(TimePoint at) {
     if (powered_) trace("power off");
     powered_ = false;
+    closedAt_.reset();
     out_.clear();
     uartChanges_.clear();
     (void)at;
@@ -109,10 +110,20 @@ void SimChip::boardLines(const ModemLines& before, const ModemLines& now, TimePo
 
 void SimChip::onHostOpen(bool open, TimePoint at) {
     if (ptyMode_) {
-        if (open)
-            powerCycle(at);
-        else
-            powerOff(at);
+        if (!open) {
+            if (options_.reopenGrace > 0 && powered_)
+                closedAt_ = at; // off only if the port stays closed (onTimer)
+            else
+                powerOff(at);
+            return;
+        }
+        const bool reopened = closedAt_ && at < plus(*closedAt_, options_.reopenGrace);
+        closedAt_.reset();
+        if (reopened && powered_) {
+            trace("port re-opened: the chip goes on");
+            return;
+        }
+        powerCycle(at);
         return;
     }
     // On the wire the modem lines do the work; only a chip whose converter
@@ -159,6 +170,10 @@ void SimChip::onTimer(TimePoint now) {
         out_.pop_front();
         if (link_) link_->sendToHost(p.bytes.data(), p.bytes.size(), p.ls, p.start);
     }
+    if (closedAt_ && now >= plus(*closedAt_, options_.reopenGrace)) {
+        trace("the port stays closed");
+        powerOff(now);
+    }
     if (powered_) onModelTimer(now);
     const double idle = idleSeconds();
     if (idle > 0 && powered_ && activeSinceBoot_ && out_.empty() && now >= plus(lastActivity_, idle)) {
@@ -179,6 +194,7 @@ std::optional<TimePoint> SimChip::nextWake() const {
     };
     if (!out_.empty()) take(out_.front().start);
     if (!uartChanges_.empty()) take(uartChanges_.front().first);
+    if (closedAt_) take(plus(*closedAt_, options_.reopenGrace));
     if (powered_) {
         if (auto m = modelWake()) take(*m);
         const double idle = idleSeconds();

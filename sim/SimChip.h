@@ -11,8 +11,9 @@
 //    BOOT0 (asserted = BOOT0 high); releasing DTR starts the system bootloader
 //    when RTS is asserted and the user program (silent) when it is not.
 //  - Behind a pseudo-terminal there are no modem lines ("pty mode"): the chip
-//    starts when the host opens the port, stops when it closes it (hang-up),
-//    and restarts after an idle time.
+//    starts when the host opens the port, stops when the port stays closed
+//    (hang-up; a quick re-open continues the session), and restarts after an
+//    idle time.
 // Before any of these events the chip is powered and its bootloader waits.
 
 #include <deque>
@@ -39,6 +40,11 @@ struct ChipOptions {
     double idleRestart = -1.0;    // seconds without traffic before a restart; <0: 2 s in pty mode, off otherwise
     double minSwitchDelay = 0.05; // floor of the rate-switch answers (the host needs time to re-open its port)
     double frameGap = 0.25;       // a pause this long inside a frame abandons the partial frame (STC)
+    // pty mode: a port closed and opened again within this time finds the chip
+    // as it left it (a board is not reset by a re-open, and the STC rate switch
+    // re-opens the port between a frame and its answer); a port that stays
+    // closed longer switches the chip off.  0: off at every close.
+    double reopenGrace = 0.5;
     FaultSpec faults;
 };
 
@@ -150,6 +156,7 @@ private:
     bool started_ = false; // bootloaderStart ran at least once
     bool ptyMode_ = false;
     bool hungUp_ = false;
+    std::optional<TimePoint> closedAt_; // pty mode: the host closed the port (within the re-open grace)
     ModemLines lines_;
     int bootCount_ = 0;
     int sessionFrames_ = 0;

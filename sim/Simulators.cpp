@@ -61,6 +61,9 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         } else if (key == "idle") {
             if (!parseNumber(value, 0.0, 3600.0, &d)) return bad("expects seconds (0 turns the idle restart off)");
             o.idleRestart = d;
+        } else if (key == "reopen") {
+            if (!parseNumber(value, 0.0, 60.0, &d)) return bad("expects seconds from 0 to 60 (0: every close switches the chip off)");
+            o.reopenGrace = d;
         } else if (key == "switchfloor") {
             if (!parseNumber(value, 0.0, 10.0, &d)) return bad("expects seconds from 0 to 10");
             o.minSwitchDelay = d;
@@ -85,7 +88,7 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                 if (error)
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
-                                       "' (options: freq, clock, scale, tolerance, jitter, idle, switchfloor; " +
+                                       "' (options: freq, clock, scale, tolerance, jitter, idle, reopen, switchfloor; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;

@@ -21,11 +21,12 @@ QString listText() {
     t += QStringLiteral(
         "\nChip options (after the name, comma-separated): freq=MHZ, clock=6|12, scale=X (time scale of\n"
         "erase/write/answer delays, 0 = instant), tolerance=PCT, jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS,\n"
-        "switchfloor=SECONDS.\n"
+        "reopen=SECONDS, switchfloor=SECONDS.\n"
         "Faults: drop=P, corrupt=P, delay=SECONDS, silent-after=N, nack-block=N, truncate-status=K,\n"
         "hangup-block=N, seed=N.\n"
-        "\nBehind the pty: the chip starts when a program opens the port, stops when the last one closes\n"
-        "it, and restarts after 2 s without traffic (idle=SECONDS).  A pty carries no parity, so the host\n"
+        "\nBehind the pty: the chip starts when a program opens the port, stops when the port stays closed\n"
+        "for 0.5 s (reopen=SECONDS; a quicker re-open, as in a rate switch, finds it as it was), and\n"
+        "restarts after 2 s without traffic (idle=SECONDS).  A pty carries no parity, so the host\n"
         "is taken to use the chip's own (8E1 chips work with hosts set to 8N1, e.g. stm32flash -m 8n1).\n"
         "The host's rate is read from the pty's settings; --pace writes each answer byte at that rate.\n");
     return t;

@@ -151,11 +151,59 @@ TEST(Power, PtyModeStartsOnOpenAndAfterIdle) {
     w.open(true);
     EXPECT_EQ(stcSession(w, 1), 1);
     w.open(false);
+    w.run(600ms); // the port stays closed
     EXPECT_FALSE(chip->powered());
     w.open(true);
     EXPECT_EQ(stcSession(w, 1), 1);
     const int boots = chip->bootCount();
     w.run(1500ms); // idle: the chip restarts by itself
+    EXPECT_EQ(chip->bootCount(), boots + 1);
+    EXPECT_EQ(stcSession(w, 1), 1);
+}
+
+TEST(Power, PtyReopenDuringTheRateSwitchKeepsTheSession) {
+    // The host sends 8F at 1200, closes its port and opens it again at the new
+    // rate for the answer, then does the same around 8E: a board is not reset
+    // by that, so both echoes come and the chip stays at the new rate.
+    auto chip = stc("stc89c52rc");
+    chip->setPtyMode(true);
+    VirtualWire w(*chip, line(1200));
+    w.open(true);
+    const int boots = chip->bootCount();
+    w.heard.clear();
+    for (int i = 0; i < 200 && w.heard.size() < 59; ++i) {
+        if (w.heard.empty()) w.send({0x7F, 0x7F});
+        w.run(14ms);
+    }
+    ASSERT_EQ(w.heard.size(), 59u);
+    w.run(700ms);
+    auto reopenAt = [&](uint32_t baud, std::chrono::milliseconds pause) {
+        w.open(false);
+        w.run(pause);
+        w.setHost(line(baud));
+        w.open(true);
+    };
+    // Sends a switch frame at 1200 and re-opens at 57600 for its echo.
+    auto switchStep = [&](const char* payload, std::chrono::milliseconds pause) {
+        reopenAt(1200, 20ms);
+        const Bytes p = hexToBytes(payload);
+        w.heard.clear();
+        w.send(stcHostFrame(p, 1));
+        reopenAt(57600, pause);
+        w.run(500ms);
+        return hexBytes(w.values()) == hexBytes(chip->frame(p));
+    };
+    EXPECT_TRUE(switchStep("8F FF FA 00 14 28 81", 20ms));
+    EXPECT_TRUE(switchStep("8E FF FA 00 14 28", 50ms));
+    EXPECT_EQ(hexBytes(w.exchange(frame("80 02 00 36 01 F0 02"), 8, 2s)), "46 B9 68 00 06 80 EE 16");
+    EXPECT_EQ(chip->bootCount(), boots);
+    EXPECT_TRUE(chip->rejectedFrames().empty());
+
+    // A port that stays closed switches the chip off; the next open starts it afresh.
+    w.open(false);
+    w.run(1s);
+    EXPECT_FALSE(chip->powered());
+    reopenAt(1200, 0ms);
     EXPECT_EQ(chip->bootCount(), boots + 1);
     EXPECT_EQ(stcSession(w, 1), 1);
 }

@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <memory>
 #include <random>
 
 namespace {
@@ -131,6 +132,16 @@ QByteArray stcFrame(const QByteArray& payload) {
     return f;
 }
 
+// Reads until `n` bytes came (bounded).
+QByteArray readN(Port& p, int n, int ms = 3000) {
+    QByteArray got;
+    QElapsedTimer t;
+    t.start();
+    while (got.size() < n && t.elapsed() < ms && p.read(&got, 20)) {
+    }
+    return got;
+}
+
 // The first clock count of an STC89 status frame.
 int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 8 | static_cast<uint8_t>(status[5]); }
 
@@ -194,6 +205,7 @@ TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
         // The host closes the port in the middle of a session...
         p.write(stcFrame(QByteArray::fromHex("8EFFFA001428")));
     }
+    QThread::msleep(1000); // ...and leaves it closed for a while (a quick re-open would continue the session)
     {
         // ...and the next session finds a fresh bootloader (this time at 4800,
         // where reload B8 keeps the chip: 11.0592e6 / (32 * 72) = 4800).
@@ -239,5 +251,39 @@ TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
         if (statusBytes != 59) QThread::msleep(50);
     }
     EXPECT_EQ(statusBytes, 59);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
+TEST(PtyStc, RateSwitchAcrossAPortReopen) {
+    // As the host switches rates: 8F at 1200, the port closed and opened again
+    // at 57600 for the echo; the same around 8E.  The chip is not reset by it.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("stc"));
+    SimProcess sim({QStringLiteral("stc89c52rc")}, link);
+    ASSERT_TRUE(sim.ready());
+    auto p = std::make_unique<Port>(link, B1200);
+    ASSERT_TRUE(p->ok());
+    ASSERT_EQ(p->sync(59).size(), 59);
+    QThread::msleep(700);
+    auto reopenAt = [&](speed_t speed, int pauseMs) {
+        p.reset();
+        QThread::msleep(static_cast<unsigned long>(pauseMs));
+        p = std::make_unique<Port>(link, speed);
+    };
+    const QByteArray f8f = stcFrame(QByteArray::fromHex("8FFFFA00142881"));
+    p->write(f8f);
+    reopenAt(B57600, 20);
+    QByteArray echo = f8f;
+    echo[2] = '\x68';
+    echo[echo.size() - 2] = static_cast<char>(echo[echo.size() - 2] - 2);
+    EXPECT_EQ(readN(*p, 14).toHex(), echo.toHex());
+    reopenAt(B1200, 20);
+    p->write(stcFrame(QByteArray::fromHex("8EFFFA001428")));
+    reopenAt(B57600, 50);
+    EXPECT_EQ(readN(*p, 13).size(), 13);
+    p->write(stcFrame(QByteArray::fromHex("8002003601F002")));
+    EXPECT_EQ(readN(*p, 8).toHex(), QByteArray("46b968000680ee16"));
+    p.reset();
     EXPECT_EQ(sim.stop(), 0);
 }
