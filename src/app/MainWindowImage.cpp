@@ -84,15 +84,20 @@ void MainWindowCore::OpenFirmwareFile() {
             return;
         }
     }
-    auto watch = std::make_shared<FolderWatch>(folder, FileChanged, [this, folder](const QString& reason) {
-        // On the watch thread: hand the line to the user-interface thread.
-        QMetaObject::invokeMethod(
-            this,
-            [this, folder, reason] {
-                AppendLog(QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason));
-            },
-            Qt::QueuedConnection);
-    });
+    // The converter's own temporary files do not count as changes (the
+    // firmware may well sit in the temporary folder).
+    auto watch = std::make_shared<FolderWatch>(
+        folder, FileChanged,
+        [this, folder](const QString& reason) {
+            // On the watch thread: hand the line to the user-interface thread.
+            QMetaObject::invokeMethod(
+                this,
+                [this, folder, reason] {
+                    AppendLog(QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason));
+                },
+                Qt::QueuedConnection);
+        },
+        QString::fromLatin1(HexToBin::kTempPrefix));
     if (!watch->start())
         AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
     FolderWatches.push_back(std::move(watch));

@@ -489,7 +489,7 @@ int HexToBin::CreateExclusiveFile(const QString& dir, const QString& prefix, QSt
 }
 
 int HexToBin::CreatePrivateTempFile(QString& pathOut) {
-    return CreateExclusiveFile(QDir::tempPath(), QStringLiteral("talvo-hextobin-"), pathOut);
+    return CreateExclusiveFile(QDir::tempPath(), QString::fromLatin1(kTempPrefix), pathOut);
 }
 
 HexResult HexToBin::ConvertToTemp(const QString& sourcePath) {

@@ -49,6 +49,9 @@ public:
     // this is refused instead of allocated.
     static constexpr int64_t kMaxImageBytes = 16 * 1024 * 1024;
 
+    // Name prefix of the temporary files of ConvertToTemp.
+    static constexpr const char* kTempPrefix = "talvo-hextobin-";
+
     // Two characters to one byte.  A character is a digit if it is 0-9, A-F or
     // a-f.  Bad first digit: byte 0, error.  Bad second digit only: byte is
     // 16 * first, error.  Characters are bytes of the file; -1 stands for the
@@ -74,8 +77,8 @@ public:
     HexResult Convert(const QString& sourcePath, const QString& targetPath);
 
     // Converts into a private temporary file, created exclusively (mode 0600,
-    // never following a planted link) in the temporary folder; its path is in
-    // HexResult::tempPath.  The caller deletes it after reading it.  Every
+    // never following a planted link) in the temporary folder and named
+    // kTempPrefix + random digits + ".tmp"; its path is in HexResult::tempPath.  The caller deletes it after reading it.  Every
     // conversion gets its own file, so several instances never collide.
     HexResult ConvertToTemp(const QString& sourcePath);
 

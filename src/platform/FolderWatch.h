@@ -11,6 +11,7 @@
 // failed) stops and reports once through the failure callback, called on the
 // watch thread.
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -24,7 +25,11 @@ class FolderWatch {
 public:
     using FailureCallback = std::function<void(const QString& reason)>;
 
-    FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure = {});
+    // Files whose names start with `ignoredPrefix` (when not empty) do not
+    // count: the program's own temporary files, should the folder be the
+    // temporary folder.
+    FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure = {},
+                const QString& ignoredPrefix = {});
     ~FolderWatch();
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
@@ -50,6 +55,7 @@ private:
     QString Folder;
     std::atomic<bool>& Changed;
     FailureCallback OnFailure;
+    QByteArray IgnoredPrefix; // file-name bytes; read-only once constructed
     int InotifyFd = -1;
     int StopFd = -1;
     std::thread Thread;

@@ -127,6 +127,27 @@ TEST_F(FirmwareWindow, ChoosingFilesWatchesEachFolderOnce) {
     EXPECT_TRUE(panel.logLines.isEmpty());
 }
 
+TEST_F(FirmwareWindow, ReloadingFromTheTemporaryFolderIsNoChange) {
+    // The firmware sits in the temporary folder, where the converter writes
+    // its own temporary files at every load.
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(dir.path()));
+    panel.nextOpenFileName = writeFile(dir.filePath(QStringLiteral("fw.hex")), hexImage(counting(64)));
+    core.OpenFirmwareFile();
+    ASSERT_EQ(core.FolderWatches.size(), 1u);
+    ASSERT_TRUE(core.FolderWatches[0]->running());
+    core.FileChanged = false;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(core.LoadFirmware(core.FirmwarePath, core.FirmwareName));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(core.FileChanged.load());
+    if (oldTmp.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", oldTmp);
+}
+
 TEST_F(FirmwareWindow, AFailingWatchIsLoggedOnceAndTheWindowGoesOn) {
     const QString gone = QStringLiteral("/nonexistent-talvo-folder/fw.hex");
     panel.nextOpenFileName = gone;

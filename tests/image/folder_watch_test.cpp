@@ -76,6 +76,21 @@ TEST(FolderWatch, SeesPlainWritesAndRenameSaves) {
     watch.stop(); // twice is harmless
 }
 
+TEST(FolderWatch, FilesWithTheIgnoredPrefixDoNotCount) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::atomic<bool> changed{false};
+    FolderWatch watch(dir.path(), changed, {}, QStringLiteral("tmp-own-"));
+    ASSERT_TRUE(watch.start()) << watch.errorString().toStdString();
+    writeFile(dir.filePath(QStringLiteral("tmp-own-1234.tmp")), "image");
+    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("tmp-own-1234.tmp"))));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(changed.load());
+    // The prefix must start the name: a file that only contains it counts.
+    writeFile(dir.filePath(QStringLiteral("fw-tmp-own-.hex")), "x");
+    EXPECT_TRUE(waitFor(changed));
+}
+
 TEST(FolderWatch, FailuresAreReportedNotFatal) {
     std::atomic<bool> changed{false};
     FolderWatch missing(QStringLiteral("/nonexistent/folder/for/talvo"), changed);
