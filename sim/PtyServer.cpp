@@ -34,7 +34,7 @@ PtyServer::PtyServer(SimChip& chip, Options options) : chip_(chip), options_(std
 
 PtyServer::~PtyServer() {
     closePty();
-    if (!options_.link.empty()) ::unlink(options_.link.c_str());
+    if (linkMade_) ::unlink(options_.link.c_str()); // only a link of ours, never a file that was there
 }
 
 void PtyServer::tr(const std::string& text) const {
@@ -79,8 +79,12 @@ bool PtyServer::makeLink(std::string* error) {
     if (options_.link.empty()) return true;
     const std::string tmp = options_.link + ".tmp";
     ::unlink(tmp.c_str());
-    if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), options_.link.c_str()) != 0)
-        return *error = errnoText("cannot make the link " + options_.link + " -> " + slavePath_, errno), false;
+    if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), options_.link.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        return *error = errnoText("cannot make the link " + options_.link + " -> " + slavePath_, e), false;
+    }
+    linkMade_ = true;
     return true;
 }
 
@@ -161,7 +165,13 @@ bool PtyServer::readHost(std::string* error, const LineSettings* settings) {
         return false;
     }
     if (n == 0) return true;
-    const LineSettings host = settings ? *settings : hostSettings();
+    LineSettings host = settings ? *settings : hostSettings();
+    if (!settings) {
+        // The host closed or opened the port after these bytes were written
+        // (and may have set another rate since): they left with its settings of then.
+        pollfd p{inotify_, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) host = lastHost_;
+    }
     lastHost_ = host;
     char head[48];
     std::snprintf(head, sizeof head, "host> (%u baud) ", host.baud);

@@ -74,6 +74,7 @@ private:
     WireClock::time_point rxFree_{};
     WireClock::time_point txFree_{};
     bool hangUpRequested_ = false;
+    bool linkMade_ = false;
 };
 
 } // namespace talvo::sim

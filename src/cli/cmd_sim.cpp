@@ -105,17 +105,23 @@ int runSim(const QStringList& args) {
                 .arg(QString::fromStdString(chip->name()), QString::fromStdString(path),
                      link.isEmpty() ? QString() : QStringLiteral(" (link %1)").arg(link)));
     };
-    sim::PtyServer server(*chip, options);
-    if (!server.start(&error)) {
-        err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
-        return ExitFailure;
-    }
+    // A stop signal that comes while the server starts (the link already
+    // exists) waits until the server can take it, so the flash is still dumped.
+    sigset_t stops, before;
+    sigemptyset(&stops);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, s);
+    sigprocmask(SIG_BLOCK, &stops, &before);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
+    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigaction(s, &sa, nullptr);
+    sim::PtyServer server(*chip, options);
+    const bool started = server.start(&error);
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    if (!started) {
+        err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));
+        return ExitFailure;
+    }
 
     int rc = server.serve(&error) == 0 ? ExitOk : ExitFailure;
     if (rc != ExitOk) err(QStringLiteral("talvo sim: %1\n").arg(QString::fromStdString(error)));

@@ -260,7 +260,10 @@ TEST(PtyStc, RateSwitchAcrossAPortReopen) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString link = dir.filePath(QStringLiteral("stc"));
-    SimProcess sim({QStringLiteral("stc89c52rc")}, link);
+    // The switch answers come 1 s after their frame and the chip waits 3 s for a
+    // re-open, so that a slow re-open on a busy machine still catches them.
+    SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--faults"), QStringLiteral("switchfloor=1,reopen=3")},
+                   link);
     ASSERT_TRUE(sim.ready());
     auto p = std::make_unique<Port>(link, B1200);
     ASSERT_TRUE(p->ok());
