@@ -270,21 +270,29 @@ TEST(StcTwoByte, AnswerTableOfTheStc12) {
     EXPECT_NEAR(std::chrono::duration<double>(w.heard.back().at - sent).count(), (14 + 10) * 11 / 1200.0 + 0.05, 0.01);
 
     // 8F with reload EE (38400 baud at 11.0592 MHz): echo + 04 at the new rate.
+    // The switch answers start about 0.26 s after the frame.
+    auto tookFrom = [&](TimePoint frameEnd) {
+        return std::chrono::duration<double>(w.heard.front().at - frameEnd).count() - 11 / 38400.0;
+    };
     w.heard.clear();
     w.send(stcHostFrame(hexToBytes("8F C0 EE 3F 1A 28 83"), 2));
+    sent = w.now();
     w.run(10ms);
     w.setHost(line(38400, 2));
     w.run(600ms);
     EXPECT_EQ(hexBytes(w.values()), answer("8F C0 EE 3F 1A 28 83 04"));
     EXPECT_EQ(chip->uart().baud, 1200u);
+    EXPECT_NEAR(tookFrom(sent), 0.26, 0.005);
 
     w.setHost(line(1200, 2));
     w.heard.clear();
     w.send(stcHostFrame(hexToBytes("8E C0 EE 3F 1A 28"), 2));
+    sent = w.now();
     w.setHost(line(38400, 2));
     w.run(600ms);
     EXPECT_EQ(hexBytes(w.values()), answer("84 C0 EE 3F 1A 28 04"));
     EXPECT_EQ(chip->uart().baud, 38400u);
+    EXPECT_NEAR(tookFrom(sent), 0.26, 0.005);
 
     const Bytes erase = hexToBytes(
         "46B96A008C84FF00F00000F0000000000000000000000000807F7E7D7C7B7A797877767574737271706F6E6D6C6B6A6968676665646362"
