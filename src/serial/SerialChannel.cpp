@@ -24,6 +24,10 @@ struct PortTestDataEvent::Handshake {
     std::condition_variable cv;
     bool done = false;      // the event was handled (or dropped with its target)
     bool cancelled = false; // the channel stopped waiting
+    // Guarded by the channel's mutex: a request of the notifier has taken
+    // this delivery.  A request left over from a cancelled delivery finds it
+    // taken and does not deliver it a second time.
+    bool taken = false;
 };
 
 PortTestDataEvent::PortTestDataEvent(std::shared_ptr<Handshake> handshake)
@@ -80,6 +84,9 @@ void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
     std::lock_guard lock(Mutex);
     if (PortTestTarget == portTestWindow && (PortTestNotifier || !portTestWindow)) return;
     PortTestTarget = portTestWindow;
+    // A delivery the old notifier was to make is never made: release the
+    // reader waiting for it.
+    CancelDeliveryLocked();
     PortTestNotifier.reset();
     if (!portTestWindow) return;
     // Delivered on the test window's thread; the reader waits until the event
@@ -89,9 +96,10 @@ void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
         std::shared_ptr<PortTestDataEvent::Handshake> handshake;
         {
             std::lock_guard lock(Mutex);
+            if (!PendingDelivery || PendingDelivery->taken) return; // the channel stopped waiting meanwhile
             handshake = PendingDelivery;
+            handshake->taken = true;
         }
-        if (!handshake) return; // the channel stopped waiting meanwhile
         PortTestDataEvent e(handshake);
         if (target) QCoreApplication::sendEvent(target, &e);
     });

@@ -325,3 +325,56 @@ TEST_F(ChannelFixture, APtyWhoseOtherEndClosesMidReadNeitherHangsNorSpins) {
     EXPECT_EQ(channel.Stop(), 1);
     EXPECT_TRUE(pumpUntil([&] { return !channel.ReaderRunning(); }));
 }
+
+namespace {
+// Waits for the reader to have queued `n` bytes without running the event
+// loop (so that nothing is delivered meanwhile).
+bool queuedWithoutPumping(SerialChannel& channel, size_t n) {
+    const auto deadline = steady_clock::now() + seconds(20);
+    while (channel.QueuedBytes() < n) {
+        if (steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
+}
+} // namespace
+
+TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
+    EventTarget portTest;
+    channel.setPortTestTarget(&portTest);
+    SerialChannel::PortTestMode = true;
+    ASSERT_TRUE(openSim(9600, 0xE2));
+    channel.StartReader();
+    EXPECT_EQ(write({0xE2}), 1);
+    ASSERT_TRUE(queuedWithoutPumping(channel, 1));
+    std::this_thread::sleep_for(milliseconds(200)); // the reader hands the event over and waits
+
+    // The port test window goes away before its event was handled: the
+    // reader must not keep waiting for it.
+    channel.setPortTestTarget(nullptr);
+    SerialChannel::PortTestMode = false;
+    uint8_t buffer[1024];
+    EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 1u);
+    EXPECT_EQ(write({0xE2}), 1);
+    EXPECT_TRUE(pumpUntil([&] { return target.serialData == 1; }, seconds(5)))
+        << "the reader still notifies the main window";
+    EXPECT_EQ(portTest.portTestData, 0);
+}
+
+TEST_F(ChannelFixture, ACancelledPortTestDeliveryIsNotRepeatedForTheNextOne) {
+    EventTarget portTest;
+    channel.setPortTestTarget(&portTest);
+    SerialChannel::PortTestMode = true;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(openSim(9600, 0xE2));
+        channel.StartReader();
+        EXPECT_EQ(write({0xE2}), 1);
+        ASSERT_TRUE(queuedWithoutPumping(channel, 1));
+        std::this_thread::sleep_for(milliseconds(200)); // handed over, not yet handled
+        if (round == 0) channel.Stop(); // gives up the first delivery
+    }
+    // Two requests wait in the queue; only the second delivery is still
+    // wanted, and it is handled once.
+    pumpFor(milliseconds(300));
+    EXPECT_EQ(portTest.portTestData, 1);
+}
