@@ -1,9 +1,9 @@
 // `talvo ports`: the serial-port list as the window shows it.
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include "cli/Command.h"
 #include "platform/PortWatch.h"
+#include "platform/ThreadNotifier.h"
 #include "serial/PortList.h"
 
 namespace talvo::cli {
@@ -44,22 +44,22 @@ int runPorts(const QStringList& args) {
             return ExitUsage;
         }
     }
-    const bool readable = printPorts(sysfs, extra);
-    if (!watch) return readable ? ExitOk : ExitFailure;
+    if (!watch) return printPorts(sysfs, extra) ? ExitOk : ExitFailure;
 
-    auto* app = QCoreApplication::instance();
-    PortWatch watcher(dev, [app, sysfs, extra] {
-        QMetaObject::invokeMethod(
-            app,
-            [sysfs, extra] {
-                out(QStringLiteral("\n"));
-                printPorts(sysfs, extra);
-            },
-            Qt::QueuedConnection);
+    // The watch thread only rings; the list is printed on this thread.  The
+    // watch starts before the first list is printed, so that a converter
+    // plugged in between the two is not missed.
+    ThreadNotifier changed([sysfs, extra] {
+        out(QStringLiteral("\n"));
+        printPorts(sysfs, extra);
     });
+    PortWatch watcher(dev, [&changed] { changed.notify(); });
     QString error;
-    if (!watcher.start(&error)) {
-        err(QStringLiteral("talvo ports: %1\n").arg(error));
+    const bool watching = changed.valid() && watcher.start(&error);
+    printPorts(sysfs, extra);
+    if (!watching) {
+        err(QStringLiteral("talvo ports: %1\n")
+                .arg(error.isEmpty() ? QStringLiteral("cannot create the wake-up event of the watch") : error));
         return ExitFailure;
     }
     return QCoreApplication::exec();
