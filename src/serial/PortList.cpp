@@ -50,7 +50,7 @@ PortListing listSerialPorts(const QString& sysfsRoot, const QStringList& extraPo
     for (const QString& extra : extraPorts)
         if (!extra.isEmpty()) {
             listing.entries << extra;
-            listing.devices << portEntryDevice(extra);
+            listing.devices << extra; // a path, whatever characters it holds
         }
     return listing;
 }

@@ -109,6 +109,12 @@ TEST(PortListRefresh, ExtraPortsAreAppendedAndSelectable) {
     EXPECT_EQ(w.panel.logLines.size(), 2);
     w.select(3);
     EXPECT_EQ(w.core->CurrentPort, "sim:STC89");
+
+    // A path is opened as given, even one that looks like an entry.
+    Window odd({"/tmp/board (left)"});
+    odd.core->RefreshPortList();
+    odd.select(0);
+    EXPECT_EQ(odd.core->CurrentPort, "/tmp/board (left)");
 }
 
 TEST(PortListRefresh, FriendlyNameWithExtraParenthesesAndADisappearingPort) {
