@@ -144,7 +144,7 @@ bool SerialChannel::Open(const QString& port, uint32_t baud, uint8_t parity, uin
         Device = DevicePtr(std::move(device));
         DeviceFailed = false;
         QueueHead = QueueCount = 0;
-        EventSeen = false;
+        EventSeen = EventTakenByRead = false;
     }
     Cv.notify_all();
     return Configure(baud, parity, byteSize, stopBits, eventChar);
@@ -232,7 +232,13 @@ unsigned SerialChannel::Read(uint8_t* buffer, size_t capacity, unsigned maximum)
     if (Device == device && !DeviceFailed) {
         const bool hadEvent = EventSeen;
         if (!DrainLocked(*device)) DeviceFailed = true;
-        wakeReader = EventSeen && !hadEvent;
+        if (EventSeen && !hadEvent) {
+            // This read takes the event character with the reply: the reader
+            // only logs it.
+            EventSeen = false;
+            EventTakenByRead = true;
+            wakeReader = true;
+        }
     }
     unsigned n = 0;
     if (QueueCount > 0) {
@@ -329,7 +335,7 @@ SerialChannel::DevicePtr SerialChannel::DetachDevice() {
     Device.reset();
     DeviceFailed = false;
     QueueHead = QueueCount = 0;
-    EventSeen = false;
+    EventSeen = EventTakenByRead = false;
     if (!device) return nullptr;
     Cv.notify_all();
     device->wake();
@@ -382,9 +388,10 @@ void SerialChannel::ReaderThread() {
     pthread_setname_np(pthread_self(), "talvo-reader");
     std::unique_lock lock(Mutex);
     while (IsFun.load() != 0 && !QuitReader) {
-        if (EventSeen) {
-            EventSeen = false;
-            HandleEventCharLocked(lock);
+        if (EventSeen || EventTakenByRead) {
+            const bool takenByRead = !EventSeen;
+            EventSeen = EventTakenByRead = false;
+            HandleEventCharLocked(lock, takenByRead);
             continue;
         }
         DevicePtr device = Device;
@@ -418,10 +425,11 @@ void SerialChannel::ReaderThread() {
     Cv.notify_all();
 }
 
-void SerialChannel::HandleEventCharLocked(std::unique_lock<std::mutex>& lock) {
+void SerialChannel::HandleEventCharLocked(std::unique_lock<std::mutex>& lock, bool takenByRead) {
     qCDebug(lcSerialReader, "IsFun=%d\r\n", IsFun.load());
     qCDebug(lcSerialReader, "IsStop=%d\r\n", IsStop.load());
     qCDebug(lcSerialReader, "rxflag=%d\r\n", 0);
+    if (takenByRead) return;
     if (IsStop.load() == 0) {
         if (WriteInProgress) EventDuringWrite = true;
         return;

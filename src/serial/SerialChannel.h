@@ -133,7 +133,7 @@ private:
     // notes the event character.  Caller holds Mutex.  False when the device
     // failed (hung up).
     bool DrainLocked(SerialDevice& device);
-    void HandleEventCharLocked(std::unique_lock<std::mutex>& lock);
+    void HandleEventCharLocked(std::unique_lock<std::mutex>& lock, bool takenByRead);
     void Notify(std::unique_lock<std::mutex>& lock);
     // Takes the device away from the reader and waits until the reader no
     // longer uses it.
@@ -156,6 +156,10 @@ private:
     bool ReaderActive = false;        // a reader thread is running
     bool QuitReader = false;          // ends the current reader (StartReader, destructor)
     bool EventSeen = false;           // the event character arrived, not yet handled
+    // A read took an event character before the reader saw it: the reader
+    // only logs it (the read cleared IsStop, and a write completed after the
+    // read must not be credited with it).
+    bool EventTakenByRead = false;
     bool WriteInProgress = false;
     bool EventDuringWrite = false;
     std::array<uint8_t, kQueueSize> Queue{};

@@ -60,17 +60,29 @@ class ScriptedDevice : public SerialDevice {
 public:
     std::optional<uint8_t> answerInWrite;
     int closeError = 0;
+    // With `quietRx`, bytes given by feed() do not end a wait (only a read
+    // finds them); a wake() ends a wait `wakeLatency` late (a reader the
+    // scheduler lets wait).
+    bool quietRx = false;
+    std::chrono::milliseconds wakeLatency{0};
+    void feed(uint8_t b) {
+        std::lock_guard lock(Mutex);
+        Rx.push_back(b);
+        Cv.notify_all();
+    }
 
     ScriptedDevice() : SerialDevice(QStringLiteral("sim:scripted")) {}
     WaitStatus waitReadable(int timeoutMs) override {
         std::unique_lock lock(Mutex);
-        auto ready = [&] { return !Rx.empty() || Woken; };
+        auto ready = [&] { return (!quietRx && !Rx.empty()) || Woken; };
         if (timeoutMs < 0)
             Cv.wait(lock, ready);
         else
             Cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
         if (Woken) {
             Woken = false;
+            lock.unlock();
+            std::this_thread::sleep_for(wakeLatency);
             return WaitStatus::Woken;
         }
         return Rx.empty() ? WaitStatus::TimedOut : WaitStatus::Readable;
