@@ -2,8 +2,9 @@
 // offset, type, 2*LL data digits and a checksum that makes the sum of all
 // record bytes 0 modulo 256.  Types: 0 data, 1 end of file, 2 extended segment
 // address (offset = base*16 + address), 4 extended linear address (offset =
-// linear address - the first linear base in the file, so images above 64 KB
-// lie flat), 5 start linear address (ignored).
+// linear address - the first linear base in the file, or 0 when data came
+// before any linear record, so images above 64 KB lie flat), 5 start linear
+// address (ignored).
 // Type 3 (start segment address) is refused.
 #include "image/HexToBin.h"
 
@@ -196,7 +197,7 @@ HexResult parseHex(Source& source, const QString& sourceName) {
     uint16_t base = 0;
     int mode = 0;                  // 0 none yet, 1 end of file seen, 2 segment, 4 linear
     bool haveLinearBase = false;
-    uint32_t firstLinearBase = 0;  // linear address of the first extended linear record
+    uint32_t firstLinearBase = 0;  // first extended linear base, or 0 once data came before any
     int line = 1;
     int record = 0;
     unsigned char scratch[8 + 2 * 255]; // address, type, data and checksum digits of one record
@@ -281,6 +282,12 @@ HexResult parseHex(Source& source, const QString& sourceName) {
                 return finish(); // data after an end-of-file record with a length: silent end
             if (length == 0)
                 break; // places nothing and does not extend the image
+            // Data placed before any linear record lies at linear base 0; a
+            // later base record must not fold its data back onto it.
+            if (!haveLinearBase && mode != 4) {
+                haveLinearBase = true;
+                firstLinearBase = 0;
+            }
             int64_t offset = address;
             if (mode == 2) {
                 offset = int64_t(base) * 16 + address;

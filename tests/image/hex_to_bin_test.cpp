@@ -87,6 +87,15 @@ TEST(HexToBin, LinearAddressesAboveOneSegmentLieFlat) {
     EXPECT_EQ(r.image.mid(0xFFF0, 16), pattern(16));
     EXPECT_EQ(r.image.mid(0x10000), pattern(16, 5));
 
+    // Data placed before any linear record lies at linear base 0, so a later
+    // base record lays its data above it instead of folding onto it.
+    const HexResult plainThenLinear =
+        convert(dataRecord(0x0000, pattern(4)) + linearRecord(0x0001) + dataRecord(0x0000, pattern(4, 9)) + eofRecord());
+    ASSERT_TRUE(plainThenLinear.ok()) << plainThenLinear.message.toStdString();
+    ASSERT_EQ(plainThenLinear.image.size(), 0x10004);
+    EXPECT_EQ(plainThenLinear.image.left(4), pattern(4));
+    EXPECT_EQ(plainThenLinear.image.mid(0x10000), pattern(4, 9));
+
     // Data below the first linear base cannot be placed: refused with line and value.
     const HexResult below = convert(linearRecord(0x0801) + dataRecord(0, pattern(4)) + linearRecord(0x0800) +
                                     dataRecord(0x10, pattern(4)) + eofRecord());
