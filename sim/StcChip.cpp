@@ -36,6 +36,9 @@ Bytes stc11Tail() {
     return t;
 }
 
+// 1212.25 (mean of the captured counts) / 1215.28 (20 MHz, 9600 baud, T = 12).
+constexpr double kTwoByteCountScale = 1212.25 / 1215.28;
+
 // The STC89 status frame ends with 82 and 31 zero bytes (capture).
 Bytes stc89Tail() { return concat({Bytes{0x82}, zeros(31)}); }
 
@@ -44,15 +47,15 @@ Bytes stc89Tail() { return concat({Bytes{0x82}, zeros(31)}); }
 const std::vector<StcModel>& stcModels() {
     static const std::vector<StcModel> models = {
         {"stc89c52rc", "STC89C52RC (one-byte checksum, 8N1, 8 KB; clock=6 for 6-clock mode)", StcFamily::OneByte, 0x43,
-         'C', {0xF0, 0x02}, 8 * 1024, true, false, stc89Tail(), {}, {},
+         'C', {0xF0, 0x02}, 8 * 1024, true, false, 1.0, stc89Tail(), {}, {},
          /*switch*/ 0.1, /*control*/ 0.1, /*erase*/ 0.15, 0.05, 0.05, /*finish*/ 0.05, false},
         {"stc90c516", "STC90C516 (one-byte checksum, 8N1, 61 KB)", StcFamily::OneByte, 0x44, 'C', {0xF1, 0x10},
-         61 * 1024, false, true, stc89Tail(), {}, {}, 0.1, 0.1, 0.15, 0.05, 0.05, 0.05, false},
+         61 * 1024, false, true, 1.0, stc89Tail(), {}, {}, 0.1, 0.1, 0.15, 0.05, 0.05, 0.05, false},
         {"stc12c5a60s2", "STC12C5A60S2 (two-byte checksum, 8E1, 60 KB)", StcFamily::TwoByte, 0x62, 'I',
-         {0xD1, 0x7E}, 60 * 1024, false, true, kStc12Tail, kStc12Uid, {0x8C, 0xFF, 0x7F, 0xF7},
+         {0xD1, 0x7E}, 60 * 1024, false, true, kTwoByteCountScale, kStc12Tail, kStc12Uid, {0x8C, 0xFF, 0x7F, 0xF7},
          /*switch*/ 0.26, /*control*/ 0.05, /*erase*/ 1.6, 0.25, 0.25, /*finish*/ 0.06, false},
         {"stc11f60", "STC11F60-class (two-byte checksum, 8E1, 60 KB)", StcFamily::TwoByte, 0x65, 'L', {0xD3, 0x64},
-         60 * 1024, false, true, stc11Tail(), kStc11Uid, {0x8C, 0xFF, 0x7F, 0xF7},
+         60 * 1024, false, true, kTwoByteCountScale, stc11Tail(), kStc11Uid, {0x8C, 0xFF, 0x7F, 0xF7},
          0.26, 0.05, 0.27, 0.03, 0.13, 0.06, true},
     };
     return models;
@@ -75,7 +78,7 @@ int StcChip::clockDivider() const { return options_.clockMode == 6 ? 6 : 12; }
 
 double StcChip::exactCount(uint32_t baud) const {
     if (baud == 0) return 0;
-    return options_.freqMHz * 1e6 * 7.0 / (static_cast<double>(baud) * clockDivider());
+    return model_.countScale * options_.freqMHz * 1e6 * 7.0 / (static_cast<double>(baud) * clockDivider());
 }
 
 double StcChip::rateForReload(uint8_t rr) const {

@@ -22,6 +22,10 @@ struct StcModel {
     size_t flashSize;
     bool sixClockCapable;  // the option byte can select 6-clock mode
     bool statusWithStart;  // the status frame begins with 46 B9
+    // Measured count / f*7/(r*T).  The 1T cores of the two-byte family count
+    // a little low: the captured STC12C5A60S2 on a 20 MHz crystal at 9600
+    // baud sends 1212-1213 where the formula gives 1215.3.
+    double countScale;
     Bytes statusTail;      // status bytes after the model code
     Bytes uid;             // 7-byte unique ID (two-byte family)
     Bytes optionBytes;     // returned by the two-byte family's 8D

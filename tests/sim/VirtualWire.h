@@ -142,7 +142,9 @@ inline std::unique_ptr<sim::StcChip> stc(const std::string& selector) { return m
 // STC frames as a host builds them (46 B9 6A L payload checksum 16).
 inline Bytes stcHostFrame(const Bytes& payload, int form) {
     const size_t len = payload.size() + (form == 2 ? 6 : 5);
-    Bytes f = {0x46, 0xB9, 0x6A, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len & 0xFF)};
+    Bytes f;
+    f.reserve(len + 2);
+    f = {0x46, 0xB9, 0x6A, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len & 0xFF)};
     f.insert(f.end(), payload.begin(), payload.end());
     unsigned sum = 0;
     for (size_t i = 2; i < f.size(); ++i) sum += f[i];

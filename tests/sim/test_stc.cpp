@@ -127,9 +127,9 @@ TEST(StcStatus, Stc89CaptureReplayedByteForByte) {
 }
 
 TEST(StcStatus, Stc12CaptureReplayedByteForByte) {
-    // Captured: STC12C5A60S2 at 9600 baud 8E1 on a nominal 20 MHz crystal
-    // whose counts (1212-1213) put it at 19.945 MHz.
-    auto chip = stc("stc12c5a60s2,freq=19.945,jitter=1:0:0:1:0:0:0:0");
+    // Captured: STC12C5A60S2 at 9600 baud 8E1 on a 20 MHz crystal (counts
+    // 1212-1213, a little under the formula's 1215.3).
+    auto chip = stc("stc12c5a60s2,freq=20,jitter=0:-1:-1:0:-1:-1:-1:-1");
     VirtualWire w(*chip, line(9600, 2));
     const Bytes status = sync(w, 51);
     const Bytes capture = hexToBytes(
@@ -153,18 +153,11 @@ TEST(StcStatus, CountsFollowTheCrystalAndTheHostFormulasGiveItBack) {
             std::vector<uint16_t> counts;
             for (size_t i = 0; i < 8; ++i) counts.push_back(static_cast<uint16_t>(status[at + 2 * i] << 8 | status[at + 2 * i + 1]));
             EXPECT_EQ(counts, chip->lastCounts());
-            const double exact = 11.0592e6 * 7 / (baud * 12.0);
+            const double exact = 11.0592e6 * 7 / (baud * 12.0) * (family == 1 ? 1.0 : 1212.25 / 1215.28);
             for (auto c : counts) EXPECT_NEAR(c, exact, 2.5);
+            // Each family's factor turns its chip's counts back into 11.05 MHz.
             const HostChoice h = hostFormulas(counts, baud, family);
-            if (family == 1) {
-                // f*7*0.142801 = 0.99961 f: the host reads 11.05 MHz back.
-                EXPECT_NEAR(h.mhz, 11.0592, 11.0592 * 0.001);
-            } else {
-                // The two-byte family's factor reads 0.32 % high (11.095 MHz) on
-                // the same counts; what matters is that the rate it then picks
-                // is one the chip can take.
-                EXPECT_NEAR(h.mhz, 11.0592 * 7 * 0.14331889999, 0.005);
-            }
+            EXPECT_NEAR(h.mhz, 11.0592, 11.0592 * 0.001);
             // The reload the host computes puts the chip within its UART tolerance of the host.
             const double chipRate = chip->rateForReload(static_cast<uint8_t>(h.reload));
             EXPECT_LT(std::fabs(chipRate / h.baud - 1.0), kUartTolerance) << "reload " << h.reload << " gives " << chipRate << " for " << h.baud;
