@@ -36,8 +36,10 @@ Bytes stc11Tail() {
     return t;
 }
 
-// 1212.25 (mean of the captured counts) / 1215.28 (20 MHz, 9600 baud, T = 12).
-constexpr double kTwoByteCountScale = 1212.25 / 1215.28;
+// The captured counts average 1212.25; a count is the exact figure rounded up
+// (half a count on average), so the exact figure is about 1211.75, against
+// the formula's 1215.28 for 20 MHz, 9600 baud, T = 12.
+constexpr double kTwoByteCountScale = 1211.75 / 1215.28;
 
 // The STC89 status frame ends with 82 and 31 zero bytes (capture).
 Bytes stc89Tail() { return concat({Bytes{0x82}, zeros(31)}); }
