@@ -151,6 +151,19 @@ TEST(PortWatchInWindow, PluggingAConverterInRefreshesTheListAndSelectsEntryZero)
     w.core->StopPortWatch();
 }
 
+TEST(PortWatchInWindow, AConverterPluggedInAfterAStartWithoutAnyIsNoticed) {
+    Window w;
+    w.core->StartPortWatch();
+    w.core->RefreshPortList();
+    ASSERT_EQ(w.panel.items(ctl::PortList), QStringList{"无可以的串口号!"});
+
+    w.sys.addUsbSerial("ttyUSB0", "1-1", "Prolific Technology Inc.", "USB-Serial Controller");
+    QFile(w.dev.filePath("ttyUSB0")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(pumpUntil([&] { return w.panel.items(ctl::PortList) == QStringList{kProlific}; }));
+    EXPECT_EQ(w.core->CurrentPort, "ttyUSB0");
+    w.core->StopPortWatch();
+}
+
 TEST(OpenPort, AFailedOpenIsToldOnceAndTheNextOpenDoesNothing) {
     Window w;
     w.core->CurrentPort = "ttyUSB0";
