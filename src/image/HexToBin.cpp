@@ -284,7 +284,7 @@ HexResult parseHex(Source& source, const QString& sourceName) {
                 break; // places nothing and does not extend the image
             // Data placed before any linear record lies at linear base 0; a
             // later base record must not fold its data back onto it.
-            if (!haveLinearBase && mode != 4) {
+            if (!haveLinearBase) {
                 haveLinearBase = true;
                 firstLinearBase = 0;
             }
