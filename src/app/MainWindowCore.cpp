@@ -10,6 +10,7 @@
 #include "app/ControlIds.h"
 #include "platform/Messages.h"
 #include "platform/SettingsStore.h"
+#include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
 #include "serial/SerialChannel.h"
 

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "app/FrontPanel.h"
@@ -29,6 +30,7 @@ class TickSource;
 class SerialChannel;
 class PortWatch;
 class FolderWatch;
+class ThreadNotifier;
 class SerialDeviceFactory;
 
 // What the core needs from the operating system; every member may be
@@ -188,6 +190,14 @@ private:
     CoreServices Services;
     std::unique_ptr<SettingsStore> OwnedSettings;
     std::unique_ptr<TickSource> OwnedTicks;
+
+    // Failures reported by folder watch threads, waiting to be logged on this
+    // object's thread; the bell rings it.  Declared before the watches, so they
+    // outlive every watch thread.
+    void LogWatchFailures();
+    std::mutex WatchFailureMutex;
+    QStringList WatchFailureLines;
+    std::unique_ptr<ThreadNotifier> WatchFailureBell;
 
 public:
     // One folder watch per firmware folder chosen (shared_ptr: destroyed

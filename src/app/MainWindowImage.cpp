@@ -3,11 +3,11 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMetaObject>
 
 #include "app/ControlIds.h"
 #include "image/FirmwareImage.h"
 #include "platform/FolderWatch.h"
+#include "platform/ThreadNotifier.h"
 
 namespace talvo {
 
@@ -86,21 +86,32 @@ void MainWindowCore::OpenFirmwareFile() {
     }
     // The converter's own temporary files do not count as changes (the
     // firmware may well sit in the temporary folder).
+    if (!WatchFailureBell)
+        WatchFailureBell = std::make_unique<ThreadNotifier>([this] { LogWatchFailures(); });
     auto watch = std::make_shared<FolderWatch>(
         folder, FileChanged,
         [this, folder](const QString& reason) {
-            // On the watch thread: hand the line to the user-interface thread.
-            QMetaObject::invokeMethod(
-                this,
-                [this, folder, reason] {
-                    AppendLog(QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason));
-                },
-                Qt::QueuedConnection);
+            // On the watch thread: queue the line and ring this thread.
+            {
+                std::lock_guard lock(WatchFailureMutex);
+                WatchFailureLines << QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason);
+            }
+            WatchFailureBell->notify();
         },
         QString::fromLatin1(HexToBin::kTempPrefix));
     if (!watch->start())
         AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
     FolderWatches.push_back(std::move(watch));
+}
+
+void MainWindowCore::LogWatchFailures() {
+    QStringList lines;
+    {
+        std::lock_guard lock(WatchFailureMutex);
+        lines.swap(WatchFailureLines);
+    }
+    for (const QString& line : lines)
+        AppendLog(line);
 }
 
 } // namespace talvo
