@@ -165,12 +165,12 @@ bool PtyServer::readHost(std::string* error, const LineSettings* settings) {
         return false;
     }
     if (n == 0) return true;
-    LineSettings host = settings ? *settings : hostSettings();
-    if (!settings) {
-        // The host closed or opened the port after these bytes were written
-        // (and may have set another rate since): they left with its settings of then.
-        pollfd p{inotify_, POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) host = lastHost_;
+    LineSettings host;
+    if (settings) {
+        host = *settings;
+    } else {
+        fetchInotify();
+        host = settingsOfWaitingBytes();
     }
     lastHost_ = host;
     char head[48];
@@ -184,7 +184,7 @@ bool PtyServer::readHost(std::string* error, const LineSettings* settings) {
     return true;
 }
 
-void PtyServer::readInotify() {
+void PtyServer::fetchInotify() {
     alignas(inotify_event) char buf[4096];
     while (true) {
         const ssize_t n = ::read(inotify_, buf, sizeof buf);
@@ -192,27 +192,42 @@ void PtyServer::readInotify() {
         for (ssize_t off = 0; off < n;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
             off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-            if (ev->mask & IN_OPEN) {
-                if (hostOpens_++ == 0) {
-                    tr("host opened the port");
-                    lastHost_ = hostSettings();
-                    out_.clear();
-                    chip_.onHostOpen(true, now());
+            pendingEvents_.push_back(ev->mask);
+        }
+    }
+}
+
+LineSettings PtyServer::settingsOfWaitingBytes() const {
+    for (uint32_t mask : pendingEvents_)
+        if (mask & IN_OPEN) return lastHost_;
+    return hostSettings();
+}
+
+void PtyServer::readInotify() {
+    fetchInotify();
+    while (!pendingEvents_.empty()) {
+        const uint32_t mask = pendingEvents_.front();
+        pendingEvents_.pop_front();
+        if (mask & IN_OPEN) {
+            if (hostOpens_++ == 0) {
+                tr("host opened the port");
+                lastHost_ = hostSettings();
+                out_.clear();
+                chip_.onHostOpen(true, now());
+            }
+        } else if (mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+            if (hostOpens_ > 0 && --hostOpens_ == 0) {
+                // What the host wrote before closing left at its settings of then.
+                const LineSettings before = settingsOfWaitingBytes();
+                std::string ignored;
+                for (int i = 0; i < 16 && readHost(&ignored, &before); ++i) {
+                    pollfd p{master_, POLLIN, 0};
+                    if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) break;
                 }
-            } else if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-                if (hostOpens_ > 0 && --hostOpens_ == 0) {
-                    // What the host wrote before closing left at its settings of then.
-                    const LineSettings before = lastHost_;
-                    std::string ignored;
-                    for (int i = 0; i < 16 && readHost(&ignored, &before); ++i) {
-                        pollfd p{master_, POLLIN, 0};
-                        if (::poll(&p, 1, 0) <= 0 || !(p.revents & POLLIN)) break;
-                    }
-                    tr("host closed the port");
-                    chip_.onHostOpen(false, now());
-                    out_.clear();
-                    ::tcflush(slave_, TCIOFLUSH); // nothing stale for the next session
-                }
+                tr("host closed the port");
+                chip_.onHostOpen(false, now());
+                out_.clear();
+                ::tcflush(slave_, TCIOFLUSH); // nothing stale for the next session
             }
         }
     }

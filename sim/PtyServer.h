@@ -55,6 +55,13 @@ private:
     bool readHost(std::string* error, const LineSettings* settings = nullptr);
     void writeDue(WireClock::time_point now);
     void readInotify();
+    // Takes what the inotify descriptor has into pendingEvents_.
+    void fetchInotify();
+    // The settings the bytes now waiting on the master were written with.
+    // The slave keeps its settings after the host closes it, so they are the
+    // current ones unless the host has opened the port again since (and may
+    // have set another rate): then they are those last seen.
+    LineSettings settingsOfWaitingBytes() const;
     void tr(const std::string& text) const;
 
     struct OutByte {
@@ -68,6 +75,7 @@ private:
     int slave_ = -1;
     int inotify_ = -1;
     int hostOpens_ = 0;
+    std::deque<uint32_t> pendingEvents_; // inotify masks taken but not yet handled
     std::string slavePath_;
     std::deque<OutByte> out_;
     LineSettings lastHost_; // the host's settings when its bytes were last read

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -44,6 +45,8 @@ public:
         }
         return false;
     }
+    // Freezes and thaws the simulator, as a busy machine may.
+    void pause(bool frozen) { ::kill(static_cast<pid_t>(proc_.processId()), frozen ? SIGSTOP : SIGCONT); }
     int stop() {
         if (proc_.state() != QProcess::NotRunning) {
             proc_.terminate(); // SIGTERM: the simulator dumps its flash and leaves
@@ -77,9 +80,12 @@ int run(const QString& program, const QStringList& args, QString* output, int ms
 // A host end on the pty: raw, at a chosen rate.
 class Port {
 public:
+    // A speed of 0 leaves the line as the last user set it.
     Port(const QString& path, speed_t speed) {
         fd_ = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd_ < 0) return;
+        if (fd_ >= 0 && speed) setSpeed(speed);
+    }
+    void setSpeed(speed_t speed) {
         termios t{};
         ::tcgetattr(fd_, &t);
         ::cfmakeraw(&t);
@@ -254,39 +260,74 @@ TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
     EXPECT_EQ(sim.stop(), 0);
 }
 
-TEST(PtyStc, RateSwitchAcrossAPortReopen) {
-    // As the host switches rates: 8F at 1200, the port closed and opened again
-    // at 57600 for the echo; the same around 8E.  The chip is not reset by it.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString link = dir.filePath(QStringLiteral("stc"));
-    // The switch answers come 1 s after their frame and the chip waits 3 s for a
-    // re-open, so that a slow re-open on a busy machine still catches them.
-    SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--faults"), QStringLiteral("switchfloor=1,reopen=3")},
-                   link);
-    ASSERT_TRUE(sim.ready());
-    auto p = std::make_unique<Port>(link, B1200);
-    ASSERT_TRUE(p->ok());
-    ASSERT_EQ(p->sync(59).size(), 59);
-    QThread::msleep(700);
-    auto reopenAt = [&](speed_t speed, int pauseMs) {
+// The host has had the status frame at 1200 and sent 8F; as it switches rates,
+// it closed the port and opened it again at 57600 for the echo.  The switch
+// answers come 1 s after their frame and the chip waits 3 s for a re-open, so
+// that a slow re-open on a busy machine still catches them.
+class PtyRateSwitch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        link = dir.filePath(QStringLiteral("stc"));
+        sim = std::make_unique<SimProcess>(
+            QStringList{QStringLiteral("stc89c52rc"), QStringLiteral("--faults"), QStringLiteral("switchfloor=1,reopen=3")},
+            link);
+        ASSERT_TRUE(sim->ready());
+        p = std::make_unique<Port>(link, B1200);
+        ASSERT_TRUE(p->ok());
+        ASSERT_EQ(p->sync(59).size(), 59);
+        QThread::msleep(700);
+        const QByteArray f8f = stcFrame(QByteArray::fromHex("8FFFFA00142881"));
+        p->write(f8f);
+        reopenAt(B57600, 20);
+        QByteArray echo = f8f;
+        echo[2] = '\x68';
+        echo[echo.size() - 2] = static_cast<char>(echo[echo.size() - 2] - 2);
+        ASSERT_EQ(readN(*p, 14).toHex(), echo.toHex());
+    }
+    void TearDown() override {
+        p.reset();
+        if (sim) {
+            EXPECT_EQ(sim->stop(), 0);
+        }
+    }
+    // A speed of 0 opens the port without setting the line.
+    void reopenAt(speed_t speed, int pauseMs) {
         p.reset();
         QThread::msleep(static_cast<unsigned long>(pauseMs));
         p = std::make_unique<Port>(link, speed);
-    };
-    const QByteArray f8f = stcFrame(QByteArray::fromHex("8FFFFA00142881"));
-    p->write(f8f);
-    reopenAt(B57600, 20);
-    QByteArray echo = f8f;
-    echo[2] = '\x68';
-    echo[echo.size() - 2] = static_cast<char>(echo[echo.size() - 2] - 2);
-    EXPECT_EQ(readN(*p, 14).toHex(), echo.toHex());
+    }
+
+    QTemporaryDir dir;
+    QString link;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<Port> p;
+    const QByteArray f8e = stcFrame(QByteArray::fromHex("8EFFFA001428"));
+    const QByteArray f8eEcho = QByteArray::fromHex("46b968000b8efffa0014283616");
+};
+
+TEST_F(PtyRateSwitch, TheChipGoesOnAcrossEachReopen) {
     reopenAt(B1200, 20);
-    p->write(stcFrame(QByteArray::fromHex("8EFFFA001428")));
+    p->write(f8e);
     reopenAt(B57600, 50);
-    EXPECT_EQ(readN(*p, 13).size(), 13);
+    EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
     p->write(stcFrame(QByteArray::fromHex("8002003601F002")));
     EXPECT_EQ(readN(*p, 8).toHex(), QByteArray("46b968000680ee16"));
+}
+
+TEST_F(PtyRateSwitch, BytesWrittenWhileTheSimulatorStallsKeepTheRateTheyWereSentAt) {
+    // The simulator takes the open while the line is still at the last
+    // session's 57600, then stalls while the host sets 1200, writes 8E and
+    // closes.  The frame was sent at 1200 and must be heard so.
+    reopenAt(0, 20);
+    ASSERT_TRUE(p->ok());
+    QThread::msleep(300);
+    sim->pause(true);
+    p->setSpeed(B1200);
+    p->write(f8e);
     p.reset();
-    EXPECT_EQ(sim.stop(), 0);
+    sim->pause(false);
+    reopenAt(B57600, 50);
+    ASSERT_TRUE(p->ok());
+    EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
 }
