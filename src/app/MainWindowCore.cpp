@@ -9,6 +9,7 @@
 
 #include "app/ControlIds.h"
 #include "platform/Messages.h"
+#include "protocol/Diagnosis.h"
 #include "platform/SettingsStore.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
@@ -75,7 +76,6 @@ int leadingInt(const QString& text) {
     return static_cast<int>(value);
 }
 
-QString blanks(int n) { return QString(n, u' '); }
 
 } // namespace
 
@@ -154,36 +154,8 @@ void MainWindowCore::OnCloseWindow() {
 }
 
 void MainWindowCore::SetTroubleshootingTexts() {
-    const QString crlf = QStringLiteral("\r\n");
-    const QString lf = QStringLiteral("\n");
-    const QString gap = blanks(57) + crlf;
-    ConnectDiagnosis = blanks(11) + QStringLiteral("故障诊断：  1.使用STC 51单片机时J0的短路帽必需短接Auto，使用ARM时，跳到ON端") + crlf +
-                       gap +
-                       blanks(24) + QStringLiteral("2.使用开发箱的USB：将J-TXD和J-RXD必需跳到USB端") + crlf +
-                       blanks(26) + QStringLiteral("使用开发箱9针串口：将J-TXD和J-RXD必需跳到DB9端") + crlf +
-                       gap +
-                       blanks(24) + QStringLiteral("3.打开电源开关") + crlf +
-                       gap +
-                       blanks(24) + QStringLiteral("4.将单片机放在单片机锁紧座的最中间，以免接触不良") + lf +
-                       gap +
-                       blanks(24) + QStringLiteral("5.检测单片机是否放反") + lf +
-                       gap +
-                       blanks(25) + QStringLiteral("6.晶振(sol)是否插上") + lf +
-                       gap +
-                       blanks(25) + QStringLiteral("7.单片机ISP功能损坏") + lf;
-    PortDiagnosis = blanks(18) + QStringLiteral("故障诊断:     1.可能没安装驱动程序，请安装相应USB芯片的驱动程序") + crlf +
-                    gap +
-                    blanks(32) + QStringLiteral("2.USB虚拟端口不存在了，请拔掉USB线再插,让设备重新识别") + crlf +
-                    gap +
-                    blanks(32) + QStringLiteral("3.串口被别的软件占用，请先关闭占用端口的软件") + crlf +
-                    gap +
-                    blanks(32) + QStringLiteral("4.USB通信线断了，请更换USB打印线试试") + crlf +
-                    gap +
-                    blanks(32) + QStringLiteral("5.USB芯片故障，请更换USB芯片") + crlf +
-                    gap +
-                    blanks(32) + QStringLiteral("6.如果经常出现，表现不稳定，CP11电容可能不良") + crlf +
-                    gap +
-                    blanks(21) + QStringLiteral("请按照上述故障信息逐个排查") + blanks(26);
+    ConnectDiagnosis = protocol::ConnectDiagnosisText();
+    PortDiagnosis = protocol::PortDiagnosisText();
 }
 
 // ---------------------------------------------------------------------------
