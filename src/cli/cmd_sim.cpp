@@ -23,7 +23,7 @@ QString listText() {
         "erase/write/answer delays, 0 = instant), tolerance=PCT, jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS,\n"
         "reopen=SECONDS, switchfloor=SECONDS.\n"
         "Faults: drop=P, corrupt=P, delay=SECONDS, silent-after=N, nack-block=N, truncate-status=K,\n"
-        "hangup-block=N, seed=N.\n"
+        "hangup-block=N, bad-word=N, seed=N.\n"
         "\nBehind the pty: the chip starts when a program opens the port, stops when the port stays closed\n"
         "for 0.5 s (reopen=SECONDS; a quicker re-open, as in a rate switch, finds it as it was), and\n"
         "restarts after 2 s without traffic (idle=SECONDS).  A pty carries no parity, so the host\n"

@@ -156,42 +156,48 @@ int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 
 TEST(PtyStm32, Stm32flashWritesVerifiesAndReadsBack) {
     const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
     if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString link = dir.filePath(QStringLiteral("stm32"));
-    const QString dump = dir.filePath(QStringLiteral("dump.bin"));
-    QByteArray image(3000, '\0');
-    std::mt19937 rng(20261207);
-    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
-    QFile img(dir.filePath(QStringLiteral("img.bin")));
-    ASSERT_TRUE(img.open(QIODevice::WriteOnly));
-    img.write(image);
-    img.close();
+    // The F103 erases with Erase (43), the F030 with Extended Erase (44).
+    for (const char* chip : {"stm32f103", "stm32f030"}) {
+        SCOPED_TRACE(chip);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("stm32"));
+        const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+        QByteArray image(3000, '\0');
+        std::mt19937 rng(20261207);
+        for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
+        QFile img(dir.filePath(QStringLiteral("img.bin")));
+        ASSERT_TRUE(img.open(QIODevice::WriteOnly));
+        img.write(image);
+        img.close();
 
-    SimProcess sim({QStringLiteral("stm32f103"), QStringLiteral("--dump"), dump}, link);
-    ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
-    QString output;
-    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                               QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
-                  &output),
-              0)
-        << output.toStdString();
-    const QString out = dir.filePath(QStringLiteral("out.bin"));
-    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                               QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
-                  &output),
-              0)
-        << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("0x0410"))) << output.toStdString();
-    QFile back(out);
-    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-    EXPECT_EQ(back.readAll(), image);
-    EXPECT_EQ(sim.stop(), 0);
-    QFile dumped(dump);
-    ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
-    const QByteArray flash = dumped.readAll();
-    EXPECT_EQ(flash.size(), 64 * 1024);
-    EXPECT_EQ(flash.left(3000), image);
+        SimProcess sim({QString::fromLatin1(chip), QStringLiteral("--dump"), dump}, link);
+        ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
+        QString output;
+        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                                   QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
+                      &output),
+                  0)
+            << output.toStdString();
+        const QString out = dir.filePath(QStringLiteral("out.bin"));
+        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                                   QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
+                      &output),
+                  0)
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QString::fromLatin1(chip) == QLatin1String("stm32f103") ? QStringLiteral("0x0410")
+                                                                                          : QStringLiteral("0x0440")))
+            << output.toStdString();
+        QFile back(out);
+        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+        EXPECT_EQ(back.readAll(), image);
+        EXPECT_EQ(sim.stop(), 0);
+        QFile dumped(dump);
+        ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
+        const QByteArray flash = dumped.readAll();
+        EXPECT_EQ(flash.size(), 64 * 1024);
+        EXPECT_EQ(flash.left(3000), image);
+    }
 }
 
 TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {
