@@ -21,7 +21,11 @@ std::string hexBytes(const uint8_t* data, size_t n) {
 SimChip::SimChip(std::string name, ChipOptions options, size_t flashSize)
     : name_(std::move(name)), options_(std::move(options)), flash_(flashSize, 0xFF), rng_(options_.faults.seed) {}
 
-SimChip::~SimChip() = default;
+SimChip::~SimChip() {
+    if (options_.dumpPath.empty()) return;
+    std::string error;
+    if (!dumpFlash(options_.dumpPath, &error)) std::fprintf(stderr, "%s: %s\n", name_.c_str(), error.c_str());
+}
 
 TimePoint SimChip::plus(TimePoint t, double seconds) {
     return t + std::chrono::duration_cast<WireClock::duration>(std::chrono::duration<double>(seconds));

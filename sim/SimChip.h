@@ -46,6 +46,7 @@ struct ChipOptions {
     // closed longer switches the chip off.  0: off at every close.
     double reopenGrace = 0.5;
     FaultSpec faults;
+    std::string dumpPath;         // the flash is written here when the chip ends ("" = not)
 };
 
 // One frame (STC) or command (STM32) the chip received, as it arrived.

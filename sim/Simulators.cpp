@@ -64,6 +64,9 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         } else if (key == "reopen") {
             if (!parseNumber(value, 0.0, 60.0, &d)) return bad("expects seconds from 0 to 60 (0: every close switches the chip off)");
             o.reopenGrace = d;
+        } else if (key == "dump") {
+            if (value.empty()) return bad("expects a file name for the flash image");
+            o.dumpPath = value;
         } else if (key == "switchfloor") {
             if (!parseNumber(value, 0.0, 10.0, &d)) return bad("expects seconds from 0 to 10");
             o.minSwitchDelay = d;

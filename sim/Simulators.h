@@ -4,7 +4,7 @@
 //
 // A chip selector is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT]
 // [,jitter=on|off|A:B:C:D:E:F:G:H][,idle=SECONDS][,reopen=SECONDS][,switchfloor=SECONDS]
-// [,faults=FAULT][,FAULT...]" where FAULT is one of the items of FaultSpec
+// [,dump=FILE][,faults=FAULT][,FAULT...]" where FAULT is one of the items of FaultSpec
 // (a "faults=" prefix is optional, so "faults=drop=0.01,seed=7" works).
 
 #include <memory>

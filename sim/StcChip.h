@@ -55,6 +55,8 @@ public:
     // Settings the chip returns to after a switch answer (8E moves it).
     LineSettings home() const { return home_; }
     const std::vector<uint16_t>& lastCounts() const { return counts_; }
+    // Bytes from address 0 that the last erase of this session covered.
+    size_t erasedBytes() const { return erasedBytes_; }
     int clockDivider() const; // T in count = f*7/(r*T): 12 or 6
     // The count the chip measures for one 7F at `baud` without jitter (exact value).
     double exactCount(uint32_t baud) const;
@@ -83,6 +85,8 @@ private:
     // Checks and performs a write (command 00); returns false when rejected (already recorded).
     bool writeBlock(const Bytes& f, const Bytes& payload, TimePoint at, uint8_t* sum, double* delay);
     void reject(const Bytes& f, TimePoint at, const std::string& why);
+    // Erases `pages` 256-byte pages from address 0 (as far as the flash goes).
+    void erasePages(size_t pages);
     void switchRate(const Bytes& f, const Bytes& reply, uint8_t reload, bool temporary, TimePoint at);
     LineSettings settingsAt(double rate) const;
     double switchDelay() const;
@@ -102,8 +106,7 @@ private:
     Bytes stray_;
     TimePoint strayAt_{};
     TimePoint lastCharAt_{};
-    long lastWrite_ = -1;
-    bool erased_ = false;
+    size_t erasedBytes_ = 0;
     int blocksThisSession_ = 0;
 };
 

@@ -21,7 +21,7 @@ QString listText() {
     t += QStringLiteral(
         "\nChip options (after the name, comma-separated): freq=MHZ, clock=6|12, scale=X (time scale of\n"
         "erase/write/answer delays, 0 = instant), tolerance=PCT, jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS,\n"
-        "reopen=SECONDS, switchfloor=SECONDS.\n"
+        "reopen=SECONDS, switchfloor=SECONDS, dump=FILE (the flash is written there when the chip ends).\n"
         "Faults: drop=P, corrupt=P, delay=SECONDS, silent-after=N, nack-block=N, truncate-status=K,\n"
         "hangup-block=N, bad-word=N, seed=N.\n"
         "\nBehind the pty: the chip starts when a program opens the port, stops when the port stays closed\n"

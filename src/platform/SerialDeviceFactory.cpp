@@ -21,13 +21,12 @@ std::unique_ptr<SerialDevice> SystemSerialDeviceFactory::open(const QString& nam
     }
     if (name.startsWith(QLatin1String(kSimPortPrefix))) {
         QString error;
-        std::unique_ptr<WirePeer> peer = makeSimPeer(name.mid(int(sizeof kSimPortPrefix) - 1), &error);
-        if (!peer) {
+        std::shared_ptr<SimWireDevice> board = simBoard(name.mid(int(sizeof kSimPortPrefix) - 1), &error);
+        if (!board) {
             if (status) *status = DeviceStatus::fromErrno(ENODEV, QStringLiteral("%1: %2").arg(name, error));
             return nullptr;
         }
-        if (status) *status = {};
-        return std::make_unique<SimWireDevice>(name, std::move(peer));
+        return SimBoardPort::open(name, std::move(board), status);
     }
     return PosixTtyDevice::open(resolve(name, DevRoot), status);
 }

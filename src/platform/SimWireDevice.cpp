@@ -42,6 +42,34 @@ ModemLines SimWireDevice::lines() const {
     return Lines;
 }
 
+bool SimWireDevice::reopen() {
+    {
+        std::lock_guard lock(Mutex);
+        if (!Closed) return false;
+        Closed = false;
+        HungUpFlag = false;
+        WakeFlag = false;
+        RxHeld.clear();
+        const auto t = WireClock::now();
+        record(Event::Open, t);
+        PeerCall open{PeerCall::Open, t};
+        open.open = true;
+        Calls.push_back(open);
+    }
+    WireCv.notify_all();
+    return true;
+}
+
+bool SimWireDevice::isClosed() const {
+    std::lock_guard lock(Mutex);
+    return Closed;
+}
+
+void SimWireDevice::withPeer(const std::function<void(WirePeer&)>& fn) {
+    std::lock_guard peerLock(PeerMutex);
+    fn(*Peer);
+}
+
 bool SimWireDevice::busy() const {
     std::lock_guard lock(Mutex);
     return !TxQueue.empty() || Sending || !RxWire.empty() || !Calls.empty();
@@ -110,7 +138,11 @@ std::optional<WireClock::time_point> SimWireDevice::nextDeadlineLocked() const {
 }
 
 void SimWireDevice::wireThread() {
-    std::optional<WireClock::time_point> firstWake = Peer->nextWake();
+    std::optional<WireClock::time_point> firstWake;
+    {
+        std::lock_guard peerLock(PeerMutex);
+        firstWake = Peer->nextWake();
+    }
     std::unique_lock lock(Mutex);
     PeerWake = firstWake;
     for (;;) {
@@ -124,6 +156,7 @@ void SimWireDevice::wireThread() {
             lock.unlock();
             std::stable_sort(calls.begin(), calls.end(),
                              [](const PeerCall& a, const PeerCall& b) { return a.at < b.at; });
+            std::unique_lock peerLock(PeerMutex);
             for (const PeerCall& c : calls) {
                 switch (c.kind) {
                 case PeerCall::Byte: Peer->onHostByte(c.value, c.settings, c.at); break;
@@ -133,6 +166,7 @@ void SimWireDevice::wireThread() {
             }
             if (timerDue) Peer->onTimer(t);
             const auto wake = Peer->nextWake();
+            peerLock.unlock();
             lock.lock();
             PeerWake = wake;
             continue;
@@ -306,7 +340,9 @@ DeviceStatus SimWireDevice::doClose() {
 void SimWireDevice::sendToHost(const uint8_t* data, size_t n, const LineSettings& peer, WireClock::time_point notBefore) {
     {
         std::lock_guard lock(Mutex);
-        if (Closed || HungUpFlag) return; // nobody listens at the host end
+        // The chip's UART sends whether or not the host's port is open; what
+        // arrives at a closed port is lost there.
+        if (HungUpFlag) return;
         auto t = std::max({notBefore, RxLineFree, WireClock::now()});
         const auto step = peer.charTime();
         for (size_t i = 0; i < n; ++i) {
@@ -329,6 +365,36 @@ void SimWireDevice::hangUp() {
         record(Event::HangUp, WireClock::now());
     }
     HostCv.notify_all();
+}
+
+std::unique_ptr<SimBoardPort> SimBoardPort::open(const QString& name, std::shared_ptr<SimWireDevice> board,
+                                                 DeviceStatus* status) {
+    {
+        std::lock_guard lock(board->Mutex);
+        if (board->PortHeld) {
+            if (status)
+                *status = DeviceStatus::fromErrno(EBUSY, QStringLiteral("%1 is open in another port").arg(name));
+            return nullptr;
+        }
+        board->PortHeld = true;
+    }
+    // A board fresh from the registry is open already; one whose port was
+    // closed opens again.
+    board->reopen();
+    if (status) *status = {};
+    return std::unique_ptr<SimBoardPort>(new SimBoardPort(name, std::move(board)));
+}
+
+SimBoardPort::~SimBoardPort() {
+    doClose();
+    std::lock_guard lock(Board->Mutex);
+    Board->PortHeld = false;
+}
+
+DeviceStatus SimBoardPort::doClose() {
+    if (Closed) return {};
+    Closed = true;
+    return Board->doClose();
 }
 
 } // namespace talvo

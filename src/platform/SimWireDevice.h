@@ -13,12 +13,18 @@
 // - Every configuration and modem-line change is recorded with its time.
 // - The peer may hang up; the host then reads EIO.
 //
-// The peer is called from the device's own wire thread only.
+// The peer is called from the device's own wire thread only, under the peer
+// lock (withPeer() takes the same lock to look at the peer from outside).
+//
+// A device can stand for a board that stays connected: reopen() opens its
+// host end again after close(), and the wire -- with the chip's answers still
+// on their way -- goes on meanwhile (a closed port hears nothing).
 
 #include <QString>
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -31,6 +37,7 @@
 namespace talvo {
 
 class SimWireDevice final : public SerialDevice, private WireLink {
+    friend class SimBoardPort;
 public:
     struct Event {
         enum Kind { Open, Configure, Lines, Purge, Close, HangUp };
@@ -50,6 +57,12 @@ public:
     ModemLines lines() const;
     // True while bytes are queued or on their way in either direction.
     bool busy() const;
+    // Opens the host end again after close(); clears a hang-up (the converter
+    // plugged in again).  False when it is open.
+    bool reopen();
+    bool isClosed() const;
+    // Runs `fn` on the peer while the wire thread leaves it alone.
+    void withPeer(const std::function<void(WirePeer&)>& fn);
 
     WaitStatus waitReadable(int timeoutMs) override;
     void wake() override;
@@ -104,6 +117,7 @@ private:
 
     std::unique_ptr<WirePeer> Peer;
 
+    std::mutex PeerMutex;   // held by the wire thread while it calls the peer
     mutable std::mutex Mutex;
     std::condition_variable WireCv; // wakes the wire thread
     std::condition_variable HostCv; // wakes host-side waiters (readable, queue space, wake())
@@ -111,6 +125,7 @@ private:
     bool Closed = false;
     bool HungUpFlag = false;
     bool WakeFlag = false;
+    bool PortHeld = false;  // a SimBoardPort has the host end
     LineSettings Settings;
     ModemLines Lines;
     std::deque<TxByte> TxQueue;
@@ -124,6 +139,37 @@ private:
     std::vector<Event> History;
 
     std::thread Thread;
+};
+
+// A port onto a board that stays connected (a SimWireDevice kept by the
+// registry of "sim:" ports): closing the port leaves the board and its chip
+// as they are, and the next open finds them so.  One port at a time.
+class SimBoardPort final : public SerialDevice {
+public:
+    // Null with *status set (EBUSY) when the board's port is open already.
+    static std::unique_ptr<SimBoardPort> open(const QString& name, std::shared_ptr<SimWireDevice> board,
+                                              DeviceStatus* status);
+    ~SimBoardPort() override;
+
+    WaitStatus waitReadable(int timeoutMs) override { return Board->waitReadable(timeoutMs); }
+    void wake() override { Board->wake(); }
+    SimWireDevice& board() { return *Board; }
+
+protected:
+    DeviceStatus doConfigure(const LineSettings& s) override { return Board->doConfigure(s); }
+    DeviceIo doWrite(const uint8_t* d, size_t n, std::chrono::milliseconds t) override { return Board->doWrite(d, n, t); }
+    DeviceIo doRead(uint8_t* d, size_t n) override { return Board->doRead(d, n); }
+    DeviceStatus doSetRts(bool on) override { return Board->doSetRts(on); }
+    DeviceStatus doSetDtr(bool on) override { return Board->doSetDtr(on); }
+    DeviceStatus doPurge() override { return Board->doPurge(); }
+    DeviceIo doBytesHeld() override { return Board->doBytesHeld(); }
+    DeviceStatus doClose() override;
+
+private:
+    SimBoardPort(const QString& name, std::shared_ptr<SimWireDevice> board)
+        : SerialDevice(name), Board(std::move(board)) {}
+    std::shared_ptr<SimWireDevice> Board;
+    bool Closed = false;
 };
 
 } // namespace talvo

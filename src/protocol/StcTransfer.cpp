@@ -1,0 +1,70 @@
+// The block transfer: one write frame per 128-byte block, each answered by
+// the chip with the sum of the data it took; a block is sent again when its
+// answer is late (or does not carry the right sum) and the transfer fails
+// when it stays away.
+#include <algorithm>
+
+#include "protocol/CMcuType.h"
+
+namespace talvo::protocol {
+
+namespace {
+
+// The write answer of the family: 80 SS (one checksum byte) or 00 SS (two),
+// SS the sum of the 128 data bytes the chip took.
+bool isWriteAnswer(const StcChipFrame& f, int form, uint8_t sum) {
+    return f.payload.size() >= 2 && static_cast<uint8_t>(f.payload[0]) == (form == 2 ? 0x00 : 0x80) &&
+           static_cast<uint8_t>(f.payload[1]) == sum;
+}
+
+uint8_t dataSum(const QByteArray& block) {
+    unsigned s = 0;
+    for (char c : block) s += static_cast<uint8_t>(c);
+    return static_cast<uint8_t>(s & 0xFF);
+}
+
+} // namespace
+
+bool CMcuType::SendBlocks(int form) {
+    Host.Log(QStringLiteral("正在下载数据,请稍侯... ..."));
+    const int n = static_cast<int>(Options.blocks.size());
+    if (n < 1) return true;
+    // The progress step counts the image blocks (the zero block after them
+    // only fills the bar); a single block fills it at once.
+    const int step = n > 1 ? 1024 / (n - 1) : 1024;
+    uint16_t address = 0;
+    for (int i = 0; i < n; ++i) {
+        Host.ResetTicks();
+        const QByteArray frame = BuildStcWriteFrame(address, Options.blocks[static_cast<size_t>(i)], form);
+        const uint8_t sum = dataSum(Options.blocks[static_cast<size_t>(i)]);
+        const int answer = answerForm();
+        auto acknowledged = [answer, sum](const QByteArray& received) {
+            const StcScan scan = ScanStcFrames(received, answer);
+            return std::any_of(scan.frames.begin(), scan.frames.end(),
+                               [&](const StcChipFrame& f) { return isWriteAnswer(f, answer, sum); });
+        };
+        Host.Send(frame);
+        address = static_cast<uint16_t>(address + 128);
+        int lastSend = 0;
+        for (;;) {
+            const WaitResult r = Host.Wait(std::min(lastSend + kStcBlockResendTicks, kStcBlockTicks), acknowledged);
+            if (r == WaitResult::Replied) break;
+            if (r != WaitResult::TimedOut) {
+                failWait(r);
+                Host.Log(QStringLiteral("写数据失败，重试!"));
+                return false;
+            }
+            if (Host.Ticks() > kStcBlockTicks) {
+                Host.EndDownload();
+                Host.Log(QStringLiteral("写数据失败，重试!"));
+                return false;
+            }
+            Host.Send(frame);
+            lastSend = Host.Ticks();
+        }
+        Host.Progress(std::min(1024, step * (i + 1)));
+    }
+    return true;
+}
+
+} // namespace talvo::protocol
