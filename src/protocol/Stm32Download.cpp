@@ -18,6 +18,7 @@ constexpr double kBitsPerChar = 11; // 8E1: start, eight data bits, parity, stop
 constexpr int kConnectTicks = 30; // the acknowledge of the start byte
 constexpr int kCommandTicks = 40; // any command, address or page list
 constexpr int kBlockTicks = 30;   // the acknowledge of a data block
+constexpr int kPumpStallTicks = 32; // passed while the program was served: the system stalled
 // Erasing takes up to 40 ms a page: a page list gets 0.4 ticks a page more.
 constexpr int kEraseTicksPerTenPages = 4;
 // The reset sequence on the control lines (RTS drives BOOT0, DTR drives RESET).
@@ -30,6 +31,7 @@ constexpr int kDataReplyDelayMs = 20;
 
 const QString kTimeoutLine = QStringLiteral("连接超时...");
 const QString kBlockFailedLine = QStringLiteral("写数据失败，重试!");
+const QString kReplugLine = QStringLiteral("请拔掉USB 重试识别");
 
 // "0x08000A00", "0x5A": addresses and bytes as the chip's manuals write them.
 QString hexNumber(uint32_t v, int digits) {
@@ -68,7 +70,7 @@ public:
 
     DownloadReport Run() {
         if (image_.isEmpty())
-            return Refuse(QStringLiteral("固件为空 (0 字节): 没有可写入的数据, 下载未开始"));
+            return Refuse(QStringLiteral("固件为空（0 字节）：没有可写入的数据，下载未开始"));
         if (Connect() && Identify() && CheckFits() && Erase() && Write() && (!verify_ || Verify())) Finish();
         return report_;
     }
@@ -89,11 +91,11 @@ private:
         return false;
     }
     QString PortLostLine() const {
-        return QStringLiteral("串口%1已断开 (USB转换器被拔出或设备挂断), 下载中止").arg(host_.PortName());
+        return QStringLiteral("串口 %1 已断开（USB 转换器被拔出，或设备挂断）").arg(host_.PortName());
     }
     QString CancelledLine() const { return QStringLiteral("下载已取消"); }
     QString RefusalLine(const Refusal& r) const {
-        return QStringLiteral("芯片拒绝了%1 (NACK 0x1F), 可能原因: %2").arg(r.step, r.cause);
+        return QStringLiteral("芯片拒绝了%1（NACK 0x1F），可能原因：%2").arg(r.step, r.cause);
     }
     // A wait that ended without the awaited reply.  `stageLine` is the line
     // the stage reports a failure with.
@@ -128,7 +130,7 @@ private:
     bool CommandAt(Stm32Code code, const QString& verb, uint32_t address, const QString& addressCause) {
         if (!Command(code, 1,
                      {QStringLiteral("%1命令 %2").arg(verb, hex2(static_cast<uint8_t>(code))),
-                      QStringLiteral("芯片处于读保护状态 (Readout Protection)")}))
+                      QStringLiteral("芯片处于读保护状态（Readout Protection）")}))
             return false;
         return Stm32Command(Stm32AddressFrame(address), 1,
                             {QStringLiteral("%1地址 %2").arg(verb, hex8(address)), addressCause});
@@ -137,11 +139,11 @@ private:
     bool ReadMemory(uint32_t address, int count, int replyDelayMs) {
         host_.SetReplyDelay(0);
         if (!CommandAt(Stm32Code::ReadMemory, QStringLiteral("读存储器"), address,
-                       QStringLiteral("此地址在这个芯片上不可读 (芯片型号与地址不符?)")))
+                       QStringLiteral("此地址在这个芯片上不可读（芯片型号与地址不符？）")))
             return false;
         host_.SetReplyDelay(replyDelayMs);
         return Stm32Command(Stm32ReadCountFrame(count), count + 1,
-                            {QStringLiteral("读取 %1 字节 (地址 %2)").arg(count).arg(hex8(address)),
+                            {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(hex8(address)),
                              QStringLiteral("读取范围超出存储区")});
     }
 
@@ -173,6 +175,10 @@ private:
         WaitResult result = WaitResult::PortLost;
         if (host_.Send(QByteArray(1, static_cast<char>(kStm32Start))))
             result = host_.Wait(kConnectTicks, [](const QByteArray& r) { return r.contains(static_cast<char>(kStm32Ack)); });
+        if (result == WaitResult::PortLost) return Fail({kTimeoutLine, PortLostLine(), kReplugLine});
+        // The count ran far past the limit while the program was served: the
+        // system stalled (a converter that hangs), not the chip.
+        if (result == WaitResult::TimedOut && host_.Ticks() > kPumpStallTicks) return Fail({kTimeoutLine, kReplugLine});
         if (result != WaitResult::Replied) return FailWait(result, kTimeoutLine, true);
         host_.ResetTicks();
         host_.Log(QStringLiteral("连接成功"));
@@ -182,7 +188,7 @@ private:
     }
 
     bool Identify() {
-        const Refusal garbled = {QString(), QStringLiteral("芯片收到的命令有误 (串口参数或连线?)")};
+        const Refusal garbled = {QString(), QStringLiteral("芯片收到的命令有误（串口参数或连线？）")};
         if (!Command(Stm32Code::Get, 0, {QStringLiteral("Get 命令 0x00"), garbled.cause})) return false;
         host_.Log(Stm32VersionLine(static_cast<uint8_t>(reply_[2])));
         extendedErase_ = Stm32Offers(reply_, Stm32Code::ExtendedErase) && !Stm32Offers(reply_, Stm32Code::Erase);
@@ -193,7 +199,7 @@ private:
         report_.chip = Stm32PartLabel(pid_);
         part_ = FindStm32Part(pid_);
         if (!part_)
-            host_.Log(QStringLiteral("未知的芯片ID 0x%1: 按STM32F1处理 (FLASH大小读自 %2, 按 %3 字节一页擦除)")
+            host_.Log(QStringLiteral("未知的芯片ID 0x%1：按STM32F1处理（FLASH大小读自 %2，按 %3 字节一页擦除）")
                           .arg(pid_, 4, 16, QLatin1Char('0'))
                           .arg(hex8(kStm32F1FlashSizeAddress))
                           .arg(kStm32DefaultPageSize));
@@ -214,12 +220,12 @@ private:
         // The flash size is trusted only where the table says where it lies.
         const int flashBytes = part_ ? flashKb_ * 1024 : 0;
         if (flashBytes > 0 && image_.size() > flashBytes)
-            return Fail({QStringLiteral("文件大小 %1 字节超出芯片FLASH (%2 KB), 未擦除也未写入")
+            return Fail({QStringLiteral("文件大小 %1 字节超出芯片FLASH（%2 KB），未擦除也未写入")
                              .arg(image_.size())
                              .arg(flashKb_)});
         pages_ = Stm32ErasePages(static_cast<int>(image_.size()), pageSize_, flashBytes / pageSize_);
         if (!extendedErase_ && pages_ > kStm32PageListMax)
-            return Fail({QStringLiteral("文件需要擦除 %1 页, 擦除命令 0x43 最多只能指定 %2 页, 未擦除也未写入")
+            return Fail({QStringLiteral("文件需要擦除 %1 页，擦除命令 0x43 最多只能指定 %2 页，未擦除也未写入")
                              .arg(pages_)
                              .arg(kStm32PageListMax)});
         return true;
@@ -230,15 +236,15 @@ private:
         const Stm32Code code = extendedErase_ ? Stm32Code::ExtendedErase : Stm32Code::Erase;
         if (!Command(code, 1,
                      {QStringLiteral("擦除命令 %1").arg(hex2(static_cast<uint8_t>(code))),
-                      QStringLiteral("芯片处于读保护状态, 或引导程序不支持这个擦除命令")}))
+                      QStringLiteral("芯片处于读保护状态，或引导程序不支持这个擦除命令")}))
             return false;
         host_.Log(Stm32ImageSizeLine(Stm32ImageKb(static_cast<int>(image_.size()))));
         host_.Log(QStringLiteral("擦除芯片"));
         const QByteArray list = extendedErase_ ? Stm32ExtendedPageList(pages_) : Stm32PageList(pages_);
         const int ticks = kCommandTicks + (pages_ * kEraseTicksPerTenPages + 9) / 10;
         return Stm32Command(list, 1,
-                            {QStringLiteral("擦除页 0 至 %1 (每页 %2 字节)").arg(pages_ - 1).arg(pageSize_),
-                             QStringLiteral("页号超出芯片FLASH范围, 或FLASH写保护")},
+                            {QStringLiteral("擦除页 0 至 %1（每页 %2 字节）").arg(pages_ - 1).arg(pageSize_),
+                             QStringLiteral("页号超出芯片FLASH范围，或FLASH写保护")},
                             ticks);
     }
 
@@ -260,8 +266,8 @@ private:
             host_.ResetTicks();
             if (JudgeReply(host_.Received(), 1) == Judged::Refused)
                 return Fail({kBlockFailedLine,
-                             RefusalLine({QStringLiteral("数据块 (地址 %1, %2 字节)").arg(hex8(address)).arg(block.size()),
-                                          QStringLiteral("FLASH写保护或未擦除, 或数据在线路上出错")})});
+                             RefusalLine({QStringLiteral("数据块（地址 %1，%2 字节）").arg(hex8(address)).arg(block.size()),
+                                          QStringLiteral("FLASH写保护或未擦除，或数据在线路上出错")})});
             report_.bytes = std::min(static_cast<int>(image_.size()), i * kStm32BlockSize);
             host_.Progress(Stm32Progress(i, blocks));
         }
@@ -283,20 +289,20 @@ private:
             const auto diff = std::mismatch(block.begin(), block.end(), found.begin(), found.end());
             if (diff.first != block.end()) {
                 const auto at = static_cast<uint32_t>(diff.first - block.begin());
-                return Fail({QStringLiteral("校验失败: 地址 %1 应为 %2, 读出 %3")
+                return Fail({QStringLiteral("校验失败：地址 %1 应为 %2，读出 %3")
                                  .arg(hex8(address + at), hex2(static_cast<uint8_t>(*diff.first)),
                                       hex2(static_cast<uint8_t>(*diff.second)))});
             }
             host_.Progress(Stm32Progress(i, blocks));
         }
         host_.SetReplyDelay(0);
-        host_.Log(QStringLiteral("校验成功: 读回 %1 字节, 与文件一致").arg(image_.size()));
+        host_.Log(QStringLiteral("校验成功：读回 %1 字节，与文件一致").arg(image_.size()));
         return true;
     }
 
     void Finish() {
         host_.Progress(0);
-        if (!verify_) host_.Log(QStringLiteral("未校验: 写入的数据没有读回比较"));
+        if (!verify_) host_.Log(QStringLiteral("未校验：写入的数据没有读回比较"));
         const QString indent(39, QLatin1Char(' '));
         host_.Log(indent + QStringLiteral("文 件 下 载 完 毕!"));
         host_.Log(indent + QStringLiteral("数 据 下 载 成 功!"));

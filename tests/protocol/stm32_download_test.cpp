@@ -13,6 +13,9 @@
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"
 
+// Failures show texts as text.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
 using namespace talvo;
 using namespace talvo::protocol;
 using sim::Stm32Chip;
@@ -104,8 +107,8 @@ TEST(Stm32Download, EverySizeOnEachChip) {
             want << c.identification
                  << QStringLiteral("文件大小： %1 KB").arg(size / 1024 + 1) << QStringLiteral("擦除芯片")
                  << QStringLiteral("正在下载数据,请稍侯... ...")
-                 << (verify ? QStringLiteral("校验成功: 读回 %1 字节, 与文件一致").arg(size)
-                            : QStringLiteral("未校验: 写入的数据没有读回比较"))
+                 << (verify ? QStringLiteral("校验成功：读回 %1 字节，与文件一致").arg(size)
+                            : QStringLiteral("未校验：写入的数据没有读回比较"))
                  << kDone << kSuccess;
             EXPECT_TRUE(InOrder(host.log, want));
             EXPECT_EQ(host.log.last(), kSuccess);
@@ -235,25 +238,25 @@ TEST(Stm32Download, FailuresEndCleanly) {
         {"Get unanswered (40 ticks)", "stm32f103,silent-after=0", 3000, nullptr, nullptr,
          {"连接超时...", diag}, 5.0, 5.4, 0},
         {"read refused at once (readout protection)", "stm32f103", 3000, nullptr, protect,
-         {"连接超时...", diag, "芯片拒绝了读存储器命令 0x11 (NACK 0x1F), 可能原因: 芯片处于读保护状态 (Readout Protection)"},
+         {"连接超时...", diag, "芯片拒绝了读存储器命令 0x11（NACK 0x1F），可能原因：芯片处于读保护状态（Readout Protection）"},
          1.0, 1.5, 0},
         {"block refused at once", "stm32f103,nack-block=2", 3000, nullptr, nullptr,
          {"写数据失败，重试!",
-          "芯片拒绝了数据块 (地址 0x08000100, 256 字节) (NACK 0x1F), 可能原因: FLASH写保护或未擦除, 或数据在线路上出错"},
+          "芯片拒绝了数据块（地址 0x08000100，256 字节）（NACK 0x1F），可能原因：FLASH写保护或未擦除，或数据在线路上出错"},
          1.0, 1.6, 256},
         {"block unanswered (30 ticks)", "stm32f103", 3000,
          [](sim::SimChip* chip) { return std::make_unique<MuteAfterFirstAddress>(*chip); }, nullptr,
          {"写数据失败，重试!"}, 4.1, 4.8, 0},
         {"hang-up mid-write", "stm32f103,hangup-block=3", 3000, nullptr, nullptr,
-         {"写数据失败，重试!", "串口sim已断开 (USB转换器被拔出或设备挂断), 下载中止"}, 1.0, 1.7, 512},
+         {"写数据失败，重试!", "串口 sim 已断开（USB 转换器被拔出，或设备挂断）"}, 1.0, 1.7, 512},
         {"image larger than the flash", "stm32f103", 64 * 1024 + 1, nullptr, nullptr,
-         {"文件大小 65537 字节超出芯片FLASH (64 KB), 未擦除也未写入"}, 1.0, 1.5, 0},
+         {"文件大小 65537 字节超出芯片FLASH（64 KB），未擦除也未写入"}, 1.0, 1.5, 0},
         {"port does not open", "stm32f103", 3000, nullptr,
          [](VirtualHost& h) { h.failOpen = [](int) { return true; }; }, {PortDiagnosisText()},
          0, 0.01, 0},
         {"stopped by the user", "stm32f103", 60 * 1024, nullptr,
          [](VirtualHost& h) { h.cancelAfterSeconds = 2.0; }, {"下载已取消"}, 2.0, 2.2, -1},
-        {"empty image", "stm32f103", 0, nullptr, nullptr, {"固件为空 (0 字节): 没有可写入的数据, 下载未开始"}, 0, 0.01, 0},
+        {"empty image", "stm32f103", 0, nullptr, nullptr, {"固件为空（0 字节）：没有可写入的数据，下载未开始"}, 0, 0.01, 0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -300,7 +303,7 @@ TEST(Stm32Download, VerifyFindsAWordStoredWrongly) {
             EXPECT_FALSE(report.success);
             auto hex2 = [](int v) { return QString::number(v, 16).rightJustified(2, QLatin1Char('0')).toUpper(); };
             EXPECT_EQ(host.log.last(),
-                      QStringLiteral("校验失败: 地址 0x080004AC 应为 0x%1, 读出 0x%2").arg(hex2(want), hex2(want ^ 0x01)));
+                      QStringLiteral("校验失败：地址 0x080004AC 应为 0x%1，读出 0x%2").arg(hex2(want), hex2(want ^ 0x01)));
             EXPECT_EQ(report.failure, host.log.last());
             EXPECT_FALSE(host.log.contains(kSuccess));
             EXPECT_EQ(host.progress.back(), 0);
@@ -308,7 +311,7 @@ TEST(Stm32Download, VerifyFindsAWordStoredWrongly) {
         } else {
             // Nothing read back: the download says so, and cannot know better.
             EXPECT_TRUE(report.success);
-            EXPECT_TRUE(host.log.contains(QStringLiteral("未校验: 写入的数据没有读回比较")));
+            EXPECT_TRUE(host.log.contains(QStringLiteral("未校验：写入的数据没有读回比较")));
         }
     }
 }
@@ -367,7 +370,7 @@ TEST(Stm32Download, UnknownProductIdKeepsTheF1Rules) {
     ASSERT_TRUE(report.success) << host.log.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(report.chip, QStringLiteral("STM32 (0x0999)"));
     EXPECT_TRUE(InOrder(host.log, {"Device ID:0999",
-                                   "未知的芯片ID 0x0999: 按STM32F1处理 (FLASH大小读自 0x1FFFF7E0, 按 1024 字节一页擦除)",
+                                   "未知的芯片ID 0x0999：按STM32F1处理（FLASH大小读自 0x1FFFF7E0，按 1024 字节一页擦除）",
                                    "FLASH大小: 64 KB", "文件大小： 3 KB"}));
     EXPECT_TRUE(FlashHolds(chip.flash(), image));
 }
