@@ -69,20 +69,16 @@ public:
     }
 
     DownloadReport Run() {
-        if (image_.isEmpty())
-            return Refuse(QStringLiteral("固件为空（0 字节）：没有可写入的数据，下载未开始"));
+        if (image_.isEmpty()) {
+            Fail({QStringLiteral("固件为空（0 字节）：没有可写入的数据，下载未开始")});
+            return report_;
+        }
         if (Connect() && Identify() && CheckFits() && Erase() && Write() && (!verify_ || Verify())) Finish();
         return report_;
     }
 
 private:
     // ---- Failures ----------------------------------------------------------------
-    DownloadReport Refuse(const QString& line) {
-        host_.EndDownload();
-        host_.Log(line);
-        report_.failure = line;
-        return report_;
-    }
     // Ends the download and logs `lines`; the last one names what failed.
     bool Fail(const QStringList& lines) {
         host_.EndDownload();
@@ -188,12 +184,12 @@ private:
     }
 
     bool Identify() {
-        const Refusal garbled = {QString(), QStringLiteral("芯片收到的命令有误（串口参数或连线？）")};
-        if (!Command(Stm32Code::Get, 0, {QStringLiteral("Get 命令 0x00"), garbled.cause})) return false;
+        const QString garbled = QStringLiteral("芯片收到的命令有误（串口参数或连线？）");
+        if (!Command(Stm32Code::Get, 0, {QStringLiteral("Get 命令 0x00"), garbled})) return false;
         host_.Log(Stm32VersionLine(static_cast<uint8_t>(reply_[2])));
         extendedErase_ = Stm32Offers(reply_, Stm32Code::ExtendedErase) && !Stm32Offers(reply_, Stm32Code::Erase);
 
-        if (!Command(Stm32Code::GetId, 0, {QStringLiteral("Get ID 命令 0x02"), garbled.cause})) return false;
+        if (!Command(Stm32Code::GetId, 0, {QStringLiteral("Get ID 命令 0x02"), garbled})) return false;
         pid_ = reply_.size() >= 4 ? static_cast<uint16_t>(static_cast<uint8_t>(reply_[2]) << 8 | static_cast<uint8_t>(reply_[3])) : 0;
         host_.Log(Stm32DeviceIdLine(pid_));
         report_.chip = Stm32PartLabel(pid_);
