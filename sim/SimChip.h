@@ -38,7 +38,10 @@ struct ChipOptions {
     enum class Jitter { Seeded, Off, Pattern } jitter = Jitter::Seeded;
     std::vector<int> jitterPattern; // Pattern: offset added to each of the eight counts
     double idleRestart = -1.0;    // seconds without traffic before a restart; <0: 2 s in pty mode, off otherwise
-    double minSwitchDelay = 0.05; // floor of the rate-switch answers (the host needs time to re-open its port)
+    // Floor of the rate-switch answers, whatever the time scale: a host closes
+    // and re-opens its port between the frame and the answer (real chips take
+    // 0.1 s and more).
+    double minSwitchDelay = 0.1;
     double frameGap = 0.25;       // a pause this long inside a frame abandons the partial frame (STC)
     // pty mode: a port closed and opened again within this time finds the chip
     // as it left it (a board is not reset by a re-open, and the STC rate switch

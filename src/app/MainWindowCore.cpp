@@ -9,6 +9,7 @@
 
 #include "app/ControlIds.h"
 #include "platform/Messages.h"
+#include "protocol/ChipTypes.h"
 #include "protocol/Diagnosis.h"
 #include "platform/SettingsStore.h"
 #include "platform/ThreadNotifier.h"
@@ -102,6 +103,8 @@ MainWindowCore::MainWindowCore(FrontPanel& panel, CoreServices services, QObject
     SyncTimer.setInterval(14);
     SyncTimer.setTimerType(Qt::PreciseTimer);
     connect(&SyncTimer, &QTimer::timeout, this, [this] { SendHexText(QStringLiteral("7f7f")); });
+    // Wakes a waiting download when a stop is asked for from elsewhere.
+    CancelBell = std::make_unique<ThreadNotifier>([] {});
 
 
 }
@@ -154,8 +157,8 @@ void MainWindowCore::OnCloseWindow() {
 }
 
 void MainWindowCore::SetTroubleshootingTexts() {
-    ConnectDiagnosis = protocol::ConnectDiagnosisText();
-    PortDiagnosis = protocol::PortDiagnosisText();
+    ConnectDiagnosisText = protocol::ConnectDiagnosisText();
+    PortDiagnosisText = protocol::PortDiagnosisText();
 }
 
 // ---------------------------------------------------------------------------
@@ -224,6 +227,7 @@ int MainWindowCore::SelectedChipType() const { return Panel.currentIndex(ctl::Ch
 void MainWindowCore::AppendLog(const QString& line) {
     const QString old = Panel.text(ctl::StatusLog);
     Panel.setText(ctl::StatusLog, old.isEmpty() ? line : old + QStringLiteral("\r\n") + line);
+    DownloadLogLines << line;
     Panel.logLineAppended(line);
 }
 
@@ -283,6 +287,7 @@ void MainWindowCore::KillTickTimer() {
 void MainWindowCore::StartDownload() {
     // 1. A fresh log.
     Panel.setText(ctl::StatusLog, QString());
+    DownloadLogLines.clear();
 
     // 2. The file's content on disk now is what gets programmed; a file that
     //    cannot be loaded stops the download instead of programming the image
@@ -300,8 +305,12 @@ void MainWindowCore::StartDownload() {
     Panel.setEnabled(ctl::OpenFile, false);
     Downloading = true;
 
-    // 5.
-    HandshakePending = true;
+    // 5.  The download keeps the port it starts with: a refresh of the port
+    //     list meanwhile (a converter plugged in elsewhere) does not move it.
+    DownloadPort = CurrentPort;
+    ReceivedBytes.clear();
+    CancelRequested = false;
+    Report = {};
     SerialChannel::PortTestMode.store(false);
     TickEnabled = false;
     PortOpenAllowed = true;
@@ -322,12 +331,12 @@ void MainWindowCore::StartDownload() {
         return;
     }
 
-    // 8. Branch by chip type: index 0 is the STM32; everything else,
-    //    no selection included, takes the STC path.
-    if (SelectedChipType() != 0)
-        RunStcDownload();
-    else
+    // 8. Branch by chip type; no selection takes the STC path.
+    if (protocol::IsStm32ChipType(SelectedChipType()))
         DownloadStm32();
+    else
+        RunStcDownload();
+    if (!Report.success) Report.failure = LastFailureLine();
 
     // 9. Whatever happened.
     StopChannel();
@@ -363,8 +372,6 @@ int MainWindowCore::PumpMessages() {
 void MainWindowCore::EndDownload() {
     TickCount = 0;
     TickEnabled = false;
-    AwaitingConnect = false;
-    AwaitingReply = false;
     SyncTimer.stop();
     StopChannel();
     SetProgress(0);

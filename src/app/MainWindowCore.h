@@ -15,6 +15,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "app/FrontPanel.h"
+#include "protocol/DownloadHost.h"
 
 namespace talvo {
 
@@ -44,7 +46,9 @@ struct CoreServices {
     QStringList extraPorts;                // entries given with --port on the command line
 };
 
-class MainWindowCore : public QObject {
+// The core is also the download host of the protocols: it gives them the
+// serial channel, the tick and the log through protocol::DownloadHost.
+class MainWindowCore : public QObject, public protocol::DownloadHost {
     Q_OBJECT
 public:
     explicit MainWindowCore(FrontPanel& panel, CoreServices services = {}, QObject* parent = nullptr);
@@ -65,7 +69,7 @@ public:
     // next event or tick.  Sets TimedOut when an event was dispatched after
     // TickCount passed 32.  Returns the number of events dispatched.
     int PumpMessages();
-    void EndDownload();
+    void EndDownload() override;
     // The periodic tick (timer thread).  Message 74 is the initialisation call:
     // data1 points to {address of TickCount, address of TickEnabled}.
     static void TickTimerProc(unsigned timerId, unsigned message, uintptr_t user, uintptr_t data1,
@@ -92,8 +96,10 @@ public:
     int SelectedChipType() const;
 
     // ---- Serial link and port list ------------------------------------------
-    bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar);
-    void ClosePort();
+    // Opens the current port (during a download: the port the download
+    // started with) at 8 data bits, one stop bit; shows why when it cannot.
+    bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) override;
+    void ClosePort() override;
     void SendHexText(const QString& text);
     void OnSerialData();
     void StopChannel();
@@ -116,6 +122,34 @@ public:
     // ---- Protocol branches -----------------------------------------------------------
     void RunStcDownload();
     void DownloadStm32();
+    // What the last download came to (success, chip, crystal, rate, bytes,
+    // the line that names a failure).
+    const protocol::DownloadReport& LastReport() const { return Report; }
+    // Stops a running download at its next wait (any thread, also a signal
+    // handler: it only sets a flag and rings the bell).
+    void RequestCancel();
+
+    // ---- protocol::DownloadHost (the rest of it) -------------------------------------
+    bool ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) override;
+    void StartReader() override;
+    bool SetRts(bool on) override;
+    bool SetDtr(bool on) override;
+    void SetReplyDelay(int ms) override;
+    QString PortName() const override;
+    bool Send(const QByteArray& bytes, bool keepReceived = false) override;
+    QByteArray Received() const override { return ReceivedBytes; }
+    void ForgetReceived() override;
+    void StartSync() override;
+    void StopSync() override;
+    void ResetTicks() override;
+    int Ticks() const override { return TickCount.load(); }
+    protocol::WaitResult Wait(int tickLimit, const protocol::ReplyJudge& judge) override;
+    bool Pause(int ms) override;
+    void Log(const QString& line) override { AppendLog(line); }
+    void Progress(int position) override { SetProgress(position); }
+    void Message(const QString& text) override;
+    QString ConnectDiagnosis() const override { return ConnectDiagnosisText; }
+    QString PortDiagnosis() const override { return PortDiagnosisText; }
 
     // ---- Download state (shared with the tick thread where atomic) -----------
     std::atomic<int> TickCount{0};
@@ -123,12 +157,8 @@ public:
     unsigned TickTimerId = 0;
     static std::atomic<bool> TimedOut;     // process-wide
     bool PortOpenAllowed = false;
-    bool HandshakePending = false;
-    bool AwaitingConnect = false;
-    bool AwaitingReply = false;
     std::atomic<bool> FileChanged{false};
     bool LowSpeedMode = false;
-    int HandshakeBaud = 115200;
     bool Downloading = false;               // between step 4 and step 9 of StartDownload
 
     // ---- Current file and image ------------------------------------------------------
@@ -142,12 +172,8 @@ public:
 
     // ---- Serial receive state ---------------------------------------------------------
     QByteArray ReceiveBuffer = QByteArray(1024, '\0');
-    int ExpectedReplyLength = 512;
-    QString LastReplyText;
     QString CurrentPort;                    // device of the selected entry ("" = none)
     QString DriverFileName;
-    // The chunk for an STC chip type (the STC reply handler).
-    void OnStcReply(const QString& text);
 
     // ---- Serial link (shared_ptr: destroyed without their headers here) --------
     static std::shared_ptr<SerialChannel> MakeSerialChannel();
@@ -162,8 +188,8 @@ public:
     void PrepareChannel();
 
     // ---- Troubleshooting texts ---------------------------------------------------------
-    QString ConnectDiagnosis;
-    QString PortDiagnosis;
+    QString ConnectDiagnosisText;
+    QString PortDiagnosisText;
 
     // Window timer 2 of the STC handshake.
     QTimer SyncTimer;
@@ -183,6 +209,23 @@ protected:
 
 private:
     void SetTroubleshootingTexts();
+    // Takes what the port holds into the received bytes at once, when the
+    // reader has not handed it on within a tick (a reply split over reads, or
+    // bytes without the event character).
+    void PollPort(bool now);
+
+    // The last line of the download's log that names what happened (the
+    // troubleshooting texts left out).
+    QString LastFailureLine() const;
+    QStringList DownloadLogLines;           // the lines of the current download's log
+
+    // The download's own state.
+    QString DownloadPort;                   // the port the download started with
+    QByteArray ReceivedBytes;               // since the last Send / ForgetReceived
+    std::chrono::steady_clock::time_point LastPortRead{};
+    std::atomic<bool> CancelRequested{false};
+    protocol::DownloadReport Report;
+    std::unique_ptr<ThreadNotifier> CancelBell;
 
     QString LastTickError;
 

@@ -1,15 +1,149 @@
-// Entry points of the two protocol branches of a download.
+// The two protocol branches of a download, and the download host the
+// protocols talk through: the serial channel, its reader and the 100 ms tick,
+// with the window's events served while a protocol waits.
 #include "app/MainWindowCore.h"
+
+#include <QAbstractEventDispatcher>
+#include <QThread>
+#include <QTimer>
+
+#include "app/ControlIds.h"
+#include "platform/ThreadNotifier.h"
+#include "protocol/CMcuType.h"
+#include "protocol/ChipTypes.h"
+#include "serial/HexText.h"
+#include "serial/PortList.h"
+#include "serial/SerialChannel.h"
 
 namespace talvo {
 
-// The STC download sequence (handshake, baud switch, erase, block transfer,
-// closing frames) is not built yet: this branch does nothing, and the
-// download command tidies up after it as after any other outcome.
-void MainWindowCore::RunStcDownload() {}
+using protocol::WaitResult;
 
-// The STM32 system-bootloader download is not built yet: this branch does
-// nothing, and the download command tidies up after it.
+namespace {
+// Bytes that the reader did not hand on within this time are taken at once.
+constexpr auto kPortPollInterval = std::chrono::milliseconds(100);
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Branches
+
+void MainWindowCore::RunStcDownload() {
+    protocol::StcOptions options;
+    options.chipType = SelectedChipType();
+    options.lowSpeed = LowSpeedMode;
+    // A Prolific converter whose driver fails the check gets the other
+    // parameter in the rate switch.
+    const int portIndex = Panel.currentIndex(ctl::PortList);
+    const QStringList entries = Panel.items(ctl::PortList);
+    const QString entry = portIndex >= 0 && portIndex < entries.size() ? entries[portIndex] : QString();
+    options.driverParameter =
+        isProlificEntry(entry) && !CheckDriverCompatibility() ? QStringLiteral("80") : QStringLiteral("28");
+    for (int i = 1; i <= BlockCount && i < static_cast<int>(BlockTexts.size()); ++i)
+        options.blocks.push_back(hexTextToBytes(BlockTexts[static_cast<size_t>(i)]));
+    options.imageBytes = ImageSize;
+    protocol::CMcuType mcu(*this, std::move(options));
+    Report = mcu.RunStcDownload();
+}
+
+// The STM32 system-bootloader download arrives with its own protocol file;
+// until then this branch does nothing, and the download command tidies up
+// after it.
 void MainWindowCore::DownloadStm32() {}
+
+QString MainWindowCore::LastFailureLine() const {
+    for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {
+        if (it->trimmed().isEmpty() || *it == ConnectDiagnosisText || *it == PortDiagnosisText) continue;
+        return *it;
+    }
+    return {};
+}
+
+void MainWindowCore::RequestCancel() {
+    CancelRequested = true;
+    if (CancelBell) CancelBell->notify();
+}
+
+// ---------------------------------------------------------------------------
+// The download host
+
+bool MainWindowCore::ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) {
+    if (Channel->Configure(baud, parity, 8, 0, eventChar)) return true;
+    if (reason) *reason = Channel->LastError().describe();
+    return false;
+}
+
+void MainWindowCore::StartReader() { Channel->StartReader(); }
+bool MainWindowCore::SetRts(bool on) { return Channel->SetRts(on); }
+bool MainWindowCore::SetDtr(bool on) { return Channel->SetDtr(on); }
+void MainWindowCore::SetReplyDelay(int ms) { SerialChannel::ReplyDelayMs = ms; }
+QString MainWindowCore::PortName() const { return Downloading ? DownloadPort : CurrentPort; }
+
+bool MainWindowCore::Send(const QByteArray& bytes, bool keepReceived) {
+    if (!keepReceived) ForgetReceived();
+    return Channel->Write(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())) == 1;
+}
+
+void MainWindowCore::ForgetReceived() {
+    // Bytes the port still holds are as old as those received.
+    QByteArray scratch;
+    while (Channel->QueuedBytes() > 0 && Channel->ReadNow(scratch, SerialChannel::kQueueSize) > 0) {}
+    ReceivedBytes.clear();
+}
+
+void MainWindowCore::StartSync() { SyncTimer.start(); }
+void MainWindowCore::StopSync() { SyncTimer.stop(); }
+
+void MainWindowCore::ResetTicks() {
+    TickCount = 0;
+    TickEnabled = false;
+}
+
+void MainWindowCore::PollPort(bool now) {
+    const auto t = std::chrono::steady_clock::now();
+    if (!now && t - LastPortRead < kPortPollInterval) return;
+    LastPortRead = t;
+    if (Channel->QueuedBytes() == 0) return;
+    const unsigned n = Channel->ReadNow(ReceiveBuffer, SerialChannel::kQueueSize);
+    ReceivedBytes.append(ReceiveBuffer.constData(), static_cast<qsizetype>(n));
+}
+
+WaitResult MainWindowCore::Wait(int tickLimit, const protocol::ReplyJudge& judge) {
+    TickEnabled = true;
+    for (;;) {
+        if (judge && judge(ReceivedBytes)) return WaitResult::Replied;
+        if (CancelRequested.load()) return WaitResult::Cancelled;
+        if (Channel->DeviceLost()) {
+            // What arrived before the device went away still counts.
+            PollPort(true);
+            if (judge && judge(ReceivedBytes)) return WaitResult::Replied;
+            return WaitResult::PortLost;
+        }
+        if (TickCount.load() > tickLimit) return WaitResult::TimedOut;
+        PumpMessages();
+        PollPort(false);
+    }
+}
+
+bool MainWindowCore::Pause(int ms) {
+    // A timer wakes the pump at the end of the pause.
+    bool over = false;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&timer, &QTimer::timeout, [&over] { over = true; });
+    timer.start(ms);
+    while (!over && !CancelRequested.load()) {
+        QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+        if (!dispatcher) {
+            QThread::msleep(static_cast<unsigned long>(ms));
+            break;
+        }
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+    PollPort(false);
+    return !CancelRequested.load();
+}
+
+void MainWindowCore::Message(const QString& text) { Panel.messageBox(text, QString(), MsgIcon::None); }
 
 } // namespace talvo

@@ -34,10 +34,11 @@ void MainWindowCore::PrepareChannel() {
 bool MainWindowCore::OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) {
     if (!PortOpenAllowed) return true;
     PrepareChannel();
-    if (Channel->Open(CurrentPort, baud, parity, 8, 0, eventChar)) return true;
+    const QString port = Downloading ? DownloadPort : CurrentPort;
+    if (Channel->Open(port, baud, parity, 8, 0, eventChar)) return true;
 
     const DeviceStatus why = Channel->LastError();
-    QString text = QStringLiteral("%1口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》").arg(CurrentPort);
+    QString text = QStringLiteral("%1口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》").arg(port);
     text += QStringLiteral("\n原因：%1").arg(why.describe());
     if (why.error == EACCES)
         text += QStringLiteral("\n没有使用串口的权限：请把当前用户加入 dialout 组"
@@ -59,22 +60,12 @@ void MainWindowCore::SendHexText(const QString& text) {
 }
 
 void MainWindowCore::OnSerialData() {
-    // 1. Read what is held, at most ExpectedReplyLength (a negative limit
-    //    compares as a huge unsigned one).
-    const unsigned n = Channel->Read(ReceiveBuffer, static_cast<unsigned>(ExpectedReplyLength));
-    // 2. Lower-case HexText of the bytes read.
-    const QString text = bytesToHexText(ReceiveBuffer, static_cast<qsizetype>(n));
-    // 3. By chip type: the STM32 download reads LastReplyText; every other
-    //    index (no selection included) goes to the STC handler.
-    if (SelectedChipType() == 0)
-        LastReplyText = text;
-    else
-        OnStcReply(text);
+    // What the port holds, after the reply delay; a reply may come in several
+    // chunks, and the protocol assembles it from all of them.
+    const unsigned n = Channel->Read(ReceiveBuffer, SerialChannel::kQueueSize);
+    ReceivedBytes.append(ReceiveBuffer.constData(), static_cast<qsizetype>(n));
+    LastPortRead = std::chrono::steady_clock::now();
 }
-
-// The STC reply handler arrives with the STC protocol; until then a chunk for
-// an STC chip type is not judged.
-void MainWindowCore::OnStcReply(const QString&) {}
 
 void MainWindowCore::StopChannel() {
     if (Channel) Channel->Stop();

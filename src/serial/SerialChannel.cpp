@@ -219,13 +219,28 @@ int SerialChannel::Write(const uint8_t* bytes, size_t count) {
 }
 
 unsigned SerialChannel::Read(uint8_t* buffer, size_t capacity, unsigned maximum) {
+    return ReadQueued(buffer, capacity, maximum, true);
+}
+
+unsigned SerialChannel::ReadNow(QByteArray& buffer, unsigned maximum) {
+    if (buffer.size() < static_cast<qsizetype>(kQueueSize)) buffer.resize(kQueueSize);
+    return ReadQueued(reinterpret_cast<uint8_t*>(buffer.data()), static_cast<size_t>(buffer.size()), maximum, false);
+}
+
+bool SerialChannel::DeviceLost() const {
+    std::lock_guard lock(Mutex);
+    return Device && DeviceFailed;
+}
+
+unsigned SerialChannel::ReadQueued(uint8_t* buffer, size_t capacity, unsigned maximum, bool delayFirst) {
     DevicePtr device;
     {
         std::lock_guard lock(Mutex);
         device = Device;
     }
     if (!OpenFlag || !device) return 0;
-    if (const int delay = ReplyDelayMs.load(); delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (const int delay = ReplyDelayMs.load(); delay > 0 && delayFirst)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
 
     std::unique_lock lock(Mutex);
     bool wakeReader = false;

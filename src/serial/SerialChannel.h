@@ -101,6 +101,8 @@ public:
     // queued, clears IsStop and returns the count.
     unsigned Read(uint8_t* buffer, size_t capacity, unsigned maximum);
     unsigned Read(QByteArray& buffer, unsigned maximum);
+    // As Read, without the reply delay: what has arrived, at once.
+    unsigned ReadNow(QByteArray& buffer, unsigned maximum);
     // Non-zero on success, also when nothing was open.  The reader stays
     // alive for the next Open.
     int Close();
@@ -124,6 +126,8 @@ public:
     // Bytes waiting in the input queue.
     size_t QueuedBytes() const;
     bool ReaderRunning() const;
+    // The open device went away (hung up, unplugged); reads and writes fail.
+    bool DeviceLost() const;
 
 private:
     using DevicePtr = std::shared_ptr<SerialDevice>;
@@ -140,6 +144,7 @@ private:
     DevicePtr DetachDevice();
     void EndReader();
     void CancelDeliveryLocked();
+    unsigned ReadQueued(uint8_t* buffer, size_t capacity, unsigned maximum, bool delay);
 
     SerialDeviceFactory* Factory = nullptr;
     std::unique_ptr<SerialDeviceFactory> OwnedFactory;

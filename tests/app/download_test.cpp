@@ -10,6 +10,7 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
+#include "protocol/ChipTypes.h"
 #include "serial/SerialChannel.h"
 
 using namespace talvo;
@@ -56,15 +57,20 @@ TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
         Fixture f;
         f.panel.setCurrentIndex(ctl::ChipType, chip);
         f.core.StartDownload();
-        EXPECT_EQ(f.panel.events, (QStringList{"1005:off", "1011:off", "1005:on", "1011:on"})) << "chip " << chip;
+        // Off first; on at the end (a download that fails early turns them on
+        // in EndDownload too, which the end repeats harmlessly).
+        ASSERT_GE(f.panel.events.size(), 4) << "chip " << chip;
+        EXPECT_EQ(f.panel.events.mid(0, 2), (QStringList{"1005:off", "1011:off"})) << "chip " << chip;
+        EXPECT_EQ(f.panel.events.mid(f.panel.events.size() - 2), (QStringList{"1005:on", "1011:on"}));
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
         EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
         EXPECT_FALSE(f.core.Downloading);
         EXPECT_EQ(f.core.TickTimerId, 0u) << "the tick is killed afterwards";
         // The log was emptied at the start.
         EXPECT_FALSE(f.panel.text(ctl::StatusLog).contains("old line"));
-        // Step 5's state.
-        EXPECT_TRUE(f.core.PortOpenAllowed);
+        // Step 5's state (no port is listed here, so the STC branch's open
+        // failed, which turns PortOpenAllowed off until the next download).
+        EXPECT_EQ(f.core.PortOpenAllowed, protocol::IsStm32ChipType(chip));
         EXPECT_FALSE(SerialChannel::PortTestMode.load());
     }
 }
@@ -125,8 +131,6 @@ TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
     f.core.SetProgress(300);
     f.core.TickCount = 12;
     f.core.TickEnabled = true;
-    f.core.AwaitingConnect = true;
-    f.core.AwaitingReply = true;
     ASSERT_TRUE(f.core.StartTickTimer());
     f.core.SyncTimer.start();
 
@@ -134,8 +138,6 @@ TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
         f.core.EndDownload();
         EXPECT_EQ(f.core.TickCount.load(), 0);
         EXPECT_FALSE(f.core.TickEnabled.load());
-        EXPECT_FALSE(f.core.AwaitingConnect);
-        EXPECT_FALSE(f.core.AwaitingReply);
         EXPECT_FALSE(f.core.SyncTimer.isActive());
         EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));

@@ -214,10 +214,10 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
               (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列"}));
     EXPECT_EQ(f.panel.items(ctl::BaudList).size(), 12);
     // The troubleshooting texts: 14 and 13 lines with their exact ends.
-    EXPECT_TRUE(f.core->ConnectDiagnosis.startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
-    EXPECT_TRUE(f.core->ConnectDiagnosis.endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
-    EXPECT_EQ(f.core->ConnectDiagnosis.count("\r\n"), 10);
-    EXPECT_EQ(f.core->ConnectDiagnosis.count("\n"), 14);
-    EXPECT_TRUE(f.core->PortDiagnosis.endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
-    EXPECT_EQ(f.core->PortDiagnosis.count("\r\n"), 12);
+    EXPECT_TRUE(f.core->ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
+    EXPECT_TRUE(f.core->ConnectDiagnosis().endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
+    EXPECT_EQ(f.core->ConnectDiagnosis().count("\r\n"), 10);
+    EXPECT_EQ(f.core->ConnectDiagnosis().count("\n"), 14);
+    EXPECT_TRUE(f.core->PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
+    EXPECT_EQ(f.core->PortDiagnosis().count("\r\n"), 12);
 }
