@@ -122,6 +122,8 @@ public:
     // ---- Protocol branches -----------------------------------------------------------
     void RunStcDownload();
     void DownloadStm32();
+    // The STM32 download reads every written block back and compares it.
+    bool VerifyStm32Download = false;
     // What the last download came to (success, chip, crystal, rate, bytes,
     // the line that names a failure).
     const protocol::DownloadReport& LastReport() const { return Report; }
