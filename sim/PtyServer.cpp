@@ -133,7 +133,7 @@ void PtyServer::sendToHost(const uint8_t* data, size_t n, const LineSettings& pe
         const uint8_t v = (c.framingError || c.parityError) ? 0x00 : c.value;
         out_.push_back({options_.pace ? t : first, v});
     }
-    txFree_ = t;
+    txFree_ = options_.pace ? t : first;
 }
 
 void PtyServer::writeDue(WireClock::time_point now) {
@@ -198,8 +198,13 @@ void PtyServer::fetchInotify() {
 }
 
 LineSettings PtyServer::settingsOfWaitingBytes() const {
-    for (uint32_t mask : pendingEvents_)
-        if (mask & IN_OPEN) return lastHost_;
+    // A host that paces its port (as a line would: a close or a new rate
+    // waits until its bytes have gone) leaves no bytes of a session behind
+    // its close: bytes waiting now were sent with the settings of now, also
+    // when a close and a new open are pending (the slave keeps the settings
+    // of its last session while it is closed).  Only a host that writes,
+    // closes and opens with a new rate while the simulator is not scheduled
+    // at all can still be heard at the wrong rate.
     return hostSettings();
 }
 

@@ -45,6 +45,7 @@ private:
     // WireLink
     void sendToHost(const uint8_t* data, size_t n, const LineSettings& peer, WireClock::time_point notBefore) override;
     WireClock::time_point now() const override { return WireClock::now(); }
+    bool paced() const override { return options_.pace; }
     void hangUp() override { hangUpRequested_ = true; }
 
     bool openPty(std::string* error);
@@ -57,10 +58,8 @@ private:
     void readInotify();
     // Takes what the inotify descriptor has into pendingEvents_.
     void fetchInotify();
-    // The settings the bytes now waiting on the master were written with.
-    // The slave keeps its settings after the host closes it, so they are the
-    // current ones unless the host has opened the port again since (and may
-    // have set another rate): then they are those last seen.
+    // The settings the bytes now waiting on the master were written with
+    // (see the definition for what a pty can and cannot tell).
     LineSettings settingsOfWaitingBytes() const;
     void tr(const std::string& text) const;
 

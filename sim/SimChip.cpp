@@ -155,7 +155,10 @@ TimePoint SimChip::answer(const Bytes& bytes, double delaySeconds, const LineSet
     sent.reserve(bytes.size());
     for (uint8_t b : bytes)
         if (wireFaults(&b, "answer byte ")) sent.push_back(b);
-    const TimePoint end = start + ls.charTime() * static_cast<long>(sent.size());
+    // Unpaced, the host has the whole answer when it starts: the chip's UART
+    // is free (and a temporary rate over) from then on.
+    const bool paced = !link_ || link_->paced();
+    const TimePoint end = paced ? start + ls.charTime() * static_cast<long>(sent.size()) : start;
     txFree_ = end;
     lastActivity_ = std::max(lastActivity_, end);
     if (!sent.empty()) {

@@ -221,6 +221,10 @@ void MainWindowCore::SaveSettings() {
 
 int MainWindowCore::SelectedChipType() const { return Panel.currentIndex(ctl::ChipType); }
 
+ChipFamily MainWindowCore::ImageFamily() const {
+    return protocol::IsStm32ChipType(SelectedChipType()) ? ChipFamily::Stm32 : ChipFamily::Stc;
+}
+
 // ---------------------------------------------------------------------------
 // Status log, progress, clock
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/FrontPanel.h"
+#include "image/FirmwareImage.h"
 #include "protocol/DownloadHost.h"
 
 namespace talvo {
@@ -94,6 +95,11 @@ public:
     // begins with `prefix`, compared without regard to case; -1 when none.
     static int FindPrefix(const QStringList& items, const QString& prefix, int startAt);
     int SelectedChipType() const;
+    // The image layout of the selected chip type.
+    ChipFamily ImageFamily() const;
+    // Selects the port list entry of `device` (a device path, a name under
+    // the device root, "sim:..."); false when no entry has it.
+    bool SelectPort(const QString& device);
 
     // ---- Serial link and port list ------------------------------------------
     // Opens the current port (during a download: the port the download

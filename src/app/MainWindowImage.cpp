@@ -25,7 +25,7 @@ bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName
     };
     if (!loaded.ok)
         return refuse(loaded.message);
-    const QString tooLarge = CheckImageSize(loaded.bytes.size(), FamilyOfChipType(SelectedChipType()));
+    const QString tooLarge = CheckImageSize(loaded.bytes.size(), ImageFamily());
     if (!tooLarge.isEmpty())
         return refuse(tooLarge);
 
@@ -44,7 +44,7 @@ QString MainWindowCore::FirmwareLoadFailedLine() const {
 void MainWindowCore::BuildBlockTexts() {
     // The blocks are cut for the chip type selected now; a download reloads
     // the image first, so a change of chip type takes effect there.
-    BlockTable table = talvo::BuildBlockTexts(ImageBytes.left(ImageSize), FamilyOfChipType(SelectedChipType()));
+    BlockTable table = talvo::BuildBlockTexts(ImageBytes.left(ImageSize), ImageFamily());
     BlockTexts = std::move(table.texts);
     BlockCount = table.count;
 }

@@ -102,6 +102,14 @@ void MainWindowCore::OnPortSelected() {
         CurrentPort = portEntryDevice(entry);
 }
 
+bool MainWindowCore::SelectPort(const QString& device) {
+    const int index = PortDevices.indexOf(device);
+    if (index < 0) return false;
+    Panel.setCurrentIndex(ctl::PortList, index);
+    CurrentPort = PortDevices[index];
+    return true;
+}
+
 void MainWindowCore::StartPortWatch() {
     if (PortWatcher && PortWatcher->running()) return;
     // The watch thread only rings; WM_PORTS_CHANGED is made and handled on

@@ -1,6 +1,7 @@
 #include "app/MemoryPanel.h"
 
 #include "app/ControlIds.h"
+#include "protocol/ChipTypes.h"
 
 namespace talvo {
 
@@ -8,10 +9,7 @@ QStringList InitialBaudItems() {
     return {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
 }
 
-QStringList InitialChipTypeItems() {
-    return {QStringLiteral("ARM-STM32"), QStringLiteral("STC89C5XX系列"), QStringLiteral("STC11F60系列"),
-            QStringLiteral("STC12C60系列"), QStringLiteral("STC90C5XX系列")};
-}
+QStringList InitialChipTypeItems() { return protocol::ChipTypeListTexts(); }
 
 QStringList InitialPortItems() { return {QStringLiteral("FDASF")}; }
 

@@ -2,6 +2,7 @@
 // Subcommands of the `talvo` command.  Each lives in its own source file and
 // registers itself with TALVO_SUBCOMMAND; main() dispatches by name.
 
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
@@ -30,6 +31,18 @@ struct Registrar {
 // Prints to standard output / standard error (UTF-8).
 void out(const QString& text);
 void err(const QString& text);
+
+// Parses a subcommand's arguments (without its name) with `parser`, to which
+// the subcommand has added its options and positional arguments; adds
+// --help.  Returns -1 when the command is to run; otherwise the exit code:
+// 0 after printing the help for --help, 2 after printing one line that says
+// what is wrong (an unknown option, a missing value, too many or too few
+// arguments) and how to get the help.  `description` heads the help;
+// `minPositional`/`maxPositional` bound the positional arguments (-1: any).
+int parseSubcommand(QCommandLineParser& parser, const QString& name, const QString& description,
+                    const QStringList& args, int minPositional, int maxPositional);
+// The same error line, for checks the subcommand makes itself; returns 2.
+int usageError(const QString& name, const QString& message);
 
 } // namespace talvo::cli
 

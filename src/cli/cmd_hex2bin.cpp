@@ -5,11 +5,17 @@
 namespace talvo::cli {
 namespace {
 
-int runHex2Bin(const QStringList& args) {
-    if (args.size() != 2) {
-        err(QStringLiteral("usage: talvo hex2bin IN OUT\n"));
-        return ExitUsage;
-    }
+int runHex2Bin(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("IN"), QStringLiteral("The Intel HEX file."));
+    parser.addPositionalArgument(QStringLiteral("OUT"), QStringLiteral("The binary image to write (replaced whole)."));
+    if (const int rc = parseSubcommand(parser, QStringLiteral("hex2bin"),
+                                       QStringLiteral("Converts an Intel HEX file into a flat binary image; exit 3 "
+                                                      "for malformed HEX input."),
+                                       arguments, 2, 2);
+        rc >= 0)
+        return rc;
+    const QStringList args = parser.positionalArguments();
     HexToBin converter;
     const HexResult r = converter.Convert(args[0], args[1]);
     if (r.ok())

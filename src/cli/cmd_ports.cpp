@@ -22,28 +22,27 @@ bool printPorts(const QString& sysfs, const QStringList& extra) {
 }
 
 int runPorts(const QStringList& args) {
-    QString sysfs;
-    QString dev;
-    QStringList extra;
-    bool watch = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        if (a == QLatin1String("--watch")) {
-            watch = true;
-        } else if (a == QLatin1String("--sysfs") && hasValue) {
-            sysfs = args[++i];
-        } else if (a == QLatin1String("--dev") && hasValue) {
-            dev = args[++i];
-        } else if (a == QLatin1String("--port") && hasValue) {
-            extra << args[++i];
-        } else {
-            err(QStringLiteral("talvo ports: unexpected argument '%1'\n"
-                               "usage: talvo ports [--sysfs ROOT] [--dev ROOT] [--port PATH]... [--watch]\n")
-                    .arg(a));
-            return ExitUsage;
-        }
-    }
+    QCommandLineParser parser;
+    const QCommandLineOption watchOption(QStringLiteral("watch"),
+                                         QStringLiteral("List again at every change, until interrupted."));
+    const QCommandLineOption sysfsOption(QStringLiteral("sysfs"), QStringLiteral("Read the devices under ROOT instead of /sys."),
+                                         QStringLiteral("ROOT"));
+    const QCommandLineOption devOption(QStringLiteral("dev"), QStringLiteral("Watch ROOT instead of /dev."),
+                                       QStringLiteral("ROOT"));
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Add a port that is no USB converter (repeatable)."),
+                                        QStringLiteral("PATH"));
+    parser.addOptions({watchOption, sysfsOption, devOption, portOption});
+    if (const int rc = parseSubcommand(parser, QStringLiteral("ports"),
+                                       QStringLiteral("Lists the USB serial ports as the window lists them (log "
+                                                      "lines on standard error)."),
+                                       args, 0, 0);
+        rc >= 0)
+        return rc;
+    const QString sysfs = parser.value(sysfsOption);
+    const QString dev = parser.value(devOption);
+    const QStringList extra = parser.values(portOption);
+    const bool watch = parser.isSet(watchOption);
     if (!watch) return printPorts(sysfs, extra) ? ExitOk : ExitFailure;
 
     // The watch thread only rings; the list is printed on this thread.  The

@@ -33,52 +33,42 @@ QString listText() {
 }
 
 int runSim(const QStringList& args) {
-    QString chipName;
+    QCommandLineParser parser;
+    const QCommandLineOption listOption(QStringLiteral("list"), QStringLiteral("List the simulated chips and their options."));
+    const QCommandLineOption freqOption(QStringLiteral("freq"), QStringLiteral("Crystal frequency in MHz (STC chips)."),
+                                        QStringLiteral("MHZ"));
+    const QCommandLineOption linkOption(QStringLiteral("link"),
+                                        QStringLiteral("Make PATH a symbolic link to the pseudo-terminal."),
+                                        QStringLiteral("PATH"));
+    const QCommandLineOption dumpOption(QStringLiteral("dump"), QStringLiteral("Write the chip's flash to FILE when it stops."),
+                                        QStringLiteral("FILE"));
+    const QCommandLineOption faultsOption(QStringLiteral("faults"),
+                                          QStringLiteral("Chip options and faults, comma-separated (see --list)."),
+                                          QStringLiteral("LIST"));
+    const QCommandLineOption paceOption(QStringLiteral("pace"), QStringLiteral("Send each answer byte at the line rate."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QStringLiteral("Trace the chip's side on standard error."));
+    parser.addOptions({listOption, freqOption, linkOption, dumpOption, faultsOption, paceOption, traceOption});
+    parser.addPositionalArgument(QStringLiteral("CHIP"), QStringLiteral("The chip to simulate (see --list)."));
+    if (const int rc = parseSubcommand(parser, QStringLiteral("sim"),
+                                       QStringLiteral("Serves a simulated chip on a pseudo-terminal until stopped "
+                                                      "(Ctrl-C or SIGTERM); its path is printed on standard output."),
+                                       args, 0, 1);
+        rc >= 0)
+        return rc;
+    if (parser.isSet(listOption)) {
+        out(listText());
+        return ExitOk;
+    }
+    if (parser.positionalArguments().isEmpty())
+        return usageError(QStringLiteral("sim"), QStringLiteral("name a chip; `talvo sim --list` shows them"));
+    const QString chipName = parser.positionalArguments().first();
     QStringList extra;
-    QString link, dump;
-    bool pace = false, trace = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& a = args[i];
-        auto value = [&](QString* out) {
-            if (i + 1 >= args.size()) {
-                err(QStringLiteral("talvo sim: %1 needs a value\n").arg(a));
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--list")) {
-            out(listText());
-            return ExitOk;
-        } else if (a == QLatin1String("--freq")) {
-            if (!value(&v)) return ExitUsage;
-            extra << QStringLiteral("freq=") + v;
-        } else if (a == QLatin1String("--faults")) {
-            if (!value(&v)) return ExitUsage;
-            extra << v.split(QLatin1Char(','), Qt::SkipEmptyParts);
-        } else if (a == QLatin1String("--link")) {
-            if (!value(&link)) return ExitUsage;
-        } else if (a == QLatin1String("--dump")) {
-            if (!value(&dump)) return ExitUsage;
-        } else if (a == QLatin1String("--pace")) {
-            pace = true;
-        } else if (a == QLatin1String("--trace")) {
-            trace = true;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            err(QStringLiteral("talvo sim: unknown option %1\n").arg(a));
-            return ExitUsage;
-        } else if (chipName.isEmpty()) {
-            chipName = a;
-        } else {
-            err(QStringLiteral("talvo sim: one chip only ('%1' and '%2')\n").arg(chipName, a));
-            return ExitUsage;
-        }
-    }
-    if (chipName.isEmpty()) {
-        err(QStringLiteral("talvo sim: name a chip; `talvo sim --list` shows them\n"));
-        return ExitUsage;
-    }
+    if (parser.isSet(freqOption)) extra << QStringLiteral("freq=") + parser.value(freqOption);
+    for (const QString& f : parser.values(faultsOption)) extra << f.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QString link = parser.value(linkOption);
+    const QString dump = parser.value(dumpOption);
+    const bool pace = parser.isSet(paceOption);
+    const bool trace = parser.isSet(traceOption);
     QString selector = chipName;
     for (const auto& e : extra) selector += QLatin1Char(',') + e;
     std::string error;

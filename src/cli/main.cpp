@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "platform/SimRegistry.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
 
@@ -32,6 +33,39 @@ void err(const QString& text) {
     std::fflush(stderr);
 }
 
+int usageError(const QString& name, const QString& message) {
+    QString m = message;
+    if (m.endsWith(QLatin1Char('.'))) m.chop(1);
+    err(QStringLiteral("talvo %1: %2; see 'talvo %1 --help'\n").arg(name, m));
+    return ExitUsage;
+}
+
+int parseSubcommand(QCommandLineParser& parser, const QString& name, const QString& description,
+                    const QStringList& args, int minPositional, int maxPositional) {
+    parser.setApplicationDescription(description);
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    if (!parser.parse(QStringList{QStringLiteral("talvo ") + name} + args))
+        return usageError(name, parser.errorText());
+    if (parser.isSet(help)) {
+        QString text = parser.helpText();
+        // Qt's help names the program by the path it was started with.
+        const QString program = QCoreApplication::arguments().value(0);
+        const QString usage = QStringLiteral("Usage: ") + program;
+        if (text.startsWith(usage)) text.replace(0, usage.size(), QStringLiteral("Usage: talvo ") + name);
+        out(text);
+        return ExitOk;
+    }
+    const qsizetype n = parser.positionalArguments().size();
+    if (n < minPositional)
+        return usageError(name, QStringLiteral("missing argument%1").arg(minPositional - n > 1 ? "s" : ""));
+    if (maxPositional >= 0 && n > maxPositional)
+        return usageError(name, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().at(maxPositional)));
+    return -1;
+}
+
 static QString helpText() {
     QString h = QStringLiteral(
         "Usage: talvo COMMAND [ARGS...]\n"
@@ -42,6 +76,7 @@ static QString helpText() {
         "\nCommands that open serial ports take --trace (every byte on the wire, with\n"
         "its time and line settings, to standard error) or --trace=FILE; the window\n"
         "reads the environment variable TALVO_TRACE=FILE.\n"
+        "\nEvery command takes --help; options take their value as --opt=value or --opt value.\n"
         "\nCommands:\n");
     for (const auto& [name, command] : registry())
         h += QStringLiteral("  %1\n").arg(QString::fromUtf8(command.usage));
@@ -89,5 +124,8 @@ int main(int argc, char** argv) {
         }
     }
     talvo::sim::registerSimulators();
-    return it->second.run(args);
+    const int rc = it->second.run(args);
+    // Simulated boards end here (their chips write any requested dumps).
+    talvo::releaseSimBoards();
+    return rc;
 }

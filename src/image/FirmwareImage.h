@@ -12,13 +12,9 @@
 
 namespace talvo {
 
+// Which bootloader's block size and limits apply (the chip-type table of the
+// protocol library says which for each list entry).
 enum class ChipFamily { Stm32, Stc };
-
-// Chip-type index 0 is "ARM-STM32"; every other index (none selected included)
-// is an STC family.
-inline ChipFamily FamilyOfChipType(int chipTypeIndex) {
-    return chipTypeIndex == 0 ? ChipFamily::Stm32 : ChipFamily::Stc;
-}
 
 inline constexpr int kBlockTableEntries = 1024;
 inline constexpr int kStcBlockBytes = 128;

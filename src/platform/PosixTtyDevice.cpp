@@ -74,9 +74,18 @@ PosixTtyDevice::~PosixTtyDevice() {
     ::close(WakeFd);
 }
 
+void PosixTtyDevice::waitForPtyLine() {
+    if (!Pty) return;
+    const auto now = std::chrono::steady_clock::now();
+    // Bounded: at 1200 baud a whole 4 KB pty buffer would take 34 s.
+    const auto until = std::min(PtyLineFree, now + std::chrono::seconds(2));
+    if (until > now) std::this_thread::sleep_for(until - now);
+}
+
 DeviceStatus PosixTtyDevice::doConfigure(const LineSettings& s) {
     const int fd = Fd.load();
     if (fd < 0) return DeviceStatus::fromErrno(EBADF);
+    waitForPtyLine();
     if (s.baud == 0) return DeviceStatus::fromErrno(EINVAL, QStringLiteral("baud rate 0 requested"));
     if (s.dataBits < 5 || s.dataBits > 8)
         return DeviceStatus::fromErrno(EINVAL, QStringLiteral("%1 data bits requested (5 to 8 possible)").arg(s.dataBits));
@@ -166,6 +175,8 @@ DeviceIo PosixTtyDevice::doWrite(const uint8_t* data, size_t n, std::chrono::mil
     // Sleep for the time the queued characters need at the line's rate, then
     // look again (a pseudo-terminal reports an empty queue at once).
     const auto charTime = settings().charTime();
+    if (Pty && io.count > 0)
+        PtyLineFree = std::max(PtyLineFree, std::chrono::steady_clock::now()) + charTime * static_cast<long>(io.count);
     for (;;) {
         int queued = 0;
         if (tty::outputQueued(fd, &queued) != 0 || queued <= 0) break;
@@ -251,6 +262,10 @@ DeviceStatus PosixTtyDevice::doSetDtr(bool on) { return setModemLine(false, on);
 DeviceStatus PosixTtyDevice::doPurge() {
     const int fd = Fd.load();
     if (fd < 0) return DeviceStatus::fromErrno(EBADF);
+    // On a pseudo-terminal the output queue is what the other end has not
+    // read yet -- bytes a real line would already have carried (a write ends
+    // only when they have left): flushing it would take them back.
+    if (Pty) return DeviceStatus::fromErrno(tty::flushInput(fd));
     return DeviceStatus::fromErrno(tty::flushBoth(fd));
 }
 
@@ -268,6 +283,7 @@ DeviceIo PosixTtyDevice::doBytesHeld() {
 }
 
 DeviceStatus PosixTtyDevice::doClose() {
+    if (Fd.load() >= 0) waitForPtyLine();
     const int fd = Fd.exchange(-1);
     if (fd < 0) return {};
     if (::close(fd) < 0 && errno != EINTR) return DeviceStatus::fromErrno(errno);

@@ -39,6 +39,12 @@ protected:
 
 private:
     PosixTtyDevice(const QString& path, int fd, int wakeFd, bool pty);
+    // A pseudo-terminal takes bytes at once, where a line would still be
+    // carrying them: the rate they go at is the one set when they left, so
+    // a new rate or a close waits until a line would be done with them
+    // (the other end reads them at the settings of then).
+    void waitForPtyLine();
+    std::chrono::steady_clock::time_point PtyLineFree{};
     DeviceStatus setModemLine(bool rts, bool on);
 
     std::atomic<int> Fd;

@@ -74,6 +74,7 @@ int getLine(int fd, Line* line) {
 }
 
 int flushBoth(int fd) { return result(ioctl(fd, TCFLSH, TCIOFLUSH)); }
+int flushInput(int fd) { return result(ioctl(fd, TCFLSH, TCIFLUSH)); }
 
 int inputQueued(int fd, int* count) { return result(ioctl(fd, TIOCINQ, count)); }
 

@@ -25,6 +25,7 @@ int setLine(int fd, const Line& line, bool keepFraming);
 int getLine(int fd, Line* line);
 // Discards both queues.
 int flushBoth(int fd);
+int flushInput(int fd);
 // Bytes waiting to be read.
 int inputQueued(int fd, int* count);
 // Bytes written but not yet sent by the driver.

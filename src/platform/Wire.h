@@ -87,6 +87,9 @@ public:
     virtual void sendToHost(const uint8_t* data, size_t n, const LineSettings& peer,
                             WireClock::time_point notBefore) = 0;
     virtual WireClock::time_point now() const = 0;
+    // False when the host gets the peer's bytes as soon as they are sent
+    // (a pseudo-terminal without pacing): an answer is over when it starts.
+    virtual bool paced() const { return true; }
     // The peer ends the connection (a converter pulled out mid-transfer).
     virtual void hangUp() {}
 };

@@ -60,7 +60,7 @@ long roundedReload(double mhz, int familyCode, uint32_t baud) {
 }
 
 QString describeRate(uint32_t baud, long reload, double chipRate) {
-    return QStringLiteral("%1 baud with reload %2 (the chip would make %3 baud, %4%)")
+    return QStringLiteral("%1 波特、重装值 %2（芯片实际 %3 波特，偏差 %4%）")
         .arg(baud)
         .arg(reload)
         .arg(chipRate, 0, 'f', 0)
@@ -139,10 +139,10 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
         const long rr = roundedReload(mhz, familyCode, 4800);
         if (fits(mhz, familyCode, rr, 4800, &made)) {
             take(4800, rr, made);
-            c.note = QStringLiteral("the table's reload %1 misses 4800 baud; %2 instead").arg(c.tableReload).arg(rr);
+            c.note = QStringLiteral("表中的重装值 %1 偏离 4800 波特，改用 %2").arg(c.tableReload).arg(rr);
             return c;
         }
-        c.note = QStringLiteral("a %1 MHz crystal cannot make 4800 baud (reload %2)").arg(mhz, 0, 'f', 3).arg(rr);
+        c.note = QStringLiteral("%1 MHz 晶振做不到 4800 波特（重装值 %2）").arg(mhz, 0, 'f', 3).arg(rr);
         return c;
     }
 
@@ -152,12 +152,11 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
     c.tableReload = tableReload(mhz, handshakeBaud, familyCode, table.baud);
     if (!table.applied) {
         if (firstStandard([&](uint32_t rate) { return rate <= estimate; })) {
-            c.note = QStringLiteral("no row of the rate table fits the estimate %1; the fastest standard rate "
-                                    "the chip can make is taken")
+            c.note = QStringLiteral("估算值 %1 不在波特率表内，取芯片能做到的最快标准波特率")
                          .arg(static_cast<long>(estimate));
             return c;
         }
-        c.note = QStringLiteral("no standard rate up to %1 baud can be made at %2 MHz")
+        c.note = QStringLiteral("%2 MHz 晶振做不到 %1 波特以下的任何标准波特率")
                      .arg(static_cast<long>(estimate))
                      .arg(mhz, 0, 'f', 3);
         return c;
@@ -169,8 +168,8 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
     }
     const double tableMade = StcChipRate(mhz, familyCode, static_cast<int>(std::clamp(c.tableReload, -1L, 255L)));
     const QString why = c.tableReload < 1 || c.tableReload > 255
-                            ? QStringLiteral("the table's reload %1 for %2 baud is out of range").arg(c.tableReload).arg(c.tableBaud)
-                            : QStringLiteral("the table's %1").arg(describeRate(c.tableBaud, c.tableReload, tableMade));
+                            ? QStringLiteral("表中 %2 波特的重装值 %1 超出范围").arg(c.tableReload).arg(c.tableBaud)
+                            : QStringLiteral("表中的 %1").arg(describeRate(c.tableBaud, c.tableReload, tableMade));
     const long rr = roundedReload(mhz, familyCode, c.tableBaud);
     if (fits(mhz, familyCode, rr, c.tableBaud, &made)) {
         take(c.tableBaud, rr, made);
@@ -181,7 +180,7 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
         c.note = why;
         return c;
     }
-    c.note = why + QStringLiteral("; no lower standard rate can be made either");
+    c.note = why + QStringLiteral("；更低的标准波特率也做不到");
     return c;
 }
 

@@ -62,7 +62,7 @@ TEST(PortsCommand, AnUnreadableTtyListAndWrongArgumentsAreTold) {
 
     r = runPorts({"--sysfs"});
     EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("usage: talvo ports")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Missing value after '--sysfs'; see 'talvo ports --help'")) << r.err.toStdString();
     EXPECT_EQ(runPorts({"--bogus"}).exitCode, 2);
 
     // A device folder that cannot be watched: the list, then why, exit 1.
