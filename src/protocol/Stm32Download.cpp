@@ -25,9 +25,19 @@ constexpr int kEraseTicksPerTenPages = 4;
 constexpr int kResetHoldMs = 500;
 constexpr int kBootStartMs = 500;
 constexpr int kReleaseMs = 200;
-// How long the receiver lets a reply settle after the acknowledge.
-constexpr int kStartReplyDelayMs = 50;
-constexpr int kDataReplyDelayMs = 20;
+// Get answers with a list of about this many bytes (15 on F0 and F1 parts).
+constexpr int kListReplyBytes = 20;
+
+// How long the receiver lets a reply of `bytes` bytes settle after its
+// acknowledge before handing it on: the time the rest of it takes on the
+// line, halved because the receiver waits twice (on waking and on reading),
+// and a millisecond more.  A lone acknowledge needs no wait.  Bytes that come
+// later still reach the reply, only a poll later.
+int SettleMs(int bytes) {
+    if (bytes <= 1) return 0;
+    const double ms = (bytes - 1) * kBitsPerChar * 1000.0 / kStm32Baud / 2;
+    return static_cast<int>(ms) + 2;
+}
 
 const QString kTimeoutLine = QStringLiteral("连接超时...");
 const QString kBlockFailedLine = QStringLiteral("写数据失败，重试!");
@@ -107,6 +117,7 @@ private:
     // the bytes were sent.  A refusal ends the download at once; so does a
     // reply that does not come within `ticks`.
     bool Stm32Command(const QByteArray& bytes, int length, const Refusal& refusal, int ticks = kCommandTicks) {
+        host_.SetReplyDelay(SettleMs(length > 0 ? length : kListReplyBytes));
         host_.ResetTicks();
         WaitResult result = WaitResult::PortLost;
         if (host_.Send(bytes))
@@ -132,12 +143,10 @@ private:
                             {QStringLiteral("%1地址 %2").arg(verb, hex8(address)), addressCause});
     }
     // Read Memory of `count` bytes at `address` into reply_ (acknowledge first).
-    bool ReadMemory(uint32_t address, int count, int replyDelayMs) {
-        host_.SetReplyDelay(0);
+    bool ReadMemory(uint32_t address, int count) {
         if (!CommandAt(Stm32Code::ReadMemory, QStringLiteral("读存储器"), address,
                        QStringLiteral("此地址在这个芯片上不可读（芯片型号与地址不符？）")))
             return false;
-        host_.SetReplyDelay(replyDelayMs);
         return Stm32Command(Stm32ReadCountFrame(count), count + 1,
                             {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(hex8(address)),
                              QStringLiteral("读取范围超出存储区")});
@@ -165,7 +174,7 @@ private:
         host_.ForgetReceived();
         host_.SetDtr(false);
         if (!host_.Pause(kBootStartMs)) return Fail({CancelledLine()});
-        host_.SetReplyDelay(kStartReplyDelayMs);
+        host_.SetReplyDelay(SettleMs(1));
         host_.ResetTicks();
         // The start byte is sent once; only a received byte 0x79 acknowledges it.
         WaitResult result = WaitResult::PortLost;
@@ -178,7 +187,6 @@ private:
         if (result != WaitResult::Replied) return FailWait(result, kTimeoutLine, true);
         host_.ResetTicks();
         host_.Log(QStringLiteral("连接成功"));
-        host_.SetReplyDelay(kDataReplyDelayMs);
         host_.ForgetReceived();
         return true;
     }
@@ -202,7 +210,7 @@ private:
 
         // The flash size in KB, then a half-word the SRAM line looks at.
         const uint32_t at = part_ ? part_->flashSizeAddress : kStm32F1FlashSizeAddress;
-        if (!ReadMemory(at, 4, kDataReplyDelayMs)) return false;
+        if (!ReadMemory(at, 4)) return false;
         flashKb_ = static_cast<uint8_t>(reply_[1]) | static_cast<uint8_t>(reply_[2]) << 8;
         const uint16_t word = static_cast<uint16_t>(static_cast<uint8_t>(reply_[3]) | static_cast<uint8_t>(reply_[4]) << 8);
         host_.Log(Stm32FlashSizeLine(flashKb_));
@@ -228,7 +236,6 @@ private:
     }
 
     bool Erase() {
-        host_.SetReplyDelay(0);
         const Stm32Code code = extendedErase_ ? Stm32Code::ExtendedErase : Stm32Code::Erase;
         if (!Command(code, 1,
                      {QStringLiteral("擦除命令 %1").arg(hex2(static_cast<uint8_t>(code))),
@@ -277,10 +284,7 @@ private:
         for (int i = 1; i <= blocks; ++i) {
             const uint32_t address = BlockAddress(i);
             const QByteArray block = Block(i);
-            // The data follows the acknowledge at once: let it all arrive
-            // (the receiver waits the delay twice: on waking and on reading).
-            const int replyMs = static_cast<int>((block.size() + 1) * kBitsPerChar * 1000 / kStm32Baud / 2) + 3;
-            if (!ReadMemory(address, static_cast<int>(block.size()), replyMs)) return false;
+            if (!ReadMemory(address, static_cast<int>(block.size()))) return false;
             const QByteArray found = reply_.mid(1, block.size());
             const auto diff = std::mismatch(block.begin(), block.end(), found.begin(), found.end());
             if (diff.first != block.end()) {
@@ -291,12 +295,12 @@ private:
             }
             host_.Progress(Stm32Progress(i, blocks));
         }
-        host_.SetReplyDelay(0);
         host_.Log(QStringLiteral("校验成功：读回 %1 字节，与文件一致").arg(image_.size()));
         return true;
     }
 
     void Finish() {
+        host_.SetReplyDelay(0);
         host_.Progress(0);
         if (!verify_) host_.Log(QStringLiteral("未校验：写入的数据没有读回比较"));
         const QString indent(39, QLatin1Char(' '));
