@@ -30,6 +30,20 @@ bool isUsbInterface(const QString& dir) { return QFileInfo::exists(dir + QString
 
 } // namespace
 
+QString cleanUsbString(const QString& raw) {
+    QString text = raw;
+    for (QChar& c : text) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+            c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
+            c = QLatin1Char(' ');
+        else if (c == QLatin1Char('('))
+            c = QLatin1Char('[');
+        else if (c == QLatin1Char(')'))
+            c = QLatin1Char(']');
+    }
+    return text.simplified();
+}
+
 QString UsbSerialPort::friendlyName() const {
     QString name = manufacturer;
     if (!product.isEmpty()) name = name.isEmpty() ? product : name + QLatin1Char(' ') + product;
@@ -75,8 +89,8 @@ UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot) {
         if (port.driver.isEmpty()) continue; // no driver bound: not a usable port
         port.service = linkName(device + QStringLiteral("/driver/module"));
         if (port.service.isEmpty()) port.service = port.driver;
-        port.manufacturer = readAttribute(usbDevice + QStringLiteral("/manufacturer"));
-        port.product = readAttribute(usbDevice + QStringLiteral("/product"));
+        port.manufacturer = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/manufacturer")));
+        port.product = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/product")));
         port.usbDevicePath = usbDevice;
         found.push_back(Found{m.captured(1), m.captured(2).toULongLong(), port});
     }

@@ -32,6 +32,12 @@ struct UsbSerialScan {
     std::vector<UsbSerialPort> ports;     // in tty order: ttyACM0, ttyACM1, ttyUSB0, ttyUSB2, ttyUSB10
 };
 
+// A USB device string made fit for a port entry: control characters (a
+// newline would split the entry over two lines) become blanks, runs of blanks
+// one blank, and parentheses brackets, since the entry's own parentheses
+// mark where the tty name ends and the description begins.
+QString cleanUsbString(const QString& raw);
+
 // `sysfsRoot` "" = /sys.
 UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot);
 
