@@ -32,15 +32,23 @@ bool isUsbInterface(const QString& dir) { return QFileInfo::exists(dir + QString
 
 QString cleanUsbString(const QString& raw) {
     QString text = raw;
-    for (QChar& c : text) {
+    std::vector<qsizetype> open; // positions of '(' not closed yet
+    std::vector<qsizetype> stray;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
         if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
             c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
-            c = QLatin1Char(' ');
+            text[i] = QLatin1Char(' ');
         else if (c == QLatin1Char('('))
-            c = QLatin1Char('[');
+            open.push_back(i);
+        else if (c == QLatin1Char(')') && !open.empty())
+            open.pop_back();
         else if (c == QLatin1Char(')'))
-            c = QLatin1Char(']');
+            stray.push_back(i);
     }
+    stray.insert(stray.end(), open.begin(), open.end());
+    std::sort(stray.begin(), stray.end());
+    for (auto it = stray.rbegin(); it != stray.rend(); ++it) text.remove(*it, 1);
     return text.simplified();
 }
 

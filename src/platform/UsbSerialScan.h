@@ -33,9 +33,10 @@ struct UsbSerialScan {
 };
 
 // A USB device string made fit for a port entry: control characters (a
-// newline would split the entry over two lines) become blanks, runs of blanks
-// one blank, and parentheses brackets, since the entry's own parentheses
-// mark where the tty name ends and the description begins.
+// newline would split the entry over two lines) become blanks and runs of
+// blanks one blank; a parenthesis without its partner is dropped, since the
+// first "(" and ")" of the friendly name mark where the tty name is read
+// from.  Matched pairs stay (such names are composed as they always were).
 QString cleanUsbString(const QString& raw);
 
 // `sysfsRoot` "" = /sys.

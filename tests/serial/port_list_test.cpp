@@ -41,8 +41,9 @@ TEST(PortListing, MoreThanSixteenPortsAreAllListed) {
 }
 
 // USB device strings are whatever the device says.  Control characters
-// would split an entry over lines, and parentheses would move where the
-// entry's tty name is read from; both are cleaned before the entry is made.
+// would split an entry over lines, and a parenthesis without its partner
+// would move where the entry's tty name is read from; both are cleaned
+// before the entry is made.
 TEST(PortListing, HostileUsbStringsGiveOneLineEntriesWithTheirTtyName) {
     FakeSysfs sys;
     const struct {
@@ -51,8 +52,9 @@ TEST(PortListing, HostileUsbStringsGiveOneLineEntriesWithTheirTtyName) {
         const char* description;
     } cases[] = {
         {"Evil\nCorp", "UART\r\n2", "Evil Corp UART 2 "},
-        {"Odd) Maker", "Bridge", "Odd] Maker Bridge "},
-        {"(Vendor)", "Serial (CH340)", "[Vendor] Serial [CH340] "},
+        {"Odd) Maker", "Bridge", "Odd Maker Bridge "},
+        {"(Vendor", "Serial (x", "Vendor Serial x "},
+        {"Maker", "Bridge) (", "Maker Bridge "},
         {"Tab\tand\x01" "bell\x7f", "  spaced   out  ", "Tab and bell spaced out "},
     };
     int n = 0;
