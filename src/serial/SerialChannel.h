@@ -124,6 +124,9 @@ public:
     // Bytes waiting in the input queue.
     size_t QueuedBytes() const;
     bool ReaderRunning() const;
+    // The reader has handed a port-test event over and waits for it to be
+    // handled (or given up).
+    bool DeliveryPending() const;
 
 private:
     using DevicePtr = std::shared_ptr<SerialDevice>;

@@ -28,4 +28,16 @@ bool waitUntil(Pred done, std::chrono::milliseconds limit = kWaitLimit) {
     return true;
 }
 
+// The same without dispatching anything: for a state another thread reaches
+// while this thread's queue must stay untouched.
+template <class Pred>
+bool waitUntilWithoutPumping(Pred done, std::chrono::milliseconds limit = kWaitLimit) {
+    const QDeadlineTimer deadline(limit);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 } // namespace talvo::test

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "HexWriter.h"
+#include "common/IsolatedRoots.h"
 #include "common/Wait.h"
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
@@ -38,8 +39,9 @@ QString writeFile(const QString& path, const QByteArray& content) {
 
 class FirmwareWindow : public ::testing::Test {
 protected:
+    IsolatedRoots roots;
     MemoryPanel panel;
-    MainWindowCore core{panel};
+    MainWindowCore core{panel, roots.services()};
     QTemporaryDir dir;
 };
 
