@@ -21,6 +21,7 @@
 #include <QtTest>
 
 #include "app/ControlIds.h"
+#include "common/IsolatedRoots.h"
 #include "gui/CTALVOApp.h"
 #include "gui/CTALVODlg.h"
 #include "platform/SettingsStore.h"
@@ -33,9 +34,17 @@ class MainWindowTest : public QObject {
 
     QTemporaryDir dir;
     QString ini() const { return dir.path() + "/TALVO.conf"; }
+    // Empty sysfs and device roots: no port of this machine, and no message
+    // about a port list that cannot be read, whatever machine this is.
+    test::IsolatedRoots roots;
+    CoreServices services(QSettingsStore& store) {
+        CoreServices s = roots.services();
+        s.settings = &store;
+        return s;
+    }
 
     std::unique_ptr<CTALVODlg> makeWindow(QSettingsStore& store) {
-        auto w = std::make_unique<CTALVODlg>(CoreServices{&store, nullptr, {}, {}, {}, {}});
+        auto w = std::make_unique<CTALVODlg>(services(store));
         w->RecordMessageBoxes = true;
         w->show();
         return w;
@@ -163,7 +172,7 @@ private slots:
     // waiting for somebody to press OK (a blocking box would hang the test).
     void answeredMessageBoxesDoNotWait() {
         QSettingsStore store(ini() + ".answer");
-        CTALVODlg w(CoreServices{&store, nullptr, {}, {}, {}, {}});
+        CTALVODlg w(services(store));
         w.setProperty("AnswerMessageBoxes", true);
         w.show();
         // Should a box be shown after all, close it (and remember it) rather than hang.
