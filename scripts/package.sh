@@ -8,7 +8,7 @@ bash scripts/build.sh
 (cd build && cpack -G DEB)
 deb=$(ls -t build/package/talvo_*.deb | head -n 1)
 echo "package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb" Package Version Architecture Depends
 if command -v lintian >/dev/null; then
-  lintian --info "$deb" || true
+  echo "lintian:"; lintian "$deb" || true
 fi
