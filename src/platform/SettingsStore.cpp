@@ -36,7 +36,9 @@ std::optional<QString> QSettingsStore::readValue(const QString& name, int maxByt
     if (s->status() != QSettings::NoError)
         return refuse(s->status() == QSettings::AccessError ? QStringLiteral("the file cannot be read")
                                                             : QStringLiteral("the file is not in settings format"));
-    if (!s->contains(name)) return refuse(QStringLiteral("value missing"));
+    if (!s->contains(name))
+        return refuse(s->allKeys().isEmpty() ? QStringLiteral("the file holds no settings at all (damaged, or not a settings file)")
+                                             : QStringLiteral("value missing from the file"));
     const QVariant v = s->value(name);
     // Lists and other kinds are not texts.
     if (v.typeId() != QMetaType::QString)
