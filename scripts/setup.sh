@@ -7,8 +7,11 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ qt6-base-dev libgl-dev googletest libgtest-dev
-  # the window's Chinese texts, and a display for the demo on headless machines
-  fonts-wqy-zenhei xvfb xauth
+  # the window's Chinese texts (Qt's own dialogs and buttons too), and a
+  # display for the demo on headless machines
+  fonts-wqy-zenhei qt6-translations-l10n xvfb xauth
+  # the Debian package (cpack's dependency scan) and its test
+  dpkg-dev file
   # independent tools the tests compare against
   binutils srecord stm32flash
   # fuzzing the HEX converter

@@ -1,6 +1,7 @@
 #include "sim/SimChip.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -75,12 +76,17 @@ std::optional<LineSettings> SimChip::receiverFor(const LineSettings& host) const
 void SimChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
     if (!started_) attach(link_);
     if (!powered_) return;
+    const uint8_t sent = byte;
     if (!wireFaults(&byte, "host byte ")) return;
     applyUartChanges(at - host.charTime());
     const auto rx = receiverFor(host);
     if (!rx) return;
-    const UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
+    UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
     if (!c.received) return;
+    // Noise flipped bits on the line: with a parity bit, an odd number of
+    // flips shows as a parity error at the receiver, as on a real wire.
+    if (byte != sent && host.parity != 0 && rx->parity != 0 && (std::popcount(static_cast<unsigned>(byte ^ sent)) & 1))
+        c.parityError = true;
     lastActivity_ = std::max(lastActivity_, at);
     activeSinceBoot_ = true;
     onChar(c, host, at);
@@ -241,10 +247,16 @@ SimChip::BlockFault SimChip::blockArrived(TimePoint at) {
         if (link_) link_->hangUp();
         return BlockFault::HangUp;
     }
-    if (f.nackBlock == runBlocks_ && !refusedDone_) {
-        refusedDone_ = true;
-        trace("fault: data block " + std::to_string(runBlocks_) + " refused");
+    // The refused block counts once however often it comes again.
+    if (f.nackBlock > 0 && refusals_ < f.nackCount && runBlocks_ == f.nackBlock + refusals_) {
+        ++refusals_;
+        trace("fault: data block " + std::to_string(f.nackBlock) + " refused (" + std::to_string(refusals_) + " of " +
+              std::to_string(f.nackCount) + ")");
         return BlockFault::Refuse;
+    }
+    if (f.badAck == runBlocks_) {
+        trace("fault: the answer to data block " + std::to_string(runBlocks_) + " carries a wrong sum");
+        return BlockFault::BadAck;
     }
     return BlockFault::None;
 }

@@ -128,7 +128,7 @@ protected:
     void record(TimePoint at, Bytes bytes, bool accepted, std::string note);
     // Counts a frame of the session; false when the chip has gone silent (fault).
     bool frameAllowed();
-    enum class BlockFault { None, Refuse, HangUp };
+    enum class BlockFault { None, Refuse, HangUp, BadAck };
     // Counts a data block of the run and says which fault, if any, hits it.
     BlockFault blockArrived(TimePoint at);
     void trace(const std::string& text) const;
@@ -165,7 +165,7 @@ private:
     int bootCount_ = 0;
     int sessionFrames_ = 0;
     int runBlocks_ = 0;
-    bool refusedDone_ = false;
+    int refusals_ = 0;
     bool hangupDone_ = false;
     Rng rng_;
     std::function<void(const std::string&)> trace_;

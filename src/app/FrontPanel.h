@@ -45,6 +45,13 @@ public:
 
     // A modal message box with an OK button; returns when it is dismissed.
     virtual void messageBox(const QString& text, const QString& caption, MsgIcon icon) = 0;
+    // The same box, with what caused it in more detail than the box says (the
+    // file concerned and the reason).  A person sees only the box; front ends
+    // that log their boxes log the cause with it.
+    virtual void messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon, const QString& cause) {
+        (void)cause;
+        messageBox(text, caption, icon);
+    }
 
     // The open-file dialog; `filter` is in Qt's syntax ("Text (*.a *.b);;...").
     // An empty result means the user cancelled.

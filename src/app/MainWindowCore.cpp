@@ -172,10 +172,13 @@ bool MainWindowCore::LoadSettings() {
     QString texts[4] = {FilePrompt(), QStringLiteral("hex"), QStringLiteral("110"), QStringLiteral("0")};
     const char* const names[4] = {"Path", "filename", "baud", "MCUTYPE"};
     for (int i = 0; i < 4; ++i) {
-        if (auto value = store.readValue(QString::fromLatin1(names[i]), kSettingsValueBytes))
+        QString reason;
+        if (auto value = store.readValue(QString::fromLatin1(names[i]), kSettingsValueBytes, &reason))
             texts[i] = *value;
         else
-            Panel.messageBox(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning);
+            Panel.messageBoxWithCause(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
+                                      QStringLiteral("settings %1, value \"%2\": %3")
+                                          .arg(store.location(), QString::fromLatin1(names[i]), reason));
     }
 
     FirmwarePath = texts[0];
@@ -216,7 +219,8 @@ void MainWindowCore::SaveSettings() {
     };
     QString reason;
     if (!Services.settings->writeValues(values, &reason))
-        Panel.messageBox(QStringLiteral("错误: 无法打开有关的hKEY!"), AppTitle(), MsgIcon::Warning);
+        Panel.messageBoxWithCause(QStringLiteral("错误: 无法打开有关的hKEY!"), AppTitle(), MsgIcon::Warning,
+                                  QStringLiteral("settings %1: %2").arg(Services.settings->location(), reason));
 }
 
 int MainWindowCore::SelectedChipType() const { return Panel.currentIndex(ctl::ChipType); }

@@ -23,8 +23,13 @@ bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName
         LastLoadError = message.trimmed();
         return false;
     };
-    if (!loaded.ok)
+    if (!loaded.ok) {
+        // Where a malformed file went wrong, unless the message says it already.
+        const QString at = QStringLiteral("第%1行(第%2个记录)").arg(loaded.line).arg(loaded.record);
+        if (loaded.line > 0 && !loaded.message.contains(at))
+            return refuse(loaded.message + QStringLiteral("位置: %1, %2\n").arg(path, at));
         return refuse(loaded.message);
+    }
     const QString tooLarge = CheckImageSize(loaded.bytes.size(), ImageFamily());
     if (!tooLarge.isEmpty())
         return refuse(tooLarge);

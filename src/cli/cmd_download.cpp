@@ -26,8 +26,9 @@ namespace {
 class NoSettings final : public SettingsStore {
 public:
     bool openForRead() override { return false; }
-    std::optional<QString> readValue(const QString&, int) override { return std::nullopt; }
+    std::optional<QString> readValue(const QString&, int, QString*) override { return std::nullopt; }
     bool writeValues(const std::vector<std::pair<QString, QString>>&, QString*) override { return true; }
+    QString location() const override { return QStringLiteral("(the command line keeps no settings)"); }
 };
 
 // The core to stop on Ctrl-C / SIGTERM (set while a download runs).

@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
         return args.isEmpty() ? ExitUsage : ExitOk;
     }
     if (args.first() == QLatin1String("--version")) {
-        out(QStringLiteral("talvo %1\n").arg(QStringLiteral(TALVO_VERSION)));
+        out(QStringLiteral("talvo %1 (Qt %2)\n").arg(QStringLiteral(TALVO_VERSION), QString::fromLatin1(qVersion())));
         return ExitOk;
     }
     const std::string name = args.first().toStdString();

@@ -1,9 +1,15 @@
 #include "gui/CTALVOApp.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
+#include <cstring>
 
 #include "gui/CTALVODlg.h"
 #include "gui/Fonts.h"
@@ -12,14 +18,95 @@
 
 namespace talvo::gui {
 
+namespace {
+
+void print(FILE* to, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+    std::fflush(to);
+}
+
+// The sizes of the hicolor icon theme that a desktop entry's icon is looked up in.
+constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+
+// Writes DIR/NxN/apps/talvo.png for every size; false with a message on stderr.
+bool ExportIcon(const QString& dir) {
+    for (int size : kIconSizes) {
+        const QString folder = QStringLiteral("%1/%2x%2/apps").arg(dir).arg(size);
+        const QString file = folder + QStringLiteral("/talvo.png");
+        if (!QDir().mkpath(folder) || !CTALVODlg::DrawIcon(size).save(file, "PNG")) {
+            print(stderr, QStringLiteral("talvo-gui: cannot write the icon %1\n").arg(file));
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+QString CTALVOApp::UsageText() {
+    return QStringLiteral(
+        "Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n"
+        "       talvo-gui --export-icon DIR | --version | --help\n"
+        "\n"
+        "The TALVO window: programs STC 8051 and STM32 microcontrollers through\n"
+        "their serial bootloaders.\n"
+        "\n"
+        "  --port PATH|sim:CHIP  add an entry to the port list (repeatable)\n"
+        "  --trace[=FILE]        log every byte on the wire to standard error or FILE\n"
+        "                        (also: environment variable TALVO_TRACE=FILE)\n"
+        "  --screenshot FILE     save a picture of the window and end; message boxes\n"
+        "                        are answered and logged to standard error\n"
+        "  --export-icon DIR     write the window icon as DIR/NxN/apps/talvo.png and end\n"
+        "  --version             print the version and the Qt version\n"
+        "  --help                print this text\n");
+}
+
+QString CTALVOApp::VersionText() {
+    return QStringLiteral("talvo-gui %1 (Qt %2)\n").arg(QStringLiteral(TALVO_VERSION), QString::fromLatin1(qVersion()));
+}
+
+std::optional<int> CTALVOApp::AnswerWithoutDisplay(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            print(stdout, UsageText());
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            print(stdout, VersionText());
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+bool CTALVOApp::NeedsNoDisplay(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--export-icon") == 0) return true;
+    return false;
+}
+
+void CTALVOApp::InstallQtTranslations() {
+    // The window speaks Chinese whatever the machine's locale is; Qt's own
+    // texts follow it.
+    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    auto* translator = new QTranslator(qApp);
+    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator; // Qt's texts stay English; the window itself is unaffected
+}
+
 int CTALVOApp::Run(const QStringList& arguments) {
     QApplication::setFont(DialogFont());
+    InstallQtTranslations();
 
     sim::registerSimulators();
     QStringList args = arguments;
     QString traceError;
     if (!WireTrace::takeOption(args, &traceError)) {
-        std::fprintf(stderr, "talvo-gui: %s\n", traceError.toLocal8Bit().constData());
+        print(stderr, QStringLiteral("talvo-gui: %1\n").arg(traceError));
         return 2;
     }
 
@@ -31,21 +118,22 @@ int CTALVOApp::Run(const QStringList& arguments) {
             services.extraPorts << args[++i];
         } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
             screenshot = args[++i];
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs("Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n", stdout);
-            return 0;
+        } else if (a == QLatin1String("--export-icon") && i + 1 < args.size()) {
+            return ExportIcon(args[++i]) ? 0 : 1;
         } else {
-            std::fprintf(stderr, "talvo-gui: unknown argument '%s'; see --help\n", a.toLocal8Bit().constData());
+            print(stderr, QStringLiteral("talvo-gui: unknown argument '%1'; see --help\n").arg(a));
             return 2;
         }
     }
 
-    CTALVODlg dlg(services);
+    // Nobody answers a message box in the screenshot mode: the window logs
+    // and answers its boxes itself, from its very first one on.
+    CTALVODlg dlg(services, nullptr, !screenshot.isEmpty());
     dlg.show();
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(300, &dlg, [&dlg, screenshot] {
             const bool ok = dlg.grab().save(screenshot);
-            std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "saved" : "cannot save", screenshot.toLocal8Bit().constData());
+            print(ok ? stdout : stderr, QStringLiteral("%1 %2\n").arg(QLatin1String(ok ? "saved" : "cannot save"), screenshot));
             QCoreApplication::exit(ok ? 0 : 1);
         });
     }

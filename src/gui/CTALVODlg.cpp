@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
@@ -21,6 +23,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "app/ControlIds.h"
@@ -62,7 +65,8 @@ QString CTALVODlg::Caption() {
     return QStringLiteral("TALVO V1.48（程序烧录软件）  Velmora科技  https://talvo.invalid/");
 }
 
-CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
+CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent, bool answerMessageBoxes)
+    : QDialog(parent), AnswerMessageBoxes(answerMessageBoxes) {
     setWindowTitle(Caption());
     // A fixed frame with system menu and minimise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -133,6 +137,8 @@ void CTALVODlg::BuildControls() {
             break;
         }
         case TemplateControl::Button:
+            // No default button: Enter presses the focused button (see
+            // keyPressEvent) and nothing else.
             w = new QPushButton(text, this);
             static_cast<QPushButton*>(w)->setAutoDefault(false);
             break;
@@ -220,32 +226,35 @@ void CTALVODlg::CreateStatusBar() {
     StatusBar->show();
 }
 
-QIcon CTALVODlg::WindowIcon() {
-    // A small chip with pins, drawn once: the window's icon, large and small.
-    QIcon icon;
-    for (int size : {16, 32, 48}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setRenderHint(QPainter::Antialiasing);
-        const qreal u = size / 16.0;
-        p.setPen(QPen(QColor(90, 90, 90), u));
-        for (int i = 0; i < 4; ++i) {
-            const qreal y = (3.5 + 3 * i) * u;
-            p.drawLine(QPointF(1 * u, y), QPointF(3 * u, y));
-            p.drawLine(QPointF(13 * u, y), QPointF(15 * u, y));
-        }
-        p.setBrush(QColor(30, 30, 30));
-        p.drawRoundedRect(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), u, u);
-        p.setPen(QColor(0, 175, 0));
-        QFont f = p.font();
-        f.setPixelSize(static_cast<int>(9 * u));
-        f.setBold(true);
-        p.setFont(f);
-        p.drawText(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), Qt::AlignCenter, QStringLiteral("T"));
-        p.end();
-        icon.addPixmap(pm);
+QImage CTALVODlg::DrawIcon(int size) {
+    // A small chip with pins and a green "T".
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    const qreal u = size / 16.0;
+    p.setPen(QPen(QColor(90, 90, 90), u));
+    for (int i = 0; i < 4; ++i) {
+        const qreal y = (3.5 + 3 * i) * u;
+        p.drawLine(QPointF(1 * u, y), QPointF(3 * u, y));
+        p.drawLine(QPointF(13 * u, y), QPointF(15 * u, y));
     }
+    p.setBrush(QColor(30, 30, 30));
+    p.drawRoundedRect(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), u, u);
+    p.setPen(QColor(0, 175, 0));
+    QFont f = p.font();
+    f.setPixelSize(static_cast<int>(9 * u));
+    f.setBold(true);
+    p.setFont(f);
+    p.drawText(QRectF(3 * u, 1.5 * u, 10 * u, 13 * u), Qt::AlignCenter, QStringLiteral("T"));
+    p.end();
+    return image;
+}
+
+QIcon CTALVODlg::WindowIcon() {
+    // The window's icon, large and small, drawn once.
+    QIcon icon;
+    for (int size : {16, 32, 48}) icon.addPixmap(QPixmap::fromImage(DrawIcon(size)));
     return icon;
 }
 
@@ -266,6 +275,19 @@ void CTALVODlg::closeEvent(QCloseEvent* event) {
 }
 
 void CTALVODlg::reject() { close(); }
+
+void CTALVODlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // A focused button passes Enter on to the window: press it.  Enter
+        // anywhere else neither presses a button nor closes the window.
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
 
 void CTALVODlg::quitApplication(int exitCode) {
     ExitCode = exitCode;
@@ -380,8 +402,22 @@ void CTALVODlg::setStatusText(int part, const QString& text) {
 }
 
 void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon icon) {
+    messageBoxWithCause(text, caption, icon, QString());
+}
+
+void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon,
+                                    const QString& cause) {
     if (RecordMessageBoxes) {
         RecordedMessages << text;
+        return;
+    }
+    if (AnswerMessageBoxes) {
+        QString line = QStringLiteral("talvo-gui: message box \"%1\" answered with OK")
+                           .arg(text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        if (!cause.isEmpty()) line += QStringLiteral(" (%1)").arg(cause);
+        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
+        std::fflush(stderr);
         return;
     }
     QMessageBox box(isVisible() ? this : nullptr);
@@ -399,6 +435,10 @@ void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon 
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
     QFileDialog dialog(this);
+    // It opens where the firmware is (the folder of the chosen or restored
+    // file, while that folder exists), else in the working folder.
+    const QFileInfo firmware(Core->FirmwarePath);
+    if (!Core->FirmwarePath.isEmpty() && firmware.absoluteDir().exists()) dialog.setDirectory(firmware.absolutePath());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
     dialog.setDefaultSuffix(defaultSuffix);

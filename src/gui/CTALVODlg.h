@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QIcon>
+#include <QImage>
 #include <QMap>
 #include <QPointer>
 
@@ -35,8 +36,13 @@ inline constexpr int kTemplateHeightDu = 292;
 
 class CTALVODlg : public QDialog, public FrontPanel {
     Q_OBJECT
+    // Set in the modes that nobody watches (screenshot, demo): every message
+    // box is logged to standard error, with its cause, and answered with OK
+    // instead of waiting.  The constructor takes its first value, so boxes of
+    // the initialisation (the settings) are answered too.
+    Q_PROPERTY(bool AnswerMessageBoxes MEMBER AnswerMessageBoxes)
 public:
-    explicit CTALVODlg(CoreServices services = {}, QWidget* parent = nullptr);
+    explicit CTALVODlg(CoreServices services = {}, QWidget* parent = nullptr, bool answerMessageBoxes = false);
     ~CTALVODlg() override;
 
     MainWindowCore& core() { return *Core; }
@@ -63,9 +69,15 @@ public:
     QString statusText(int part) const override;
     void setStatusText(int part, const QString& text) override;
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
+    void messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon,
+                             const QString& cause) override;
     QString askOpenFileName(const QString& filter, const QString& defaultSuffix) override;
     void quitApplication(int exitCode) override;
 
+    // The window icon (a small chip) drawn at `size` pixels.
+    static QImage DrawIcon(int size);
+
+    bool AnswerMessageBoxes = false;
     // Message boxes are recorded instead of shown when this is set (tests).
     bool RecordMessageBoxes = false;
     QStringList RecordedMessages;
@@ -79,6 +91,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include <unistd.h>
+
 namespace talvo {
 
 BlockTable BuildBlockTexts(const QByteArray& image, ChipFamily family) {
@@ -65,11 +67,17 @@ LoadedImage failed(const QString& message, HexResult::Kind kind = HexResult::Kin
     return r;
 }
 
-// Reads a whole file, refusing files larger than the converter's limit.
+// Reads a whole regular file, refusing files larger than the converter's limit.
 LoadedImage readWhole(const QString& path, const QString& tooLargeName) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return failed(QStringLiteral("无法打开文件\n"));
+    QString reason;
+    const int fd = HexToBin::OpenRegularFile(path, &reason);
+    if (fd < 0)
+        return failed(QStringLiteral("无法打开文件: %1 (%2)\n").arg(path, reason));
+    QFile f;
+    if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return failed(QStringLiteral("无法打开文件: %1 (%2)\n").arg(path, f.errorString()));
+    }
     if (f.size() > HexToBin::kMaxImageBytes)
         return failed(QStringLiteral("文件%1有%2字节,超出映像上限%3字节,无法加载\n")
                           .arg(tooLargeName)
@@ -87,15 +95,16 @@ LoadedImage readWhole(const QString& path, const QString& tooLargeName) {
 } // namespace
 
 LoadedImage ReadFirmwareFile(const QString& path) {
-    if (IsRawBinaryName(path)) {
-        if (QFileInfo(path).isDir())
-            return failed(QStringLiteral("无法打开文件\n"));
+    if (IsRawBinaryName(path))
         return readWhole(path, path);
-    }
     HexToBin converter;
     const HexResult converted = converter.ConvertToTemp(path);
-    if (!converted.ok())
-        return failed(converted.message, converted.kind);
+    if (!converted.ok()) {
+        LoadedImage r = failed(converted.message, converted.kind);
+        r.line = converted.line;
+        r.record = converted.record;
+        return r;
+    }
     LoadedImage r = readWhole(converted.tempPath, converted.tempPath);
     QFile::remove(converted.tempPath);
     return r;

@@ -58,6 +58,8 @@ struct LoadedImage {
     QByteArray bytes;
     QString message;          // the message to show when !ok
     HexResult::Kind kind = HexResult::Kind::Ok;
+    int line = 0;             // where a malformed HEX file went wrong (0 = not tied to a record)
+    int record = 0;
 };
 
 // Reads a firmware file: ".bin" files as they are, everything else through

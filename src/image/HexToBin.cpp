@@ -28,8 +28,9 @@ namespace talvo {
 namespace {
 
 // The texts the user has always seen for these faults.
-const char* const kMsgOpenSource = "无法打开文件1\n";
-const char* const kMsgOpenTarget = "无法打开文件2\n";
+// The two open failures name the file and the reason after the old text.
+const char* const kMsgOpenSource = "无法打开文件1: %1 (%2)\n";
+const char* const kMsgOpenTarget = "无法打开文件2: %1 (%2)\n";
 const char* const kMsgNoStart = "无法在%1文件中找到起始字符,异常退出\n";
 const char* const kMsgLength = "传入的hex长度错误,转换终止!\n";
 const char* const kMsgAddrHigh = "传入的hex文件格式错误3,转换终止!\n";
@@ -142,7 +143,8 @@ private:
 
 // Text-mode reading: a CR directly followed by LF is read as the LF alone, so
 // the character counts (the 254-character search for ':') are the same for
-// files with CR LF and LF line ends.
+// files with CR LF and LF line ends.  A CR that is left (a file with CR-only
+// line ends) ends a line as well.
 template <class Source>
 class TextReader {
 public:
@@ -156,7 +158,7 @@ public:
     // Reads n characters and returns them, either in place in the source's
     // buffer (when all are at hand and free of CR) or copied to `scratch`; the
     // end of the file reads as a NUL, which is no digit either.  `lines`
-    // receives the number of line feeds among them.
+    // receives the number of line ends among them.
     const unsigned char* read(unsigned char* scratch, int n, int& lines) {
         const size_t len = static_cast<size_t>(n);
         const unsigned char* w = S.window(len);
@@ -169,7 +171,7 @@ public:
         for (size_t i = 0; i < len; ++i) {
             const int c = get();
             scratch[i] = c < 0 ? 0 : static_cast<unsigned char>(c);
-            lines += c == '\n';
+            lines += c == '\n' || c == '\r';
         }
         return scratch;
     }
@@ -225,7 +227,7 @@ HexResult parseHex(Source& source, const QString& sourceName) {
             const int c = in.get();
             if (c == ':')
                 break;
-            if (c == '\n')
+            if (c == '\n' || c == '\r')
                 ++line;
             if (++misses >= 254) {
                 if (source.failed())
@@ -343,20 +345,7 @@ HexResult parseHex(Source& source, const QString& sourceName) {
     }
 }
 
-int openSource(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
-    if (name.isEmpty())
-        return -1;
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return -1;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 bool writeAll(int fd, const QByteArray& bytes) {
     const char* p = bytes.constData();
@@ -393,19 +382,63 @@ HexResult HexToBin::ConvertBytes(const char* data, size_t size, const QString& s
     return parseHex(source, sourceName);
 }
 
+QString HexToBin::FileKindText(unsigned mode) {
+    if (S_ISDIR(mode)) return QStringLiteral("这是文件夹,不是普通文件");
+    if (S_ISCHR(mode)) return QStringLiteral("这是字符设备,不是普通文件");
+    if (S_ISBLK(mode)) return QStringLiteral("这是块设备,不是普通文件");
+    if (S_ISFIFO(mode)) return QStringLiteral("这是命名管道(FIFO),不是普通文件");
+    if (S_ISSOCK(mode)) return QStringLiteral("这是套接字,不是普通文件");
+    return QStringLiteral("不是普通文件");
+}
+
+int HexToBin::OpenRegularFile(const QString& path, QString* reason) {
+    const auto fail = [reason](const QString& why) {
+        if (reason) *reason = why;
+        return -1;
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (name.isEmpty()) return fail(QStringLiteral("没有给出文件名"));
+    // Without O_NONBLOCK, opening a FIFO waits for a writer for ever.
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail(systemReason(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return fail(systemReason(e));
+    }
+    // A device never ends (/dev/zero) and a pipe may never deliver: only
+    // regular files are read.
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(FileKindText(st.st_mode));
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+namespace {
+HexResult openFailure(const char* text, const QString& path, const QString& reason) {
+    return failure(HexResult::Kind::IoError, QString::fromUtf8(text).arg(path, reason));
+}
+} // namespace
+
 HexResult HexToBin::ConvertFile(const QString& sourcePath) {
-    const int fd = openSource(sourcePath);
+    QString reason;
+    const int fd = OpenRegularFile(sourcePath, &reason);
     if (fd < 0)
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenSource));
+        return openFailure(kMsgOpenSource, sourcePath, reason);
     HexResult r = parseFd(fd, sourcePath);
     ::close(fd);
     return r;
 }
 
 HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath) {
-    const int src = openSource(sourcePath);
+    QString reason;
+    const int src = OpenRegularFile(sourcePath, &reason);
     if (src < 0)
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenSource));
+        return openFailure(kMsgOpenSource, sourcePath, reason);
 
     // Where the bytes go, decided before parsing (so the messages keep their
     // order) without touching an existing target:
@@ -420,8 +453,10 @@ HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath
     QString siblingPath;
     int dst = -1;
     struct stat st {};
+    int openError = ENOENT;
     if (!target.isEmpty()) {
         dst = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        openError = errno;
         if (dst >= 0) {
             way = Way::Created;
         } else if (errno == EEXIST) {
@@ -432,17 +467,20 @@ HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath
                 if (dst >= 0)
                     way = Way::Sibling;
             }
-            if (dst < 0)
+            if (dst < 0) {
                 dst = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
+                openError = errno;
+            }
         }
     }
     if (dst >= 0 && way != Way::Sibling && (::fstat(dst, &st) != 0 || S_ISDIR(st.st_mode))) {
         ::close(dst);
         dst = -1;
+        openError = EISDIR;
     }
     if (dst < 0) {
         ::close(src);
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenTarget));
+        return openFailure(kMsgOpenTarget, targetPath, systemReason(openError));
     }
     const QByteArray sibling = QFile::encodeName(siblingPath);
     const auto discard = [&] {
@@ -500,14 +538,16 @@ int HexToBin::CreatePrivateTempFile(QString& pathOut) {
 }
 
 HexResult HexToBin::ConvertToTemp(const QString& sourcePath) {
-    const int src = openSource(sourcePath);
+    QString reason;
+    const int src = OpenRegularFile(sourcePath, &reason);
     if (src < 0)
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenSource));
+        return openFailure(kMsgOpenSource, sourcePath, reason);
     QString tempPath;
     const int dst = CreatePrivateTempFile(tempPath);
     if (dst < 0) {
+        const int e = errno;
         ::close(src);
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgOpenTarget));
+        return openFailure(kMsgOpenTarget, QDir::tempPath(), systemReason(e));
     }
     HexResult r = parseFd(src, sourcePath);
     ::close(src);

@@ -82,6 +82,14 @@ public:
     // conversion gets its own file, so several instances never collide.
     HexResult ConvertToTemp(const QString& sourcePath);
 
+    // Opens a regular file for reading and returns its descriptor, or -1
+    // with *reason set (the system's reason, or what kind of file it is).
+    // Devices, pipes, sockets and folders are refused without blocking: a
+    // character device never ends and a FIFO may never deliver.
+    static int OpenRegularFile(const QString& path, QString* reason);
+    // "这是字符设备,不是普通文件" and the like, for a st_mode that is not a regular file.
+    static QString FileKindText(unsigned mode);
+
     // Creates an empty private file in the temporary folder (as above) and
     // returns its file descriptor, or -1 with errno set.  `pathOut` receives
     // its path.

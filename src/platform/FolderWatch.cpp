@@ -123,7 +123,9 @@ void FolderWatch::run() {
             const bool ignored = !IgnoredPrefix.isEmpty() && ev->len > 0 &&
                                  std::strncmp(ev->name, IgnoredPrefix.constData(),
                                               static_cast<size_t>(IgnoredPrefix.size())) == 0;
-            if ((ev->mask & watchMask()) && !ignored)
+            // Subfolders made, renamed or moved in are no file change.
+            const bool folder = ev->mask & IN_ISDIR;
+            if ((ev->mask & watchMask()) && !folder && !ignored)
                 Changed.store(true);
             if (ev->mask & IN_Q_OVERFLOW)
                 Changed.store(true); // events were lost: assume a write among them

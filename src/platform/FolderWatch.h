@@ -2,7 +2,8 @@
 // Watches one folder (not its subfolders) for written files with inotify and
 // sets a flag when any file of it is written, created, or renamed into it
 // (editors that save by writing a temporary file and renaming it over the
-// original show up as IN_MOVED_TO).
+// original show up as IN_MOVED_TO).  Subfolders made or renamed in it are no
+// file change.
 //
 // A thread waits on the inotify descriptor and on an eventfd used to stop it;
 // it touches only the atomic flag it was given.  Nothing here ends the process:

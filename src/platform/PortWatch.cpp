@@ -19,7 +19,8 @@ PortWatch::PortWatch(QString devRoot, Callback onChange, std::chrono::millisecon
 PortWatch::~PortWatch() { stop(); }
 
 bool PortWatch::start(QString* error) {
-    if (Thread.joinable()) return true;
+    if (Running.load()) return true;
+    stop(); // a thread that ended on an error is joined first
     auto fail = [&](const QString& what) {
         if (error)
             *error = QStringLiteral("cannot watch %1 for serial ports: %2 (%3)")
@@ -60,13 +61,14 @@ void PortWatch::stop() {
 
 void PortWatch::run(int inotifyFd) {
     bool pending = false;
+    bool failed = false;
     alignas(struct inotify_event) char buffer[4096];
-    while (Running.load()) {
+    while (Running.load() && !failed) {
         struct pollfd p[2] = {{WakeFd, POLLIN, 0}, {inotifyFd, POLLIN, 0}};
         // Once a change was seen, wait for the burst to settle before telling.
         const int r = ::poll(p, 2, pending ? static_cast<int>(Settle.count()) : -1);
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) break;
+        if (r < 0) break; // a failed wait ends the watch
         if (p[0].revents & POLLIN) break;
         if (r == 0) {
             pending = false;
@@ -81,11 +83,17 @@ void PortWatch::run(int inotifyFd) {
                 const auto* ev = reinterpret_cast<const struct inotify_event*>(buffer + off);
                 if (ev->len > 0 && std::strncmp(ev->name, "tty", 3) == 0) pending = true;
                 if (ev->mask & IN_Q_OVERFLOW) pending = true;
+                // The folder itself was removed or unmounted: nothing more comes.
+                if (ev->mask & IN_IGNORED) failed = true;
                 off += static_cast<ssize_t>(sizeof(struct inotify_event) + ev->len);
             }
         }
     }
     ::close(inotifyFd);
+    // Ports that went with the folder are a change too.
+    if (failed && pending && OnChange) OnChange();
+    // Whether stopped or ended on an error, the watch no longer runs.
+    Running = false;
 }
 
 } // namespace talvo

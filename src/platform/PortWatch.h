@@ -24,10 +24,13 @@ public:
     PortWatch& operator=(const PortWatch&) = delete;
 
     // Starts watching; false with *error set when the folder cannot be
-    // watched.  Starting a running watch does nothing.
+    // watched.  Starting a running watch does nothing; a watch that ended on
+    // an error starts anew.
     bool start(QString* error = nullptr);
     // Wakes the thread, clears the running flag and waits for the thread.
     void stop();
+    // True while the thread watches: false before start, after stop, and
+    // once the watch ended on an error (the folder went away, a failed wait).
     bool running() const { return Running.load(); }
 
 private:

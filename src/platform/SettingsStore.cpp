@@ -27,13 +27,27 @@ bool QSettingsStore::openForRead() {
     return info.exists() && info.isReadable() && s->status() == QSettings::NoError;
 }
 
-std::optional<QString> QSettingsStore::readValue(const QString& name, int maxBytes) {
+std::optional<QString> QSettingsStore::readValue(const QString& name, int maxBytes, QString* reason) {
+    const auto refuse = [reason](const QString& why) {
+        if (reason) *reason = why;
+        return std::nullopt;
+    };
     auto s = makeSettings(iniPath_);
-    if (s->status() != QSettings::NoError || !s->contains(name)) return std::nullopt;
+    if (s->status() != QSettings::NoError)
+        return refuse(s->status() == QSettings::AccessError ? QStringLiteral("the file cannot be read")
+                                                            : QStringLiteral("the file is not in settings format"));
+    if (!s->contains(name))
+        return refuse(s->allKeys().isEmpty() ? QStringLiteral("the file holds no settings at all (damaged, or not a settings file)")
+                                             : QStringLiteral("value missing from the file"));
     const QVariant v = s->value(name);
-    if (v.typeId() != QMetaType::QString) return std::nullopt; // lists and other kinds are not texts
+    // Lists and other kinds are not texts.
+    if (v.typeId() != QMetaType::QString)
+        return refuse(QStringLiteral("value is a %1, not a text").arg(QString::fromLatin1(v.typeName())));
     const QString text = v.toString();
-    if ((text.size() + 1) * 2 > maxBytes) return std::nullopt; // would not fit the value buffer
+    if ((text.size() + 1) * 2 > maxBytes) // would not fit the value buffer
+        return refuse(QStringLiteral("value of %1 characters is longer than the %2 bytes a value may hold")
+                          .arg(text.size())
+                          .arg(maxBytes));
     return text;
 }
 

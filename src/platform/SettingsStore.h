@@ -18,11 +18,14 @@ public:
     // True when the settings exist and can be read at all.
     virtual bool openForRead() = 0;
     // One value; nullopt when it is missing or cannot be read as a text of at
-    // most maxBytes bytes in UTF-16 with its terminating null.
-    virtual std::optional<QString> readValue(const QString& name, int maxBytes) = 0;
+    // most maxBytes bytes in UTF-16 with its terminating null (*reason then
+    // says which).
+    virtual std::optional<QString> readValue(const QString& name, int maxBytes, QString* reason = nullptr) = 0;
     // Creates the settings if needed and writes every value; false with a
     // reason when the store cannot be written.
     virtual bool writeValues(const std::vector<std::pair<QString, QString>>& values, QString* reason) = 0;
+    // Where the settings live (a file path), for messages.
+    virtual QString location() const = 0;
 };
 
 class QSettingsStore final : public SettingsStore {
@@ -30,8 +33,9 @@ public:
     // An empty path selects the native store of organisation/application "TALVO".
     explicit QSettingsStore(QString iniPath = {});
     bool openForRead() override;
-    std::optional<QString> readValue(const QString& name, int maxBytes) override;
+    std::optional<QString> readValue(const QString& name, int maxBytes, QString* reason = nullptr) override;
     bool writeValues(const std::vector<std::pair<QString, QString>>& values, QString* reason) override;
+    QString location() const override { return fileName(); }
     QString fileName() const;
 
 private:

@@ -30,6 +30,28 @@ bool isUsbInterface(const QString& dir) { return QFileInfo::exists(dir + QString
 
 } // namespace
 
+QString cleanUsbString(const QString& raw) {
+    QString text = raw;
+    std::vector<qsizetype> open; // positions of '(' not closed yet
+    std::vector<qsizetype> stray;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+            c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
+            text[i] = QLatin1Char(' ');
+        else if (c == QLatin1Char('('))
+            open.push_back(i);
+        else if (c == QLatin1Char(')') && !open.empty())
+            open.pop_back();
+        else if (c == QLatin1Char(')'))
+            stray.push_back(i);
+    }
+    stray.insert(stray.end(), open.begin(), open.end());
+    std::sort(stray.begin(), stray.end());
+    for (auto it = stray.rbegin(); it != stray.rend(); ++it) text.remove(*it, 1);
+    return text.simplified();
+}
+
 QString UsbSerialPort::friendlyName() const {
     QString name = manufacturer;
     if (!product.isEmpty()) name = name.isEmpty() ? product : name + QLatin1Char(' ') + product;
@@ -75,8 +97,8 @@ UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot) {
         if (port.driver.isEmpty()) continue; // no driver bound: not a usable port
         port.service = linkName(device + QStringLiteral("/driver/module"));
         if (port.service.isEmpty()) port.service = port.driver;
-        port.manufacturer = readAttribute(usbDevice + QStringLiteral("/manufacturer"));
-        port.product = readAttribute(usbDevice + QStringLiteral("/product"));
+        port.manufacturer = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/manufacturer")));
+        port.product = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/product")));
         port.usbDevicePath = usbDevice;
         found.push_back(Found{m.captured(1), m.captured(2).toULongLong(), port});
     }

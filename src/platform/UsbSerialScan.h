@@ -32,6 +32,13 @@ struct UsbSerialScan {
     std::vector<UsbSerialPort> ports;     // in tty order: ttyACM0, ttyACM1, ttyUSB0, ttyUSB2, ttyUSB10
 };
 
+// A USB device string made fit for a port entry: control characters (a
+// newline would split the entry over two lines) become blanks and runs of
+// blanks one blank; a parenthesis without its partner is dropped, since the
+// first "(" and ")" of the friendly name mark where the tty name is read
+// from.  Matched pairs stay (such names are composed as they always were).
+QString cleanUsbString(const QString& raw);
+
 // `sysfsRoot` "" = /sys.
 UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot);
 

@@ -124,6 +124,11 @@ size_t SerialChannel::QueuedBytes() const {
     return QueueCount;
 }
 
+bool SerialChannel::DeliveryPending() const {
+    std::lock_guard lock(Mutex);
+    return PendingDelivery != nullptr;
+}
+
 bool SerialChannel::ReaderRunning() const {
     std::lock_guard lock(Mutex);
     return ReaderActive;

@@ -128,6 +128,9 @@ public:
     bool ReaderRunning() const;
     // The open device went away (hung up, unplugged); reads and writes fail.
     bool DeviceLost() const;
+    // The reader has handed a port-test event over and waits for it to be
+    // handled (or given up).
+    bool DeliveryPending() const;
 
 private:
     using DevicePtr = std::shared_ptr<SerialDevice>;

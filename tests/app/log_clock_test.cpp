@@ -3,15 +3,17 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
+#include "common/IsolatedRoots.h"
 #include "app/MemoryPanel.h"
 
 using namespace talvo;
 
 namespace {
 struct Core {
+    test::IsolatedRoots roots;
     MemoryPanel panel;
     QDateTime now;
-    MainWindowCore core{panel, CoreServices{nullptr, nullptr, [this] { return now; }, {}, {}, {}}};
+    MainWindowCore core{panel, roots.services(nullptr, [this] { return now; })};
 };
 } // namespace
 

@@ -3,55 +3,72 @@
 // stored wrongly.
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <random>
 
-#include "app/CoreRig.h"
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "common/IsolatedRoots.h"
+#include "common/QtPrinters.h"
+#include "platform/SimRegistry.h"
+#include "platform/SimWireDevice.h"
+#include "sim/SimChip.h"
+#include "sim/Simulators.h"
 
 using namespace talvo;
-using namespace talvo::coretest;
 
-namespace {
-
-QString writeImage(const QTemporaryDir& dir, int size) {
-    QByteArray image(size, '\0');
-    std::mt19937 rng(static_cast<unsigned>(size));
-    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
-    const QString path = dir.filePath(QStringLiteral("image%1.bin").arg(size));
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly)) f.write(image);
-    return path;
-}
-
-} // namespace
-
-TEST(CoreStm32Download, ProgramsAndVerifiesTheSimulatedBoards) {
+TEST(CoreStm32Download, ProgramsAndVerifiesSimulatedBoards) {
     const QString done = QString(39, u' ') + QStringLiteral("数 据 下 载 成 功!");
     const struct {
         const char* selector;
         int size;
         bool verify;
-        QString lastLine; // "" : success
+        QString lastLine; // the log's last line starts so
     } rows[] = {
-        {"stm32f030", 200, false, done},
+        {"stm32f030", 200, false, done}, // one block
         {"stm32f103", 3000, true, done},
         {"stm32f103hd,bad-word=70", 3000, true, QStringLiteral("校验失败：地址 0x08000114 应为 0x")},
     };
-    QTemporaryDir images;
+    sim::registerSimulators();
     for (const auto& r : rows) {
         SCOPED_TRACE(r.selector);
-        const QString selector = QString::fromLatin1(r.selector);
-        CoreRig rig("sim:" + selector, 0, writeImage(images, r.size));
-        rig.core->VerifyStm32Download = r.verify;
-        rig.core->StartDownload();
-        const auto& report = rig.core->LastReport();
-        ASSERT_FALSE(rig.panel.logLines.isEmpty());
-        EXPECT_TRUE(rig.panel.logLines.last().startsWith(r.lastLine)) << rig.panel.logLines.join('\n').toStdString();
+        test::IsolatedRoots roots;
+        QByteArray image(r.size, '\0');
+        std::mt19937 rng(static_cast<unsigned>(r.size));
+        for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
+        QFile file(roots.dir.filePath(QStringLiteral("image.bin")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(image) == r.size);
+        file.close();
+
+        const QString port = QStringLiteral("sim:") + QString::fromLatin1(r.selector);
+        MemoryPanel panel;
+        CoreServices services = roots.services();
+        services.extraPorts = {port};
+        MainWindowCore core(panel, services);
+        core.Initialise();
+        panel.setCurrentIndex(ctl::ChipType, 0);
+        ASSERT_TRUE(core.SelectPort(port));
+        core.FirmwarePath = file.fileName();
+        core.FirmwareName = QStringLiteral("image.bin");
+        core.VerifyStm32Download = r.verify;
+        core.StartDownload();
+
+        const auto& report = core.LastReport();
+        ASSERT_FALSE(panel.logLines.isEmpty());
+        EXPECT_TRUE(panel.logLines.last().startsWith(r.lastLine)) << panel.logLines.join('\n').toStdString();
         EXPECT_EQ(report.success, r.lastLine == done) << report.failure.toStdString();
-        EXPECT_EQ(rig.core->ImageSize, r.size);
-        if (report.success) {
-            EXPECT_EQ(flashOf(selector, r.size), rig.core->ImageBytes.left(r.size));
-        }
-        EXPECT_EQ(rig.panel.progress(ctl::Progress), 0);
-        EXPECT_TRUE(rig.panel.isEnabled(ctl::Download));
+        QByteArray flash;
+        if (auto board = findSimBoard(port.mid(4)))
+            board->withPeer([&](WirePeer& p) {
+                const auto& f = static_cast<sim::SimChip&>(p).flash();
+                flash = QByteArray(reinterpret_cast<const char*>(f.data()), r.size);
+            });
+        EXPECT_EQ(flash == image, report.success);
+        EXPECT_EQ(panel.progress(ctl::Progress), 0);
+        EXPECT_TRUE(panel.isEnabled(ctl::Download));
+        core.StopPortWatch();
+        releaseSimBoards();
     }
 }

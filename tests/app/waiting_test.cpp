@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/MainWindowCore.h"
+#include "common/IsolatedRoots.h"
 #include "app/MemoryPanel.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
@@ -28,8 +29,9 @@ public:
 };
 
 struct Core {
+    test::IsolatedRoots roots;
     MemoryPanel panel;
-    MainWindowCore core{panel};
+    MainWindowCore core{panel, roots.services()};
 };
 
 // Arms the tick procedure on the core's counter, as StartDownload does.
@@ -126,8 +128,9 @@ TEST(PumpMessages, ANotificationFromAnotherThreadWakesASleepingPump) {
 
 TEST(StartDownload, ATickThatCannotStartStopsTheDownloadWithAReport) {
     FailingTicks ticks;
+    test::IsolatedRoots roots;
     MemoryPanel panel;
-    MainWindowCore core(panel, CoreServices{nullptr, &ticks, {}, {}, {}, {}});
+    MainWindowCore core(panel, roots.services(&ticks));
     core.Initialise();
     core.FirmwarePath = QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex");
     core.StartDownload();

@@ -1,6 +1,11 @@
 // The main window: every control of the template with its id, kind, text,
 // list contents, enable state and position; Enter, Escape and close.
+#include <QApplication>
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QProcess>
+#include <QRandomGenerator>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -12,9 +17,12 @@
 #include <QSettings>
 
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include "app/ControlIds.h"
+#include "common/IsolatedRoots.h"
+#include "gui/CTALVOApp.h"
 #include "gui/CTALVODlg.h"
 #include "platform/SettingsStore.h"
 
@@ -26,15 +34,25 @@ class MainWindowTest : public QObject {
 
     QTemporaryDir dir;
     QString ini() const { return dir.path() + "/TALVO.conf"; }
+    // Empty sysfs and device roots: no port of this machine, and no message
+    // about a port list that cannot be read, whatever machine this is.
+    test::IsolatedRoots roots;
+    CoreServices services(QSettingsStore& store) {
+        CoreServices s = roots.services();
+        s.settings = &store;
+        return s;
+    }
 
     std::unique_ptr<CTALVODlg> makeWindow(QSettingsStore& store) {
-        auto w = std::make_unique<CTALVODlg>(CoreServices{&store, nullptr, {}, {}, {}, {}});
+        auto w = std::make_unique<CTALVODlg>(services(store));
         w->RecordMessageBoxes = true;
         w->show();
         return w;
     }
 
 private slots:
+    void initTestCase() { CTALVOApp::InstallQtTranslations(); }
+
     void everyTemplateControlWithItsTextKindAndPosition() {
         QSettingsStore store(ini());
         auto w = makeWindow(store);
@@ -123,12 +141,78 @@ private slots:
         QCOMPARE(w->findChild<QPlainTextEdit*>("1004")->toPlainText(), QString("一\n二"));
     }
 
+    // The open-file dialog starts in the firmware's folder and its buttons
+    // speak the window's language.
+    void openFileDialogStartsInTheFirmwareFolderInChinese() {
+        QSettingsStore store(ini() + ".open");
+        auto w = makeWindow(store);
+        const QString folder = dir.path() + "/firmware";
+        QVERIFY(QDir().mkpath(folder));
+        w->core().FirmwarePath = folder + "/blink.hex"; // restored from the settings; need not exist
+
+        QString shownIn;
+        QStringList buttons;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            poll.stop();
+            shownIn = dialog->directory().absolutePath();
+            for (QPushButton* b : dialog->findChild<QDialogButtonBox*>()->findChildren<QPushButton*>())
+                buttons << b->text();
+            dialog->reject();
+        });
+        poll.start(5);
+        QVERIFY(w->askOpenFileName(MainWindowCore::FirmwareFileFilter(), "hex").isEmpty());
+        QCOMPARE(shownIn, QDir(folder).absolutePath());
+        QVERIFY2(buttons.contains("取消"), qPrintable(buttons.join(", ")));
+    }
+
+    // With the switch on, message boxes are answered at once instead of
+    // waiting for somebody to press OK (a blocking box would hang the test).
+    void answeredMessageBoxesDoNotWait() {
+        QSettingsStore store(ini() + ".answer");
+        CTALVODlg w(services(store));
+        w.setProperty("AnswerMessageBoxes", true);
+        w.show();
+        // Should a box be shown after all, close it (and remember it) rather than hang.
+        bool boxShown = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                boxShown = true;
+                modal->close();
+            }
+        });
+        poll.start(5);
+        QVERIFY(!w.core().LoadFirmware(dir.path() + "/missing.hex", "missing.hex"));
+        QVERIFY(!boxShown);
+        QVERIFY(w.isVisible());
+    }
+
+
+
+    // The tests below close their windows, which ends the application's event
+    // loops: a modal dialog opened after them would return at once.  Tests
+    // that show modal dialogs stay above.
     void enterDoesNotCloseAndEscapeClosesThroughTheSavePath() {
         QSettingsStore store(ini());
         auto w = makeWindow(store);
         w->findChild<QComboBox*>("1034")->setCurrentIndex(2);
         QTest::keyClick(w.get(), Qt::Key_Return);
         QTest::keyClick(w.get(), Qt::Key_Enter);
+        QTest::keyClick(w->findChild<QComboBox*>("1034"), Qt::Key_Return);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->ExitCode, -1);
+        QVERIFY(w->RecordedMessages.isEmpty());
+
+        // Enter on a focused button presses it: "下载程序" with no file chosen
+        // tries the prompt text as a file and says it cannot open it.
+        auto* download = w->findChild<QPushButton*>("1005");
+        download->setFocus();
+        QTest::keyClick(download, Qt::Key_Return);
+        QCOMPARE(w->RecordedMessages.size(), 1);
+        QVERIFY2(w->RecordedMessages[0].startsWith("无法打开文件"), qPrintable(w->RecordedMessages[0]));
         QVERIFY(w->isVisible());
         QCOMPARE(w->ExitCode, -1);
 
@@ -148,6 +232,54 @@ private slots:
         QCOMPARE(w->ExitCode, 0);
         QSettings s(ini() + ".close", QSettings::IniFormat);
         QCOMPARE(s.value("baud").toString(), QString("9600"));
+    }
+
+    // The screenshot mode with a settings file of random bytes: the boxes
+    // about the settings are logged with the file and the reason, answered,
+    // and the picture is still taken.
+    void screenshotWithGarbageSettingsLogsAndAnswersItsBoxes() {
+        QTemporaryDir config;
+        QVERIFY(QDir().mkpath(config.path() + "/TALVO"));
+        const QString conf = config.path() + "/TALVO/TALVO.conf";
+        QFile f(conf);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QRandomGenerator random(20261207);
+        QByteArray noise(4096, Qt::Uninitialized);
+        for (char& c : noise) c = static_cast<char>(random.bounded(256));
+        f.write(noise);
+        f.close();
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        const QString shot = config.path() + "/shot.png";
+        p.start(TALVO_GUI_BINARY, {"--screenshot", shot});
+        // A bound only a hanging window reaches.
+        QVERIFY(p.waitForFinished(120000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(QFileInfo(shot).size() > 0);
+        QVERIFY2(err.contains("错误：无法查询有关的注册表信息") && err.contains(conf), qPrintable(err));
+        QVERIFY2(err.contains("answered with OK"), qPrintable(err));
+    }
+
+    // --help and --version need no display at all.
+    void helpAndVersionWithoutADisplay() {
+        for (const char* option : {"--help", "--version"}) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("DISPLAY");
+            env.remove("WAYLAND_DISPLAY");
+            env.remove("QT_QPA_PLATFORM");
+            p.setProcessEnvironment(env);
+            p.start(TALVO_GUI_BINARY, {option});
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+            const QString out = QString::fromUtf8(p.readAllStandardOutput());
+            QVERIFY2(out.contains(QString("Qt ") + qVersion()) || out.contains("--screenshot"), qPrintable(out));
+        }
     }
 };
 

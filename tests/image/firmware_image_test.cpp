@@ -1,6 +1,8 @@
 // Block layouts of both families, the size limits and the reading of files.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -129,11 +131,48 @@ TEST(ReadFirmwareFile, BinFilesAsTheyAreHexThroughTheConverter) {
     EXPECT_EQ(bad.kind, HexResult::Kind::Malformed);
     EXPECT_EQ(bad.message, QStringLiteral("传入的hex长度错误,转换终止!\n"));
     EXPECT_FALSE(ReadFirmwareFile(dir.filePath(QStringLiteral("missing.bin"))).ok);
-    EXPECT_EQ(ReadFirmwareFile(dir.filePath(QStringLiteral("missing.hex"))).message, QStringLiteral("无法打开文件1\n"));
+    EXPECT_TRUE(ReadFirmwareFile(dir.filePath(QStringLiteral("missing.hex")))
+                    .message.startsWith(QStringLiteral("无法打开文件1: ") + dir.filePath(QStringLiteral("missing.hex"))));
     EXPECT_TRUE(QDir(tmp).entryList(QDir::Files | QDir::NoDotAndDotDot).isEmpty());
 
     if (oldTmp.isNull())
         qunsetenv("TMPDIR");
     else
         qputenv("TMPDIR", oldTmp);
+}
+
+// Only regular files are read, whatever the name says and wherever a link
+// points: a character device would never end (the image grew until memory
+// ran out) and opening a FIFO without a writer waited for ever.  Each gets
+// one message that names the file and what it is.
+TEST(ReadFirmwareFile, AnythingButARegularFileIsRefusedAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const struct {
+        const char* name;
+        QString target;
+        const char* kind;
+    } cases[] = {
+        {"zero.bin", QStringLiteral("/dev/zero"), "这是字符设备,不是普通文件"},
+        {"zero.hex", QStringLiteral("/dev/zero"), "这是字符设备,不是普通文件"},
+        {"fifo.bin", fifo, "这是命名管道(FIFO),不是普通文件"},
+        {"fifo.hex", fifo, "这是命名管道(FIFO),不是普通文件"},
+        {"folder.bin", dir.path(), "这是文件夹,不是普通文件"},
+    };
+    for (const auto& c : cases) {
+        const QString link = dir.filePath(QString::fromLatin1(c.name));
+        ASSERT_TRUE(QFile::link(c.target, link));
+        const LoadedImage r = ReadFirmwareFile(link);
+        EXPECT_FALSE(r.ok) << c.name;
+        EXPECT_TRUE(r.bytes.isEmpty()) << c.name;
+        EXPECT_TRUE(r.message.contains(link) && r.message.contains(QString::fromUtf8(c.kind)))
+            << c.name << ": " << r.message.toStdString();
+        EXPECT_TRUE(r.message.startsWith(QStringLiteral("无法打开文件"))) << r.message.toStdString();
+    }
+    // The converter's own entry points refuse them alike.
+    const HexResult fromFifo = HexToBin::ConvertFile(fifo);
+    EXPECT_EQ(fromFifo.exitCode(), 1);
+    EXPECT_TRUE(fromFifo.message.contains(QStringLiteral("命名管道"))) << fromFifo.message.toStdString();
 }

@@ -7,10 +7,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <thread>
+#include <sys/stat.h>
 
 #include "HexWriter.h"
+#include "common/IsolatedRoots.h"
+#include "common/Wait.h"
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
@@ -38,8 +39,9 @@ QString writeFile(const QString& path, const QByteArray& content) {
 
 class FirmwareWindow : public ::testing::Test {
 protected:
+    IsolatedRoots roots;
     MemoryPanel panel;
-    MainWindowCore core{panel};
+    MainWindowCore core{panel, roots.services()};
     QTemporaryDir dir;
 };
 
@@ -63,12 +65,14 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     core.FirmwarePath = bad;
     EXPECT_FALSE(core.LoadFirmware(bad, QStringLiteral("bad.hex")));
     ASSERT_EQ(panel.messages.size(), 1u);
-    EXPECT_EQ(panel.messages[0].text, QStringLiteral("传入的hex文件校验和错误9,转换终止!\n"));
+    // The converter's text, then where in the file (as the command line says it).
+    EXPECT_EQ(panel.messages[0].text,
+              QStringLiteral("传入的hex文件校验和错误9,转换终止!\n位置: %1, 第2行(第2个记录)\n").arg(bad));
     EXPECT_EQ(panel.messages[0].caption, MainWindowCore::AppTitle());
     EXPECT_EQ(core.ImageBytes, counting(300));
     EXPECT_EQ(core.BlockCount, 2);
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
-    EXPECT_EQ(core.LastLoadError, QStringLiteral("传入的hex文件校验和错误9,转换终止!"));
+    EXPECT_TRUE(core.LastLoadError.startsWith(QStringLiteral("传入的hex文件校验和错误9,转换终止!")));
     const QString line = core.FirmwareLoadFailedLine();
     EXPECT_TRUE(line.contains(bad) && line.contains(core.LastLoadError)) << line.toStdString();
 
@@ -85,7 +89,24 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
 
     // No file chosen yet: the path is the prompt text.
     EXPECT_FALSE(core.LoadFirmware(MainWindowCore::FilePrompt(), QString()));
-    EXPECT_EQ(panel.messages.back().text, QStringLiteral("无法打开文件1\n"));
+    EXPECT_TRUE(panel.messages.back().text.startsWith(QStringLiteral("无法打开文件1: ") + MainWindowCore::FilePrompt()));
+
+    // A device or a pipe chosen as firmware (here behind links with firmware
+    // names): one message each, at once, and the window goes on with its image.
+    const QString fifo = dir.filePath(QStringLiteral("pipe"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const auto& [name, target] : {std::pair{"zero.bin", QStringLiteral("/dev/zero")},
+                                       std::pair{"fifo.hex", fifo}}) {
+        const QString link = dir.filePath(QString::fromLatin1(name));
+        ASSERT_TRUE(QFile::link(target, link));
+        const size_t before = panel.messages.size();
+        panel.nextOpenFileName = link;
+        core.OpenFirmwareFile();
+        ASSERT_EQ(panel.messages.size(), before + 1) << name;
+        EXPECT_TRUE(panel.messages.back().text.contains(link)) << panel.messages.back().text.toStdString();
+        EXPECT_TRUE(panel.messages.back().text.contains(QStringLiteral("不是普通文件")));
+        EXPECT_EQ(core.ImageSize, 300);
+    }
 }
 
 TEST_F(FirmwareWindow, ChoosingFilesWatchesEachFolderOnce) {
@@ -120,11 +141,30 @@ TEST_F(FirmwareWindow, ChoosingFilesWatchesEachFolderOnce) {
     // A write to any file of a watched folder sets FileChanged.
     core.FileChanged = false;
     writeFile(dir.filePath(QStringLiteral("a/notes.txt")), "x");
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!core.FileChanged.load() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(core.FileChanged.load());
+    EXPECT_TRUE(waitUntil([&] { return core.FileChanged.load(); }));
     EXPECT_TRUE(panel.logLines.isEmpty());
+}
+
+// Subfolders made or renamed in the firmware's folder are no file change.
+// The folder is removed at the end: its watch reports that after every
+// earlier event, so once the report is logged the flag says all there is.
+TEST_F(FirmwareWindow, SubfoldersMadeOrRenamedAreNoChange) {
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("fw"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    panel.nextOpenFileName = writeFile(folder + QStringLiteral("/fw.hex"), hexImage(counting(64)));
+    core.OpenFirmwareFile();
+    ASSERT_EQ(core.FolderWatches.size(), 1u);
+    core.FileChanged = false;
+
+    ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("build")));
+    ASSERT_TRUE(QDir(folder).rename(QStringLiteral("build"), QStringLiteral("out")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("elsewhere")));
+    ASSERT_TRUE(QDir().rename(dir.filePath(QStringLiteral("elsewhere")), folder + QStringLiteral("/moved-in")));
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(waitUntil([&] { return !panel.logLines.isEmpty(); }));
+    EXPECT_TRUE(panel.logLines.last().contains(QStringLiteral("监视已停止"))) << panel.logLines.last().toStdString();
+    EXPECT_FALSE(core.FileChanged.load());
 }
 
 TEST_F(FirmwareWindow, ReloadingFromTheTemporaryFolderIsNoChange) {
@@ -132,15 +172,19 @@ TEST_F(FirmwareWindow, ReloadingFromTheTemporaryFolderIsNoChange) {
     // its own temporary files at every load.
     ASSERT_TRUE(dir.isValid());
     const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(dir.path()));
-    panel.nextOpenFileName = writeFile(dir.filePath(QStringLiteral("fw.hex")), hexImage(counting(64)));
+    const QString tmp = dir.filePath(QStringLiteral("tmp"));
+    ASSERT_TRUE(QDir().mkpath(tmp));
+    qputenv("TMPDIR", QFile::encodeName(tmp));
+    panel.nextOpenFileName = writeFile(tmp + QStringLiteral("/fw.hex"), hexImage(counting(64)));
     core.OpenFirmwareFile();
     ASSERT_EQ(core.FolderWatches.size(), 1u);
     ASSERT_TRUE(core.FolderWatches[0]->running());
     core.FileChanged = false;
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(core.LoadFirmware(core.FirmwarePath, core.FirmwareName));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Removing the folder is reported after every event of the loads.
+    ASSERT_TRUE(QDir(tmp).removeRecursively());
+    ASSERT_TRUE(waitUntil([&] { return !panel.logLines.isEmpty(); }));
     EXPECT_FALSE(core.FileChanged.load());
     if (oldTmp.isNull())
         qunsetenv("TMPDIR");
@@ -165,11 +209,7 @@ TEST_F(FirmwareWindow, AFailingWatchIsLoggedOnceAndTheWindowGoesOn) {
     core.OpenFirmwareFile();
     ASSERT_EQ(core.FolderWatches.size(), 2u);
     temp.reset();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (panel.logLines.size() < 2 && std::chrono::steady_clock::now() < end) {
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(waitUntil([&] { return panel.logLines.size() >= 2; }));
     ASSERT_EQ(panel.logLines.size(), 2);
     EXPECT_TRUE(panel.logLines[1].contains(QStringLiteral("监视已停止"))) << panel.logLines[1].toStdString();
 }

@@ -6,38 +6,16 @@
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <chrono>
+#include <memory>
 #include <mutex>
-#include <thread>
 
+#include "common/Wait.h"
 #include "platform/FolderWatch.h"
 
 using namespace talvo;
+using talvo::test::waitUntil;
 
 namespace {
-
-// Waits (generously) for the flag; the watch normally reacts within microseconds.
-bool waitFor(const std::atomic<bool>& flag, int ms = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!flag.load()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-// Clears the flag once the events of earlier writes have all been taken: one
-// write gives several events (modify, then close), which the watch may read
-// in more than one go.
-void settle(std::atomic<bool>& flag) {
-    for (int i = 0; i < 100; ++i) {
-        flag = false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (!flag.load())
-            return;
-    }
-}
 
 void writeFile(const QString& path, const QByteArray& data, QIODevice::OpenMode mode = QIODevice::WriteOnly) {
     QFile f(path);
@@ -45,62 +23,96 @@ void writeFile(const QString& path, const QByteArray& data, QIODevice::OpenMode 
     f.write(data);
 }
 
+// One watched folder per step.  A new watch sees only what happens after it
+// starts; removing its folder ends it with a report that comes after every
+// earlier event, so once the watch has ended its flag says all there is.
+struct Step {
+    QTemporaryDir dir;
+    std::atomic<bool> changed{false};
+    std::atomic<bool> ended{false};
+    std::unique_ptr<FolderWatch> watch;
+
+    explicit Step(const QString& ignoredPrefix = {}) {
+        EXPECT_TRUE(dir.isValid());
+        dir.setAutoRemove(false);
+        watch = std::make_unique<FolderWatch>(dir.path(), changed, [this](const QString&) { ended = true; },
+                                              ignoredPrefix);
+        EXPECT_TRUE(watch->start()) << watch->errorString().toStdString();
+    }
+    ~Step() { QDir(dir.path()).removeRecursively(); }
+    QString path(const char* name) const { return dir.filePath(QString::fromLatin1(name)); }
+    // Everything done so far has been seen: the flag is final.
+    bool changedInTheEnd() {
+        EXPECT_TRUE(QDir(dir.path()).removeRecursively());
+        EXPECT_TRUE(waitUntil([this] { return ended.load(); }));
+        EXPECT_FALSE(watch->running());
+        return changed.load();
+    }
+};
+
 } // namespace
 
 TEST(FolderWatch, SeesPlainWritesAndRenameSaves) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString fw = dir.filePath(QStringLiteral("fw.hex"));
-    writeFile(fw, "old");
-    QDir().mkpath(dir.filePath(QStringLiteral("sub")));
+    {
+        // An append to an existing file.
+        Step step;
+        writeFile(step.path("fw.hex"), "old", QIODevice::Append);
+        EXPECT_TRUE(waitUntil([&] { return step.changed.load(); }));
+    }
+    {
+        // An editor's save: write a temporary file in a subfolder, which is
+        // not watched, then rename it over the original.
+        Step before;
+        QDir().mkpath(before.path("sub"));
+        writeFile(before.path("sub/fw.hex.tmp"), "new");
+        EXPECT_FALSE(before.changedInTheEnd()); // subfolders' files are not watched
 
-    std::atomic<bool> changed{false};
-    FolderWatch watch(dir.path(), changed);
-    ASSERT_TRUE(watch.start()) << watch.errorString().toStdString();
-    EXPECT_TRUE(watch.running());
-    EXPECT_FALSE(changed.load());
-
-    // An append to the existing file.
-    writeFile(fw, "more", QIODevice::Append);
-    EXPECT_TRUE(waitFor(changed));
-
-    // An editor's save: write a temporary file in a subfolder, rename it over the original.
-    settle(changed);
-    const QString temp = dir.filePath(QStringLiteral("sub/fw.hex.tmp"));
-    writeFile(temp, "new");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(changed.load()); // subfolders are not watched
-    ASSERT_TRUE(QFile::remove(fw));
-    ASSERT_TRUE(QFile::rename(temp, fw));
-    EXPECT_TRUE(waitFor(changed));
-
-    // Any file of the folder counts.
-    settle(changed);
-    writeFile(dir.filePath(QStringLiteral("other.txt")), "x");
-    EXPECT_TRUE(waitFor(changed));
-
-    watch.stop();
-    EXPECT_FALSE(watch.running());
-    changed = false;
-    writeFile(fw, "after stop");
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(changed.load());
-    watch.stop(); // twice is harmless
+        Step save;
+        writeFile(save.path("fw.hex"), "old");
+        QDir().mkpath(save.path("sub"));
+        writeFile(save.path("sub/fw.hex.tmp"), "new");
+        save.changed = false;
+        ASSERT_TRUE(QFile::remove(save.path("fw.hex")));
+        ASSERT_TRUE(QFile::rename(save.path("sub/fw.hex.tmp"), save.path("fw.hex")));
+        EXPECT_TRUE(waitUntil([&] { return save.changed.load(); }));
+    }
+    {
+        // Any file of the folder counts.
+        Step step;
+        writeFile(step.path("other.txt"), "x");
+        EXPECT_TRUE(waitUntil([&] { return step.changed.load(); }));
+    }
+    {
+        // Subfolders made, renamed or moved in are no change.
+        Step step;
+        ASSERT_TRUE(QDir(step.dir.path()).mkdir(QStringLiteral("build")));
+        ASSERT_TRUE(QDir(step.dir.path()).rename(QStringLiteral("build"), QStringLiteral("out")));
+        QTemporaryDir outside;
+        ASSERT_TRUE(QDir().rename(outside.path(), step.path("moved-in")));
+        EXPECT_FALSE(step.changedInTheEnd());
+    }
+    {
+        // A stopped watch sets nothing (its thread has ended when stop returns).
+        Step step;
+        step.watch->stop();
+        EXPECT_FALSE(step.watch->running());
+        writeFile(step.path("fw.hex"), "after stop");
+        EXPECT_FALSE(step.changed.load());
+        step.watch->stop(); // twice is harmless
+    }
 }
 
 TEST(FolderWatch, FilesWithTheIgnoredPrefixDoNotCount) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    std::atomic<bool> changed{false};
-    FolderWatch watch(dir.path(), changed, {}, QStringLiteral("tmp-own-"));
-    ASSERT_TRUE(watch.start()) << watch.errorString().toStdString();
-    writeFile(dir.filePath(QStringLiteral("tmp-own-1234.tmp")), "image");
-    ASSERT_TRUE(QFile::remove(dir.filePath(QStringLiteral("tmp-own-1234.tmp"))));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_FALSE(changed.load());
+    {
+        Step step(QStringLiteral("tmp-own-"));
+        writeFile(step.path("tmp-own-1234.tmp"), "image");
+        ASSERT_TRUE(QFile::remove(step.path("tmp-own-1234.tmp")));
+        EXPECT_FALSE(step.changedInTheEnd());
+    }
     // The prefix must start the name: a file that only contains it counts.
-    writeFile(dir.filePath(QStringLiteral("fw-tmp-own-.hex")), "x");
-    EXPECT_TRUE(waitFor(changed));
+    Step step(QStringLiteral("tmp-own-"));
+    writeFile(step.path("fw-tmp-own-.hex"), "x");
+    EXPECT_TRUE(waitUntil([&] { return step.changed.load(); }));
 }
 
 TEST(FolderWatch, FailuresAreReportedNotFatal) {
@@ -122,10 +134,7 @@ TEST(FolderWatch, FailuresAreReportedNotFatal) {
     });
     ASSERT_TRUE(watch.start());
     dir.reset();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (watch.running() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_FALSE(watch.running());
+    EXPECT_TRUE(waitUntil([&] { return !watch.running(); }));
     std::lock_guard<std::mutex> lock(m);
     ASSERT_EQ(reasons.size(), 1);
     EXPECT_EQ(reasons.first(), watch.errorString());

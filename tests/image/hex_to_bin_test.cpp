@@ -213,13 +213,16 @@ TEST(HexToBin, FilesAndTargets) {
     EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden).size(), 0);
 
     // Unreadable source, then uncreatable target, each with its message.
+    // Each names the file and the reason.
     r = converter.Convert(dir.filePath(QStringLiteral("missing.hex")), out);
-    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1\n"));
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1: %1 (%2)\n")
+                             .arg(dir.filePath(QStringLiteral("missing.hex")), QString::fromLocal8Bit(strerror(ENOENT))));
     EXPECT_EQ(r.exitCode(), 1);
     r = converter.Convert(dir.path(), out);
-    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1\n"));
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件1: %1 (这是文件夹,不是普通文件)\n").arg(dir.path()));
     r = converter.Convert(in, dir.filePath(QStringLiteral("no/such/dir.bin")));
-    EXPECT_EQ(r.message, QStringLiteral("无法打开文件2\n"));
+    EXPECT_EQ(r.message, QStringLiteral("无法打开文件2: %1 (%2)\n")
+                             .arg(dir.filePath(QStringLiteral("no/such/dir.bin")), QString::fromLocal8Bit(strerror(ENOENT))));
     EXPECT_EQ(r.exitCode(), 1);
 }
 
@@ -263,4 +266,28 @@ TEST(HexToBin, PrivateTemporaryFiles) {
         qunsetenv("TMPDIR");
     else
         qputenv("TMPDIR", oldTmp);
+}
+
+// The line a diagnostic names is the same whichever line ends the file has
+// (CR-only files used to be one long "line 1"), read from memory or a file.
+TEST(HexToBin, DiagnosticsCountLinesWithEveryLineEnd) {
+    QByteArray badChecksum = dataRecord(0x20, pattern(4));
+    badChecksum[badChecksum.size() - 2] = badChecksum.at(badChecksum.size() - 2) == '0' ? '1' : '0';
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const QByteArray& eol : {QByteArray("\n"), QByteArray("\r\n"), QByteArray("\r")}) {
+        // A blank line before the faulty record: it is record 3 on line 4.
+        QByteArray text = dataRecord(0, pattern(4)).trimmed() + eol + dataRecord(0x10, pattern(4)).trimmed() + eol +
+                          eol + badChecksum.trimmed() + eol + eofRecord().trimmed() + eol;
+        const HexResult fromMemory = HexToBin::ConvertBytes(text, QStringLiteral("in.hex"));
+        QFile f(dir.filePath(QStringLiteral("eol.hex")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+        f.close();
+        const HexResult fromFile = HexToBin::ConvertFile(f.fileName());
+        for (const HexResult& r : {fromMemory, fromFile}) {
+            EXPECT_EQ(r.kind, HexResult::Kind::Malformed) << eol.toHex().toStdString();
+            EXPECT_EQ(r.where(), QStringLiteral("line 4, record 3")) << eol.toHex().toStdString();
+        }
+    }
 }

@@ -4,8 +4,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <QDir>
+
 #include <atomic>
-#include <thread>
+
+#include "common/Wait.h"
 
 #include "platform/FakeSysfs.h"
 #include "platform/PortWatch.h"
@@ -13,6 +16,7 @@
 
 using namespace talvo;
 using talvo::test::FakeSysfs;
+using talvo::test::waitUntil;
 
 namespace {
 QStringList ttyNames(const UsbSerialScan& scan) {
@@ -72,46 +76,84 @@ TEST(UsbSerialScan, NoPortsAndUnreadableTreesAreTold) {
     EXPECT_TRUE(scan.ports.empty());
 }
 
+// Each step watches a folder of its own.  Removing the folder ends the watch
+// after every earlier event was taken (a pending change is told first), so
+// once the watch is no longer running its count is final.
 TEST(PortWatch, TellsOfTtysArrivingAndLeavingAndIgnoresOtherFiles) {
-    QTemporaryDir dev;
+    struct Step {
+        QTemporaryDir dev;
+        std::atomic<int> changes{0};
+        PortWatch watch{dev.path(), [this] { ++changes; }, std::chrono::milliseconds(50)};
+        Step() {
+            QString error;
+            EXPECT_TRUE(watch.start(&error)) << error.toStdString();
+            EXPECT_TRUE(watch.running());
+        }
+        void touch(const char* name) { EXPECT_TRUE(QFile(dev.filePath(name)).open(QIODevice::WriteOnly)); }
+        int finalCount() {
+            EXPECT_TRUE(dev.remove());
+            EXPECT_TRUE(waitUntil([this] { return !watch.running(); }));
+            return changes.load();
+        }
+    };
+    {
+        Step arrive;
+        arrive.touch("ttyUSB3");
+        EXPECT_TRUE(waitUntil([&] { return arrive.changes.load() >= 1; }));
+    }
+    {
+        // Two ports of one converter, then one going away.
+        Step burst;
+        burst.touch("ttyUSB4");
+        burst.touch("ttyUSB5");
+        EXPECT_TRUE(waitUntil([&] { return burst.changes.load() >= 1; }));
+        const int seen = burst.changes.load();
+        QFile::remove(burst.dev.filePath("ttyUSB4"));
+        EXPECT_TRUE(waitUntil([&] { return burst.changes.load() > seen; }));
+    }
+    {
+        // Other names are not a port change.
+        Step other;
+        other.touch("video0");
+        EXPECT_EQ(other.finalCount(), 0);
+    }
+    {
+        // A stopped watch tells nothing (its thread has ended when stop returns).
+        Step stopped;
+        stopped.watch.stop();
+        EXPECT_FALSE(stopped.watch.running());
+        stopped.touch("ttyUSB9");
+        EXPECT_EQ(stopped.changes.load(), 0);
+    }
+}
+
+// The folder goes away: the watch ends and no longer says it runs; a start
+// then fails until the folder is back, and then watches again.
+TEST(PortWatch, AWatchThatEndedOnAnErrorSaysSoAndCanStartAgain) {
+    QTemporaryDir parent;
+    const QString dev = parent.filePath("dev");
+    ASSERT_TRUE(QDir().mkpath(dev));
     std::atomic<int> changes{0};
-    PortWatch watch(dev.path(), [&] { ++changes; }, std::chrono::milliseconds(50));
+    PortWatch watch(dev, [&] { ++changes; }, std::chrono::milliseconds(50));
+    ASSERT_TRUE(watch.start());
+    ASSERT_TRUE(QFile(dev + "/ttyUSB0").open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QDir(dev).removeRecursively());
+    EXPECT_TRUE(waitUntil([&] { return !watch.running(); }));
+    // The port that came and went with the folder is told (once, or twice
+    // when the removal came after the first change had settled).
+    const int told = changes.load();
+    EXPECT_GE(told, 1);
+
     QString error;
+    EXPECT_FALSE(watch.start(&error));
+    EXPECT_TRUE(error.contains(dev)) << error.toStdString();
+    EXPECT_FALSE(watch.running());
+
+    ASSERT_TRUE(QDir().mkpath(dev));
     ASSERT_TRUE(watch.start(&error)) << error.toStdString();
     EXPECT_TRUE(watch.running());
-
-    auto waitFor = [&](int n) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (changes.load() < n && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return changes.load() >= n;
-    };
-
-    {
-        QFile f(dev.filePath("ttyUSB3"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    }
-    EXPECT_TRUE(waitFor(1));
-    // Two ports of one converter, then one going away.
-    QFile(dev.filePath("ttyUSB4")).open(QIODevice::WriteOnly);
-    QFile(dev.filePath("ttyUSB5")).open(QIODevice::WriteOnly);
-    EXPECT_TRUE(waitFor(2));
-    QFile::remove(dev.filePath("ttyUSB3"));
-    const int seen = changes.load();
-    EXPECT_TRUE(waitFor(seen + 1));
-    // Other names are not a port change.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const int settled = changes.load();
-    QFile(dev.filePath("video0")).open(QIODevice::WriteOnly);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_EQ(changes.load(), settled);
-
-    watch.stop();
-    EXPECT_FALSE(watch.running());
-    const int before = changes.load();
-    QFile(dev.filePath("ttyUSB9")).open(QIODevice::WriteOnly);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(changes.load(), before) << "a stopped watch tells nothing";
+    ASSERT_TRUE(QFile(dev + "/ttyACM0").open(QIODevice::WriteOnly));
+    EXPECT_TRUE(waitUntil([&] { return changes.load() > told; }));
 }
 
 TEST(PortWatch, AFolderThatCannotBeWatchedIsAnError) {

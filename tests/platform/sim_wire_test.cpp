@@ -2,7 +2,9 @@
 // parity and modem lines, garbage at the wrong rate, hang-up and close.
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <atomic>
+
+#include "common/Wait.h"
 
 #include "platform/SimWireDevice.h"
 #include "platform/TestPeer.h"
@@ -23,9 +25,7 @@ struct Wire {
         dev = std::make_unique<SimWireDevice>("sim:test", std::make_unique<TestPeer>(log));
     }
     bool waitPeerBytes(size_t n) {
-        const auto deadline = steady_clock::now() + seconds(20);
-        while (log->byteCount() < n && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(2));
-        return log->byteCount() >= n;
+        return talvo::test::waitUntilWithoutPumping([&] { return log->byteCount() >= n; });
     }
     std::vector<uint8_t> readHost(size_t n) {
         std::vector<uint8_t> out;
@@ -74,8 +74,10 @@ TEST(SimWire, PacesBytesAtTenOrElevenBitTimes) {
 
 TEST(SimWire, AnswersPassAtTheRightRateAndTurnToGarbageAtTheWrongOne) {
     // The peer always answers at 9600 8N1, whatever the host runs at.
-    auto fixedAnswer = [](WireLink& link, const PeerLog::Byte& b) {
+    std::atomic<size_t> answered{0};
+    auto fixedAnswer = [&answered](WireLink& link, const PeerLog::Byte& b) {
         link.sendToHost(&b.value, 1, line(9600), b.at);
+        ++answered;
     };
     const std::vector<uint8_t> data = {0x46, 0xB9, 0x68, 0x00, 0x16, 0x55, 0xAA};
     {
@@ -85,11 +87,13 @@ TEST(SimWire, AnswersPassAtTheRightRateAndTurnToGarbageAtTheWrongOne) {
         EXPECT_EQ(w.readHost(data.size()), data);
     }
     {
+        answered = 0;
         Wire w(fixedAnswer);
         ASSERT_TRUE(w.dev->configure(line(57600)).ok());
         ASSERT_TRUE(w.dev->write(data.data(), data.size(), milliseconds(2000)).ok());
         ASSERT_TRUE(w.waitPeerBytes(data.size()));
-        std::this_thread::sleep_for(milliseconds(50)); // the answers are on the wire for ~7 ms
+        // Every answer has been sent and has crossed the wire.
+        ASSERT_TRUE(talvo::test::waitUntilWithoutPumping([&] { return answered == data.size() && !w.dev->busy(); }));
         const auto got = w.readHost(1);
         EXPECT_NE(got, std::vector<uint8_t>(data.begin(), data.begin() + static_cast<long>(got.size())))
             << "a receiver six times too fast samples garbage";
@@ -117,10 +121,10 @@ TEST(SimWire, ModemLineChangesReachThePeerWithTheirTimes) {
     const auto t0 = WireClock::now();
     ASSERT_TRUE(w.dev->setRts(true).ok());
     ASSERT_TRUE(w.dev->setDtr(true).ok());
-    std::this_thread::sleep_for(milliseconds(60));
+    // Let 60 ms of wire time pass (the times below must show it).
+    ASSERT_TRUE(talvo::test::waitUntilWithoutPumping([&] { return WireClock::now() - t0 >= milliseconds(60); }));
     ASSERT_TRUE(w.dev->setRts(false).ok());
-    const auto deadline = steady_clock::now() + seconds(20);
-    while (w.log->takeLines().size() < 3 && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(2));
+    ASSERT_TRUE(talvo::test::waitUntilWithoutPumping([&] { return w.log->takeLines().size() >= 3; }));
     const auto lines = w.log->takeLines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0].lines, (ModemLines{true, false}));

@@ -5,8 +5,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <thread>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "common/Wait.h"
 #include "platform/PosixTtyDevice.h"
 #include "platform/SerialDeviceFactory.h"
 #include "platform/TtyTermios2.h"
@@ -26,6 +31,15 @@ std::unique_ptr<PosixTtyDevice> openSlave(const PtyPair& pty) {
     auto dev = PosixTtyDevice::open(pty.slavePath, &st);
     EXPECT_TRUE(dev) << st.describe().toStdString();
     return dev;
+}
+
+// True while the thread `tid` of this process sleeps (state S in its stat).
+bool threadSleeps(pid_t tid) {
+    QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(tid));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype end = text.lastIndexOf(')'); // the name may hold blanks
+    return end > 0 && text.mid(end + 2, 1) == "S";
 }
 
 std::vector<uint8_t> frame(size_t n) {
@@ -131,9 +145,18 @@ TEST(TtyDevice, WakeEndsAWaitWithoutLimit) {
     ASSERT_TRUE(pty.ok());
     auto dev = openSlave(pty);
     ASSERT_TRUE(dev);
+    // A wake before the wait is kept for it.
+    dev->wake();
+    EXPECT_EQ(dev->waitReadable(-1), WaitStatus::Woken);
+    // A wake during the wait: the waiter is asleep in it before the wake.
     std::atomic<int> result{-1};
-    std::thread waiter([&] { result = static_cast<int>(dev->waitReadable(-1)); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::atomic<pid_t> waiterId{0};
+    std::thread waiter([&] {
+        waiterId = static_cast<pid_t>(::syscall(SYS_gettid));
+        result = static_cast<int>(dev->waitReadable(-1));
+    });
+    ASSERT_TRUE(talvo::test::waitUntilWithoutPumping([&] { return waiterId != 0 && threadSleeps(waiterId); }));
+    EXPECT_EQ(result.load(), -1);
     dev->wake();
     waiter.join();
     EXPECT_EQ(result.load(), static_cast<int>(WaitStatus::Woken));

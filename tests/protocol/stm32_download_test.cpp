@@ -7,14 +7,12 @@
 #include <memory>
 #include <random>
 
+#include "common/QtPrinters.h"
 #include "protocol/Diagnosis.h"
 #include "protocol/Stm32Download.h"
 #include "sim/Simulators.h"
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"
-
-// Failures show texts as text.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 using namespace talvo;
 using namespace talvo::protocol;

@@ -61,19 +61,34 @@ public:
     std::optional<uint8_t> answerInWrite;
     int closeError = 0;
     // With `quietRx`, bytes given by feed() do not end a wait (only a read
-    // finds them); a wake() ends a wait `wakeLatency` late (a reader the
-    // scheduler lets wait).
+    // finds them).  With holdWakes(), a woken wait returns only after
+    // releaseWakes() (a reader the scheduler lets wait, for as long as the
+    // test needs).
     bool quietRx = false;
-    std::chrono::milliseconds wakeLatency{0};
     void feed(uint8_t b) {
         std::lock_guard lock(Mutex);
         Rx.push_back(b);
         Cv.notify_all();
     }
+    void holdWakes() {
+        std::lock_guard lock(Mutex);
+        HoldWakes = true;
+    }
+    void releaseWakes() {
+        std::lock_guard lock(Mutex);
+        HoldWakes = false;
+        Cv.notify_all();
+    }
+    // How many waits the reader has begun (it is back in a wait once this grows).
+    int waitsBegun() {
+        std::lock_guard lock(Mutex);
+        return Waits;
+    }
 
     ScriptedDevice() : SerialDevice(QStringLiteral("sim:scripted")) {}
     WaitStatus waitReadable(int timeoutMs) override {
         std::unique_lock lock(Mutex);
+        ++Waits;
         auto ready = [&] { return (!quietRx && !Rx.empty()) || Woken; };
         if (timeoutMs < 0)
             Cv.wait(lock, ready);
@@ -81,8 +96,7 @@ public:
             Cv.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
         if (Woken) {
             Woken = false;
-            lock.unlock();
-            std::this_thread::sleep_for(wakeLatency);
+            Cv.wait(lock, [&] { return !HoldWakes; });
             return WaitStatus::Woken;
         }
         return Rx.empty() ? WaitStatus::TimedOut : WaitStatus::Readable;
@@ -97,12 +111,11 @@ protected:
     DeviceStatus doConfigure(const LineSettings&) override { return {}; }
     DeviceIo doWrite(const uint8_t*, size_t n, std::chrono::milliseconds) override {
         if (answerInWrite) {
-            {
-                std::lock_guard lock(Mutex);
-                Rx.push_back(*answerInWrite);
-                Cv.notify_all();
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(150)); // the reader sees the answer first
+            // The write completes only once the reader has taken the answer.
+            std::unique_lock lock(Mutex);
+            Rx.push_back(*answerInWrite);
+            Cv.notify_all();
+            Cv.wait(lock, [&] { return Rx.empty(); });
         }
         return {n, 0};
     }
@@ -113,6 +126,7 @@ protected:
             data[io.count++] = Rx.front();
             Rx.pop_front();
         }
+        Cv.notify_all();
         return io;
     }
     DeviceStatus doSetRts(bool) override { return {}; }
@@ -129,6 +143,8 @@ private:
     std::condition_variable Cv;
     std::deque<uint8_t> Rx;
     bool Woken = false;
+    bool HoldWakes = false;
+    int Waits = 0;
 };
 
 class EventTarget : public QObject {

@@ -4,6 +4,7 @@
 
 #include <sys/resource.h>
 
+#include "common/Wait.h"
 #include "platform/PtyPair.h"
 #include "serial/ChannelTestKit.h"
 #include "serial/SerialChannel.h"
@@ -260,7 +261,8 @@ TEST_F(ChannelFixture, PortTestModeDeliversSynchronouslyToThePortTestTarget) {
     // A delivery nobody handles does not keep Stop or the next StartReader
     // waiting for ever.
     EXPECT_EQ(write({0xE2}), 1);
-    std::this_thread::sleep_for(milliseconds(300)); // the reader delivers and waits; the queue is not pumped
+    // The reader delivers and waits; the queue is not pumped.
+    ASSERT_TRUE(waitUntilWithoutPumping([&] { return channel.DeliveryPending(); }));
     channel.Stop();
     channel.StartReader();
     channel.Stop();
@@ -288,7 +290,7 @@ TEST_F(ChannelFixture, AnEventCharacterTakenByAReadIsNotCreditedToTheNextWrite) 
     factory.custom = [&](const QString&) {
         auto dev = std::make_unique<ScriptedDevice>();
         dev->quietRx = true;
-        dev->wakeLatency = milliseconds(300);
+        dev->holdWakes();
         device = dev.get();
         return dev;
     };
@@ -302,7 +304,11 @@ TEST_F(ChannelFixture, AnEventCharacterTakenByAReadIsNotCreditedToTheNextWrite) 
     // character the read found: it arrived before the write, so no
     // notification.
     EXPECT_EQ(write({0x7F}), 1);
-    pumpFor(milliseconds(700));
+    // Now the reader gets round to it; once it waits again it has judged it.
+    const int waits = device->waitsBegun();
+    device->releaseWakes();
+    ASSERT_TRUE(waitUntilWithoutPumping([&] { return device->waitsBegun() > waits; }));
+    pumpFor(milliseconds(100));
     EXPECT_EQ(target.serialData, 0);
 }
 
@@ -349,18 +355,6 @@ TEST_F(ChannelFixture, APtyWhoseOtherEndClosesMidReadNeitherHangsNorSpins) {
     EXPECT_TRUE(pumpUntil([&] { return !channel.ReaderRunning(); }));
 }
 
-namespace {
-// Waits for the reader to have queued `n` bytes without running the event
-// loop (so that nothing is delivered meanwhile).
-bool queuedWithoutPumping(SerialChannel& channel, size_t n) {
-    const auto deadline = steady_clock::now() + seconds(20);
-    while (channel.QueuedBytes() < n) {
-        if (steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(2));
-    }
-    return true;
-}
-} // namespace
 
 TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
     EventTarget portTest;
@@ -369,8 +363,8 @@ TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
     ASSERT_TRUE(openSim(9600, 0xE2));
     channel.StartReader();
     EXPECT_EQ(write({0xE2}), 1);
-    ASSERT_TRUE(queuedWithoutPumping(channel, 1));
-    std::this_thread::sleep_for(milliseconds(200)); // the reader hands the event over and waits
+    // The reader hands the event over and waits (nothing is pumped meanwhile).
+    ASSERT_TRUE(waitUntilWithoutPumping([&] { return channel.DeliveryPending(); }));
 
     // The port test window goes away before its event was handled: the
     // reader must not keep waiting for it.
@@ -392,8 +386,8 @@ TEST_F(ChannelFixture, ACancelledPortTestDeliveryIsNotRepeatedForTheNextOne) {
         ASSERT_TRUE(openSim(9600, 0xE2));
         channel.StartReader();
         EXPECT_EQ(write({0xE2}), 1);
-        ASSERT_TRUE(queuedWithoutPumping(channel, 1));
-        std::this_thread::sleep_for(milliseconds(200)); // handed over, not yet handled
+        // Handed over, not yet handled.
+        ASSERT_TRUE(waitUntilWithoutPumping([&] { return channel.DeliveryPending(); }));
         if (round == 0) channel.Stop(); // gives up the first delivery
     }
     // Two requests wait in the queue; only the second delivery is still

@@ -40,6 +40,39 @@ TEST(PortListing, MoreThanSixteenPortsAreAllListed) {
     EXPECT_EQ(l.devices.last(), "ttyUSB19");
 }
 
+// USB device strings are whatever the device says.  Control characters
+// would split an entry over lines, and a parenthesis without its partner
+// would move where the entry's tty name is read from; both are cleaned
+// before the entry is made.
+TEST(PortListing, HostileUsbStringsGiveOneLineEntriesWithTheirTtyName) {
+    FakeSysfs sys;
+    const struct {
+        const char* manufacturer;
+        const char* product;
+        const char* description;
+    } cases[] = {
+        {"Evil\nCorp", "UART\r\n2", "Evil Corp UART 2 "},
+        {"Odd) Maker", "Bridge", "Odd Maker Bridge "},
+        {"(Vendor", "Serial (x", "Vendor Serial x "},
+        {"Maker", "Bridge) (", "Maker Bridge "},
+        {"Tab\tand\x01" "bell\x7f", "  spaced   out  ", "Tab and bell spaced out "},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        sys.addUsbSerial(QStringLiteral("ttyUSB%1").arg(n), QStringLiteral("1-%1").arg(n + 1),
+                         QString::fromUtf8(c.manufacturer), QString::fromUtf8(c.product));
+        ++n;
+    }
+    const PortListing l = listSerialPorts(sys.root(), {});
+    ASSERT_EQ(l.entries.size(), n);
+    for (int i = 0; i < n; ++i) {
+        const QString entry = l.entries[i];
+        EXPECT_EQ(entry, QStringLiteral("ttyUSB%1 (%2)").arg(i).arg(QString::fromUtf8(cases[i].description)));
+        EXPECT_EQ(portEntryDevice(entry), l.devices[i]);
+        EXPECT_FALSE(l.logLines[i].contains(QLatin1Char('\n')) || l.logLines[i].contains(QLatin1Char('\r')));
+    }
+}
+
 TEST(DriverCheck, DecisionTableRowByRow) {
     EXPECT_TRUE(driverSuitsSystem(WindowsGroup::XpGroup, "2.0.0.18"));
     EXPECT_FALSE(driverSuitsSystem(WindowsGroup::XpGroup, "3.3.11.152"));

@@ -10,6 +10,7 @@
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
 #include "platform/FakeSysfs.h"
+#include "platform/SettingsStore.h"
 #include "serial/ChannelTestKit.h"
 #include "serial/SerialChannel.h"
 
@@ -25,12 +26,14 @@ const QString kFtdi = QStringLiteral("ttyUSB1 (FTDI FT232R USB UART )");
 struct Window {
     FakeSysfs sys;
     QTemporaryDir dev;
+    QSettingsStore settings{dev.filePath("TALVO.conf")};
     MemoryPanel panel;
     std::shared_ptr<TestFactory> factory = std::make_shared<TestFactory>();
     std::unique_ptr<MainWindowCore> core;
 
     explicit Window(QStringList extraPorts = {}) {
         CoreServices services;
+        services.settings = &settings;
         services.sysfsRoot = sys.root();
         services.devRoot = dev.path();
         services.extraPorts = std::move(extraPorts);
