@@ -138,6 +138,7 @@ bool MainWindowCore::Initialise() {
         FirmwareName = QStringLiteral("hex");
         Panel.setText(ctl::FilePath, FirmwarePath);
     }
+    LoadAccessorySettings();
 
     RefreshPortList();
 

@@ -25,7 +25,9 @@
 
 #include "app/ControlIds.h"
 #include "app/MemoryPanel.h"
+#include "gui/DialogUnits.h"
 #include "gui/Fonts.h"
+#include "gui/Marquee.h"
 
 namespace talvo::gui {
 
@@ -62,27 +64,26 @@ QString CTALVODlg::Caption() {
     return QStringLiteral("TALVO V1.48（程序烧录软件）  Velmora科技  https://talvo.invalid/");
 }
 
-CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
+CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent), WidgetPanel(this) {
     setWindowTitle(Caption());
     // A fixed frame with system menu and minimise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
 
-    // Dialog base units as Windows derives them from the dialog font: the
-    // average width of the Latin letters, and the character height.  The
-    // character height is the font's em height in pixels (what Windows
-    // reports for the dialog's own face); a fallback face's larger line
-    // spacing would otherwise stretch the window out of the template's
-    // proportions.
-    const QFontMetrics fm(font());
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int emHeight = QFontInfo(font()).pixelSize();
-    BaseUnits = QSize((fm.horizontalAdvance(alphabet) + 26) / 52, emHeight > 0 ? emHeight : fm.height());
+    // Dialog base units from the dialog font.  The character height is the
+    // font's em height in pixels (what Windows reports for the dialog's own
+    // face); a fallback face's larger line spacing would otherwise stretch the
+    // window out of the template's proportions.
+    BaseUnits = DialogBaseUnits(font());
 
     BuildControls();
+    SysfsRoot = services.sysfsRoot;
+    DevRoot = services.devRoot;
+    ExtraPorts = services.extraPorts;
     Core = std::make_unique<MainWindowCore>(*this, std::move(services));
     BindCommands();
+    BindAccessories();
 
     // Initialisation, in the window's fixed order: the window's own parts
     // first (member dialogs, status bar, icon), then the core's steps (port
@@ -92,6 +93,8 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
     setWindowIcon(WindowIcon());
     Core->Initialise();
     StartSloganStrip();
+    // The serial debug window is a working terminal here: its button is offered.
+    WidgetPanel::setEnabled(ctl::SerialDebug, true);
 
     // The clock in the status bar follows the repaints; repaint once a second.
     auto* clockTimer = new QTimer(this);
@@ -102,10 +105,7 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent) {
 
 CTALVODlg::~CTALVODlg() = default;
 
-QRect CTALVODlg::toPixels(int x, int y, int w, int h) const {
-    const int bx = BaseUnits.width(), by = BaseUnits.height();
-    return QRect(x * bx / 4, y * by / 8, w * bx / 4, h * by / 8);
-}
+QRect CTALVODlg::toPixels(int x, int y, int w, int h) const { return DialogRect(BaseUnits, x, y, w, h); }
 
 void CTALVODlg::BuildControls() {
     const QRect client = toPixels(0, 0, kTemplateWidthDu, kTemplateHeightDu);
@@ -122,7 +122,6 @@ void CTALVODlg::BuildControls() {
             e->setReadOnly(true);
             e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-            LogBox = e;
             w = e;
             break;
         }
@@ -195,9 +194,6 @@ void CTALVODlg::BindCommands() {
             [this] { Core->OnSpeedMode(true); });
 }
 
-// The port loopback test and the serial debug window are created hidden
-// here once they exist; neither is built yet.
-void CTALVODlg::CreateMemberDialogs() {}
 
 void CTALVODlg::CreateStatusBar() {
     // Along the bottom edge, three parts whose right edges stand at 100 and
@@ -218,6 +214,7 @@ void CTALVODlg::CreateStatusBar() {
         StatusParts[i] = part;
     }
     StatusBar->show();
+    CreateLogo();
 }
 
 QIcon CTALVODlg::WindowIcon() {
@@ -249,8 +246,6 @@ QIcon CTALVODlg::WindowIcon() {
     return icon;
 }
 
-// The scrolling slogan above the status bar starts here once it is built.
-void CTALVODlg::StartSloganStrip() {}
 
 // ---------------------------------------------------------------------------
 // Close, Enter and Escape
@@ -269,6 +264,7 @@ void CTALVODlg::reject() { close(); }
 
 void CTALVODlg::quitApplication(int exitCode) {
     ExitCode = exitCode;
+    AbortPortTest();
     hide();
     if (Core->Downloading) {
         // Closed in the middle of a download: the download's own loop is
@@ -282,94 +278,16 @@ void CTALVODlg::quitApplication(int exitCode) {
 
 void CTALVODlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
+    if (Slogan) {
+        QPainter painter(this);
+        Slogan->Draw(painter);
+    }
     if (Core) Core->ShowClock();
 }
 
 // ---------------------------------------------------------------------------
-// FrontPanel
-
-QString CTALVODlg::text(int id) const {
-    if (id == ctl::StatusLog) return LogText;
-    QWidget* w = Controls.value(id);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    if (auto* cb = qobject_cast<QComboBox*>(w)) return cb->currentText();
-    return {};
-}
-
-void CTALVODlg::setText(int id, const QString& text) {
-    if (id == ctl::StatusLog) {
-        LogText = text;
-        QString shown = text;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        LogBox->setPlainText(shown);
-        LogBox->verticalScrollBar()->setValue(LogBox->verticalScrollBar()->maximum());
-        return;
-    }
-    QWidget* w = Controls.value(id);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
-    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
-    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
-}
-
-bool CTALVODlg::isEnabled(int id) const {
-    QWidget* w = Controls.value(id);
-    return w && w->isEnabled();
-}
-
-void CTALVODlg::setEnabled(int id, bool enabled) {
-    if (QWidget* w = Controls.value(id)) w->setEnabled(enabled);
-}
-
-QStringList CTALVODlg::items(int id) const {
-    QStringList out;
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
-        for (int i = 0; i < cb->count(); ++i) out << cb->itemText(i);
-    return out;
-}
-
-void CTALVODlg::setItems(int id, const QStringList& items) {
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id))) {
-        cb->clear();
-        cb->addItems(items);
-        cb->setCurrentIndex(-1);
-    }
-}
-
-int CTALVODlg::currentIndex(int id) const {
-    auto* cb = qobject_cast<QComboBox*>(Controls.value(id));
-    return cb ? cb->currentIndex() : -1;
-}
-
-void CTALVODlg::setCurrentIndex(int id, int index) {
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
-        cb->setCurrentIndex(index >= 0 && index < cb->count() ? index : -1);
-}
-
-bool CTALVODlg::isChecked(int id) const {
-    auto* b = qobject_cast<QAbstractButton*>(Controls.value(id));
-    return b && b->isChecked();
-}
-
-void CTALVODlg::setChecked(int id, bool checked) {
-    if (auto* b = qobject_cast<QAbstractButton*>(Controls.value(id))) b->setChecked(checked);
-}
-
-void CTALVODlg::setProgressRange(int id, int low, int high) {
-    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id))) p->setRange(low, high);
-}
-
-void CTALVODlg::setProgress(int id, int position) {
-    // A progress bar holds positions outside its range at the nearest end.
-    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id)))
-        p->setValue(std::clamp(position, p->minimum(), std::max(p->minimum(), p->maximum())));
-}
-
-int CTALVODlg::progress(int id) const {
-    auto* p = qobject_cast<QProgressBar*>(Controls.value(id));
-    return p ? p->value() : 0;
-}
+// FrontPanel: the controls through WidgetPanel; the status bar, the file
+// dialog and the end of the application here.
 
 QString CTALVODlg::statusText(int part) const {
     return part >= 0 && part < 3 ? StatusParts[part]->text() : QString();
@@ -377,24 +295,6 @@ QString CTALVODlg::statusText(int part) const {
 
 void CTALVODlg::setStatusText(int part, const QString& text) {
     if (part >= 0 && part < 3 && StatusParts[part]->text() != text) StatusParts[part]->setText(text);
-}
-
-void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon icon) {
-    if (RecordMessageBoxes) {
-        RecordedMessages << text;
-        return;
-    }
-    QMessageBox box(isVisible() ? this : nullptr);
-    box.setWindowTitle(caption.isEmpty() ? MainWindowCore::AppTitle() : caption);
-    box.setText(text);
-    box.setStandardButtons(QMessageBox::Ok);
-    switch (icon) {
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::None: break;
-    }
-    box.exec();
 }
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
