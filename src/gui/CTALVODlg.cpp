@@ -103,7 +103,6 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent) : QDialog(parent), 
     Core->ShowClock();
 }
 
-CTALVODlg::~CTALVODlg() = default;
 
 QRect CTALVODlg::toPixels(int x, int y, int w, int h) const { return DialogRect(BaseUnits, x, y, w, h); }
 

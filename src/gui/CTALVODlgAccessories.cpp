@@ -103,6 +103,13 @@ void CTALVODlg::CreateLogo() {
     Logo->raise();
 }
 
+// The member dialogs use the core (the port test its channel): they go first.
+CTALVODlg::~CTALVODlg() {
+    delete PortTest;
+    delete SerialDebug;
+    delete UsbDevices;
+}
+
 void CTALVODlg::CreateMemberDialogs() {
     // Created hidden, living as long as the main window.
     PortTest = new CPortTest(Core->PortTestChannel(), this);

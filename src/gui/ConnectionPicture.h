@@ -8,6 +8,7 @@
 namespace talvo::gui {
 
 class ConnectionPicture : public QFrame {
+    Q_OBJECT
 public:
     enum Kind { Usb, NinePin };
     ConnectionPicture(Kind kind, QWidget* parent = nullptr);

@@ -66,7 +66,7 @@ QSize BuildTemplate(QWidget* parent, QSize base, const std::vector<DialogControl
         }
         case DialogControl::Custom:
             w = custom ? custom(c) : new QWidget(parent);
-            w->setParent(parent);
+            if (w->parentWidget() != parent) w->setParent(parent);
             break;
         }
         w->setGeometry(r);
