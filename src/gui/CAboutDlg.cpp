@@ -10,7 +10,7 @@
 namespace talvo::gui {
 
 QString CAboutDlg::SecondLine() {
-    return QStringLiteral("STC 8051 与 STM32 串口烧录工具（Linux 版）");
+    return QStringLiteral("STC 8051 / STM32 串口烧录工具");
 }
 
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
@@ -29,9 +29,10 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     auto* version = new QLabel(VersionLine(), this);
     version->setObjectName(QStringLiteral("version"));
     version->setGeometry(at(40, 10, 130, 10));
+    // The button stands beside the version line; the second line runs under it.
     auto* second = new QLabel(SecondLine(), this);
     second->setObjectName(QStringLiteral("second"));
-    second->setGeometry(at(40, 26, 130, 10));
+    second->setGeometry(at(40, 26, 190, 10));
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("ok"));
     ok->setGeometry(at(178, 7, 50, 16));

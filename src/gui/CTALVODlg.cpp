@@ -27,7 +27,6 @@
 #include "app/MemoryPanel.h"
 #include "gui/DialogUnits.h"
 #include "gui/Fonts.h"
-#include "gui/Marquee.h"
 
 namespace talvo::gui {
 
@@ -277,10 +276,6 @@ void CTALVODlg::quitApplication(int exitCode) {
 
 void CTALVODlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    if (Slogan) {
-        QPainter painter(this);
-        Slogan->Draw(painter);
-    }
     if (Core) Core->ShowClock();
 }
 

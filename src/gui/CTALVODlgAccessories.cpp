@@ -59,7 +59,7 @@ public:
         f.setPixelSize(11);
         f.setBold(false);
         p.setFont(f);
-        p.drawText(Bitmap.rect().adjusted(0, 0, -6, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("关于"));
+        p.drawText(Bitmap.rect().adjusted(0, 0, -10, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("关于"));
     }
 
 protected:
@@ -88,6 +88,28 @@ protected:
 private:
     QImage Bitmap;
     std::function<void()> OnClick;
+};
+
+// The slogan strip's own surface: an opaque child over the strip, so that a
+// frame repaints only the strip and not the window behind it.
+class SloganView : public QWidget {
+public:
+    SloganView(QWidget* parent, Marquee* marquee) : QWidget(parent), M(marquee) {
+        setObjectName(QStringLiteral("slogan"));
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.translate(-M->Strip().topLeft());
+        M->Draw(p);
+    }
+
+private:
+    Marquee* M;
 };
 
 } // namespace
@@ -120,7 +142,10 @@ void CTALVODlg::CreateMemberDialogs() {
 
 void CTALVODlg::StartSloganStrip() {
     Slogan = new Marquee(this);
-    if (Slogan->Init(this, kSloganStrip, QColor(255, 245, 238), QColor(0, 175, 0)) &&
+    auto* view = new SloganView(this, Slogan);
+    view->setGeometry(kSloganStrip);
+    view->show();
+    if (Slogan->Init(view, kSloganStrip, QColor(255, 245, 238), QColor(0, 175, 0)) &&
         Slogan->SetText(Marquee::DefaultSlogan()))
         Slogan->Start(16, 1);
 }

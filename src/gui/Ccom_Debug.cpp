@@ -159,7 +159,7 @@ Ccom_Debug::Ccom_Debug(QString sysfsRoot, QString devRoot, QStringList extraPort
 
     BatchTimer.setSingleShot(true);
     BatchTimer.setInterval(kDisplayBatchMs);
-    connect(&BatchTimer, &QTimer::timeout, this, &Ccom_Debug::FlushReceived);
+    connect(&BatchTimer, &QTimer::timeout, this, [this] { ShowReceived(false); });
     connect(Terminal.get(), &SerialTerminal::dataReady, this, [this] {
         if (!BatchTimer.isActive()) BatchTimer.start();
     });
@@ -316,17 +316,28 @@ void Ccom_Debug::SendNow() {
     if (!Terminal->send(bytes)) SetStatus(QStringLiteral("发送队列已满，请稍后再发"));
 }
 
-void Ccom_Debug::FlushReceived() {
+void Ccom_Debug::FlushReceived() { ShowReceived(true); }
+
+void Ccom_Debug::ShowReceived(bool all) {
     BatchTimer.stop();
-    const QByteArray bytes = Terminal->takeReceived();
-    if (!bytes.isEmpty()) {
+    Backlog += Terminal->takeReceived();
+    while (!Backlog.isEmpty()) {
+        // A long backlog is shown a slice at a time, with the event loop
+        // turning between slices, so the window stays responsive.
+        const QByteArray bytes = Backlog.left(kDisplaySliceBytes);
+        Backlog.remove(0, bytes.size());
         const QString text = Formatter.format(bytes, QTime::currentTime());
         QScrollBar* bar = ReceiveBox->verticalScrollBar();
         const bool atEnd = bar->value() == bar->maximum();
         QTextCursor cursor(ReceiveBox->document());
         cursor.movePosition(QTextCursor::End);
         cursor.insertText(text);
+        Shown += static_cast<uint64_t>(bytes.size());
         if (atEnd) bar->setValue(bar->maximum());
+        if (!all && !Backlog.isEmpty()) {
+            BatchTimer.start(0);
+            break;
+        }
     }
     UpdateCounters();
 }

@@ -65,6 +65,8 @@ class Ccom_Debug : public QDialog {
 public:
     // How long received bytes wait to be shown together.
     static constexpr int kDisplayBatchMs = 50;
+    // The most bytes shown in one turn of the event loop.
+    static constexpr int kDisplaySliceBytes = 32 * 1024;
 
     Ccom_Debug(QString sysfsRoot, QString devRoot, QStringList extraPorts, SerialDeviceFactory* factory = nullptr,
                QWidget* parent = nullptr);
@@ -82,14 +84,18 @@ public:
     // The open/close button.
     void TogglePort();
     void SendNow();
-    // Shows what has been received and not yet shown (the batch timer's work).
+    // Shows everything received and not yet shown.
     void FlushReceived();
+    // Bytes shown in the receive area since the window was made.
+    uint64_t shownBytes() const { return Shown; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // The batch timer's work: one slice, the rest after the event loop turned.
+    void ShowReceived(bool all);
     bool ReadSettings(LineSettings* settings, QString* error) const;
     void SetStatus(const QString& text);
     void UpdateCounters();
@@ -103,6 +109,8 @@ private:
     QTimer BatchTimer;
     QTimer SendTimer;
     QPlainTextEdit* ReceiveBox = nullptr;
+    uint64_t Shown = 0;
+    QByteArray Backlog; // taken from the terminal, not yet shown
     std::unique_ptr<ThreadNotifier> PortsChanged;
     std::unique_ptr<PortWatch> Watch;
     QMap<int, QWidget*> Controls;

@@ -26,7 +26,7 @@ void drawBoard(QPainter& p, const QRectF& board, QPointF* cableIn) {
     p.setPen(Qt::NoPen);
     p.drawRect(chip);
     // Traces from the chip to the header.
-    const qreal hx = board.right() - 3.2 * u;
+    const qreal hx = board.right() - 4.6 * u;
     const qreal y0 = board.top() + 3.0 * u, y1 = board.top() + 5.6 * u;
     p.setPen(QPen(QColor(220, 190, 90), 0.9));
     p.drawLine(QPointF(chip.right(), chip.top() + 0.6 * u), QPointF(hx, y0));
@@ -43,7 +43,7 @@ void drawBoard(QPainter& p, const QRectF& board, QPointF* cableIn) {
     p.drawRoundedRect(QRectF(hx - 0.9 * u, y0 - 1.0 * u, 1.8 * u, (y1 - y0) + 2.0 * u), 2, 2);
 
     QFont f = p.font();
-    f.setPixelSize(std::max(8, static_cast<int>(1.15 * u)));
+    f.setPixelSize(std::max(7, static_cast<int>(1.05 * u)));
     p.setFont(f);
     p.setPen(Qt::white);
     p.drawText(QPointF(hx + 1.2 * u, y0 + 0.45 * u), QStringLiteral("P3.0"));

@@ -49,10 +49,16 @@ bool Marquee::SetText(const QString& text) {
     return true;
 }
 
+void Marquee::Invalidate() {
+    // The strip in the coordinates of the widget that shows it (the window
+    // itself, or a child covering the strip).
+    if (Window) Window->update(QRect(Window->mapFrom(Window->window(), StripRect.topLeft()), StripRect.size()));
+}
+
 bool Marquee::Start(int value, int step) {
     if (value <= 0) return false;
     Step = step;
-    if (Window) Window->update(StripRect);
+    Invalidate();
     Tick();
     Timer.start();
     return true;
@@ -62,7 +68,7 @@ void Marquee::Tick() {
     if (TextOffset <= -kWrapDistance) TextOffset = kRestartOffset;
     TextOffset -= Step;
     Scrolled += Step;
-    if (Window) Window->update(StripRect);
+    Invalidate();
 }
 
 int Marquee::TextX() const {

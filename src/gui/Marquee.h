@@ -33,15 +33,17 @@ public:
 
     explicit Marquee(QObject* parent = nullptr);
 
-    // Remembers the window and the strip (client coordinates), the colours and
-    // the font; false when the off-screen frame cannot be made.
+    // Remembers the widget that shows the strip (the window, or a child of it
+    // covering the strip), the strip (the window's client coordinates), the
+    // colours and the font; false when the off-screen frame cannot be made.
     bool Init(QWidget* window, const QRect& strip, const QColor& background, const QColor& text);
     // False for an empty text.
     bool SetText(const QString& text);
     // False when `value` is not positive.  Draws once, ticks once, then every 30 ms.
     bool Start(int value, int step);
     void Stop() { Timer.stop(); }
-    // Composes the current frame off-screen and copies it to the strip.
+    // Composes the current frame off-screen and copies it to the strip
+    // (`painter` works in the window's client coordinates).
     void Draw(QPainter& painter);
     // One timer tick.
     void Tick();
@@ -58,6 +60,8 @@ public:
     static QString DefaultSlogan();
 
 private:
+    void Invalidate();
+
     QWidget* Window = nullptr;
     QRect StripRect;
     QColor Background, Foreground;
