@@ -99,6 +99,8 @@ TEST(PortTestCommand, WrongArgumentsExitTwoAndHelpExitsZero) {
         const CliRun r = runTalvo(c.args);
         EXPECT_EQ(r.exitCode, c.exit);
         EXPECT_TRUE(r.err.contains(c.stderrHas)) << r.err.toStdString();
-        if (c.exit == 0) EXPECT_TRUE(r.out.contains("Usage: talvo porttest --port PORT"));
+        if (c.exit == 0) {
+            EXPECT_TRUE(r.out.contains("Usage: talvo porttest --port PORT"));
+        }
     }
 }

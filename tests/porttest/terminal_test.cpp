@@ -196,7 +196,10 @@ TEST(TerminalFormatter, ParsesTheHexSendBox) {
         QByteArray out = "untouched";
         QString error;
         EXPECT_EQ(TerminalFormatter::parseHex(c.text, &out, &error), c.ok);
-        if (c.ok) EXPECT_EQ(out, c.bytes);
-        else EXPECT_TRUE(error.contains(c.errorHas)) << error.toStdString();
+        if (c.ok) {
+            EXPECT_EQ(out, c.bytes);
+        } else {
+            EXPECT_TRUE(error.contains(c.errorHas)) << error.toStdString();
+        }
     }
 }
