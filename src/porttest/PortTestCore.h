@@ -78,6 +78,14 @@ private:
         int blanksBefore;
         int blanksAfter;
     };
+    // The three rates in the order of the test, their event characters and
+    // the blanks of their log lines before and after the result word.
+    static constexpr Rate kRates[3] = {
+        //  baud    event  before after
+        {9600, 0xE2, 31, 0},
+        {57600, 0xF4, 10, 0},
+        {115200, 0x46, 11, 1},
+    };
     static const Rate& RateOf(uint32_t baud);
     bool SetRate(int step);
 

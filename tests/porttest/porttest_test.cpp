@@ -138,3 +138,34 @@ TEST(PortTestRun, PortThatCannotBeOpenedNamesTheReasonAboveTheRegistryMessage) {
     EXPECT_EQ(rig.panel.text(ptctl::State), "测试失败.");
     EXPECT_TRUE(rig.panel.isEnabled(ptctl::Test));
 }
+
+TEST(PortTestRun, RefusedRateChangeFailsAtOnceWithItsReason) {
+    // A link whose port refuses 57600 baud (as some converters refuse a rate).
+    struct Refusing : ChannelPortTestLink {
+        using ChannelPortTestLink::ChannelPortTestLink;
+        int sent = 0;
+        void SendHexText(const QString& text) override {
+            ++sent;
+            ChannelPortTestLink::SendHexText(text);
+        }
+        bool ConfigureTestPort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) override {
+            if (baud != 57600) return ChannelPortTestLink::ConfigureTestPort(baud, parity, eventChar, reason);
+            *reason = "sim:loopback: 57600 baud refused (Invalid argument)";
+            return false;
+        }
+    };
+    sim::registerSimulators();
+    MemoryPanel panel;
+    SerialChannel channel;
+    Refusing link(channel, "sim:loopback");
+    PortTestCore test(panel, link);
+    EXPECT_FALSE(test.RunLoopbackTest());
+    const QString fail57600 = "set baud rate to 57600 bps..." + QString(10, ' ') + "FAIL";
+    EXPECT_EQ(panel.logLines, (QStringList{k9600Ok, kWrite, kCompareOk, kWrite, kCompareOk, fail57600,
+                                           "原因：sim:loopback: 57600 baud refused (Invalid argument)"}));
+    EXPECT_EQ(link.sent, 2); // later blocks are not sent
+    EXPECT_EQ(panel.progress(ptctl::Progress), 2);
+    EXPECT_EQ(panel.text(ptctl::State), "测试失败.");
+    EXPECT_FALSE(channel.IsOpen());
+    EXPECT_FALSE(SerialChannel::PortTestMode.load());
+}
