@@ -11,12 +11,6 @@ namespace talvo {
 
 namespace {
 
-QString readAttribute(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.read(4096)).trimmed();
-}
-
 // The last element of the path a sysfs link points to ("" when missing).
 QString linkName(const QString& path) {
     const QString target = QFileInfo(path).canonicalFilePath();
@@ -29,6 +23,12 @@ bool isUsbDevice(const QString& dir) { return QFileInfo::exists(dir + QStringLit
 bool isUsbInterface(const QString& dir) { return QFileInfo::exists(dir + QStringLiteral("/bInterfaceNumber")); }
 
 } // namespace
+
+QString readSysfsAttribute(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.read(4096)).trimmed();
+}
 
 QString UsbSerialPort::friendlyName() const {
     QString name = manufacturer;
@@ -75,8 +75,8 @@ UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot) {
         if (port.driver.isEmpty()) continue; // no driver bound: not a usable port
         port.service = linkName(device + QStringLiteral("/driver/module"));
         if (port.service.isEmpty()) port.service = port.driver;
-        port.manufacturer = readAttribute(usbDevice + QStringLiteral("/manufacturer"));
-        port.product = readAttribute(usbDevice + QStringLiteral("/product"));
+        port.manufacturer = readSysfsAttribute(usbDevice + QStringLiteral("/manufacturer"));
+        port.product = readSysfsAttribute(usbDevice + QStringLiteral("/product"));
         port.usbDevicePath = usbDevice;
         found.push_back(Found{m.captured(1), m.captured(2).toULongLong(), port});
     }

@@ -35,4 +35,7 @@ struct UsbSerialScan {
 // `sysfsRoot` "" = /sys.
 UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot);
 
+// One sysfs attribute's text, trimmed; "" when it is missing.
+QString readSysfsAttribute(const QString& path);
+
 } // namespace talvo

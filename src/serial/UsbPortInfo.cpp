@@ -14,12 +14,6 @@ namespace talvo {
 
 namespace {
 
-QString readAttribute(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.read(256)).trimmed();
-}
-
 QString groupName(gid_t gid) {
     // getgrgid_r: this may run beside other threads that look up groups.
     char buffer[4096];
@@ -63,12 +57,12 @@ std::vector<UsbPortInfo> describeUsbSerialPorts(const QString& sysfsRoot, const 
         UsbPortInfo info;
         info.device = dev + QLatin1Char('/') + port.ttyName;
         info.driver = port.driver;
-        const QString vid = readAttribute(port.usbDevicePath + QStringLiteral("/idVendor"));
-        const QString pid = readAttribute(port.usbDevicePath + QStringLiteral("/idProduct"));
+        const QString vid = readSysfsAttribute(port.usbDevicePath + QStringLiteral("/idVendor"));
+        const QString pid = readSysfsAttribute(port.usbDevicePath + QStringLiteral("/idProduct"));
         if (!vid.isEmpty() || !pid.isEmpty()) info.vidPid = vid + QLatin1Char(':') + pid;
         info.manufacturer = port.manufacturer;
         info.product = port.product;
-        info.serial = readAttribute(port.usbDevicePath + QStringLiteral("/serial"));
+        info.serial = readSysfsAttribute(port.usbDevicePath + QStringLiteral("/serial"));
         judgeAccess(info.device, &info);
         out.push_back(std::move(info));
     }

@@ -31,6 +31,7 @@
 #include "gui/ConnectionPicture.h"
 #include "gui/Marquee.h"
 #include "platform/FakeSysfs.h"
+#include "platform/CapturingFactory.h"
 #include "platform/PtyPair.h"
 #include "platform/SerialDeviceFactory.h"
 #include "platform/SettingsStore.h"
@@ -44,17 +45,7 @@ using namespace talvo::gui;
 
 namespace {
 
-// Opens as the system does and keeps the simulated wire it made.
-class CapturingFactory : public SerialDeviceFactory {
-public:
-    std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override {
-        auto d = Inner.open(name, status);
-        Wire = dynamic_cast<SimWireDevice*>(d.get());
-        return d;
-    }
-    SystemSerialDeviceFactory Inner;
-    SimWireDevice* Wire = nullptr;
-};
+using test::CapturingFactory;
 
 // Accepts the next modal dialog once it is up and remembers its texts.
 struct ModalCloser {

@@ -9,6 +9,7 @@
 
 #include <thread>
 
+#include "platform/CapturingFactory.h"
 #include "platform/PtyPair.h"
 #include "platform/SerialDeviceFactory.h"
 #include "platform/SimWireDevice.h"
@@ -20,17 +21,7 @@ using namespace talvo;
 
 namespace {
 
-// Opens as the system does and keeps the simulated wire it made.
-class CapturingFactory : public SerialDeviceFactory {
-public:
-    std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override {
-        auto d = Inner.open(name, status);
-        Wire = dynamic_cast<SimWireDevice*>(d.get());
-        return d;
-    }
-    SystemSerialDeviceFactory Inner;
-    SimWireDevice* Wire = nullptr;
-};
+using test::CapturingFactory;
 
 // Pumps this thread's events until `done` or 30 s.
 template <class F>

@@ -1,0 +1,24 @@
+#pragma once
+// A device factory that opens as the system does and keeps the simulated wire
+// it made, so that a test can look at what reached the wire (line settings,
+// modem lines, history).
+
+#include <memory>
+
+#include "platform/SerialDeviceFactory.h"
+#include "platform/SimWireDevice.h"
+
+namespace talvo::test {
+
+class CapturingFactory : public SerialDeviceFactory {
+public:
+    std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override {
+        auto d = Inner.open(name, status);
+        Wire = dynamic_cast<SimWireDevice*>(d.get());
+        return d;
+    }
+    SystemSerialDeviceFactory Inner;
+    SimWireDevice* Wire = nullptr; // the last simulated wire opened (owned by the device's user)
+};
+
+} // namespace talvo::test
