@@ -52,6 +52,7 @@ PortTestCore::PortTestCore(FrontPanel& panel, PortTestLink& link, QObject* paren
     for (int n = 1; n <= kBlockCount; ++n)
         Blocks[static_cast<size_t>(n - 1)] = makeBlock(n, kRates[(n - 1) / 2].eventChar);
     TestTimer.setInterval(kTickMs);
+    TestTimer.setTimerType(Qt::PreciseTimer); // 31 ticks are the 3.1 s time-out, not 2.9 s
     connect(&TestTimer, &QTimer::timeout, this, [this] {
         if (Timing) ++TickCount;
     });
