@@ -47,7 +47,7 @@ void MainWindowCore::RunStcDownload() {
 }
 
 void MainWindowCore::DownloadStm32() {
-    Report = protocol::DownloadStm32(*this, {ImageBytes.left(ImageSize), VerifyStm32Download});
+    Report = protocol::DownloadStm32(*this, {ImageBytes.left(ImageSize), VerifyStm32()});
 }
 
 QString MainWindowCore::LastFailureLine() const {

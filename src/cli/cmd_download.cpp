@@ -122,8 +122,7 @@ int runDownload(const QStringList& args) {
     const QCommandLineOption lowSpeedOption(QStringLiteral("low-speed"),
                                             QStringLiteral("STC: handshake and download at 4800 baud (\"低速下载\")."));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
-                                          QStringLiteral("STM32: read every written block back and compare it; a "
-                                                         "difference fails the download."));
+                                          QStringLiteral("STM32: read every written block back and compare."));
     parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
@@ -133,8 +132,7 @@ int runDownload(const QStringList& args) {
         "\nExamples:\n"
         "  talvo download --chip stc89 --port /dev/ttyUSB0 blink.hex\n"
         "  talvo download --chip stc12 --port ttyUSB0 --low-speed firmware.hex\n"
-        "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
-        "  talvo download --chip stm32 --port /dev/ttyUSB0 --verify firmware.bin");
+        "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex");
     if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 1, 1); rc >= 0)
         return rc;
     if (!parser.isSet(chipOption)) return usageError(QStringLiteral("download"), QStringLiteral("--chip is required"));
@@ -168,7 +166,7 @@ int runDownload(const QStringList& args) {
     panel.setChecked(ctl::HighSpeed, !lowSpeed);
     panel.setChecked(ctl::LowSpeed, lowSpeed);
     core.OnSpeedMode(lowSpeed);
-    core.VerifyStm32Download = parser.isSet(verifyOption);
+    core.SetVerifyStm32(parser.isSet(verifyOption));
     core.SelectPort(port);
     core.FirmwarePath = QFileInfo(file).absoluteFilePath();
     core.FirmwareName = QFileInfo(file).fileName();

@@ -52,7 +52,7 @@ TEST(CoreStm32Download, ProgramsAndVerifiesSimulatedBoards) {
         ASSERT_TRUE(core.SelectPort(port));
         core.FirmwarePath = file.fileName();
         core.FirmwareName = QStringLiteral("image.bin");
-        core.VerifyStm32Download = r.verify;
+        core.SetVerifyStm32(r.verify);
         core.StartDownload();
 
         const auto& report = core.LastReport();

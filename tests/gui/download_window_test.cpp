@@ -56,7 +56,7 @@ private slots:
         QVERIFY(timerServedAt > 0 && timerServedAt < downloadEnded);
         QVERIFY(progressSeen > 0);
         QCOMPARE(w.progress(ctl::Progress), 0);
-        QVERIFY(w.isEnabled(ctl::Download));
+        QVERIFY(w.core().panel().isEnabled(ctl::Download));
 
         QByteArray flash;
         findSimBoard(port.mid(4))->withPeer([&](WirePeer& p) {

@@ -407,3 +407,13 @@ TEST(PtyStc, TalvoDownloadProgramsTheSimulatorBehindAPty) {
         EXPECT_EQ(dumped.readAll().left(image.size()), image) << speed;
     }
 }
+
+// Without --pace the 8F answer reaches the host at once: the chip is back at
+// the handshake rate by then, so an 8E sent a millisecond after the answer
+// was read, at the handshake rate, is heard.
+TEST_F(PtyRateSwitch, AnEightESentAtOnceAfterTheAnswerIsHeard) {
+    reopenAt(B1200, 1);
+    p->write(f8e);
+    reopenAt(B57600, 50);
+    EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
+}
