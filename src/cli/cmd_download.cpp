@@ -224,6 +224,14 @@ int runDownload(const QStringList& args) {
             report.failure = line;
         }
     }
+    if (!report.success && report.failure.trimmed().isEmpty() && !panel.messages.empty()) {
+        // The download ended with a message box (a port that cannot be
+        // opened): its text is the reason.
+        QStringList lines;
+        for (const QString& line : printable(panel.messages.back().text).split(QLatin1Char('\n')))
+            if (!line.trimmed().isEmpty()) lines << line.trimmed();
+        report.failure = lines.join(QLatin1Char(' '));
+    }
     if (childReport) WriteChildRecord(ChildRecord::Report, QString::fromUtf8(EncodeReport(report)));
     return report.success ? ExitOk : ExitFailure;
 }
