@@ -56,8 +56,8 @@ TEST(DownloadCommand, ExitCodesAndTheLog) {
         const char* says;
     };
     const Case cases[] = {
-        {{"--chip", "stc89", "--port", "sim:stc89c52rc,scale=0.2", kBlink}, 0, "数 据 下 载 成 功!"},
-        {{"--chip", "stc12", "--port", "sim:stc12c5a60s2,freq=16,scale=0.2", "--low-speed", kBlink}, 0, "下载波特率: 4800"},
+        {{"--chip", "stc89", "--port", "sim:stc89c52rc,scale=0.2,switchfloor=0.5", kBlink}, 0, "数 据 下 载 成 功!"},
+        {{"--chip", "stc12", "--port", "sim:stc12c5a60s2,freq=16,scale=0.2,switchfloor=0.5", "--low-speed", kBlink}, 0, "下载波特率: 4800"},
         {{"--chip", "stc12", "--port", "sim:stc12c5a60s2,freq=24", "--low-speed", kBlink}, 1, "高速下载"},
         {{"--chip", "stc89", "--port", "sim:stc89c52rc", dir.filePath("none.hex")}, 1, "none.hex"},
         {{"--chip", "stc89", "--port", "sim:stc89c52rc", bad.fileName()}, 3, "bad.hex"},

@@ -393,7 +393,8 @@ TEST(PtyStc, TalvoDownloadProgramsTheSimulatorBehindAPty) {
     const QByteArray image = bin.readAll();
 
     for (const char* speed : {"", "--low-speed"}) {
-        SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--dump"), dump}, link);
+        SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--dump"), dump, QStringLiteral("--faults"),
+                        QStringLiteral("switchfloor=0.5")}, link);
         ASSERT_TRUE(sim.ready());
         QStringList args = {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stc89"),
                             QStringLiteral("--port"), link, firmware};
