@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "platform/SerialDeviceFactory.h"
 #include "platform/SimRegistry.h"
 #include "platform/ThreadNotifier.h"
 
@@ -293,7 +294,7 @@ QString CheckSeveralPorts(const QStringList& ports) {
     for (const QString& port : ports) {
         if (port.isEmpty()) return QStringLiteral("an empty --port");
         if (port.startsWith(QLatin1String(kSimPortPrefix))) continue;
-        const QString path = port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+        const QString path = SystemSerialDeviceFactory::resolve(port, QString());
         const QString canonical = QFileInfo(path).canonicalFilePath();
         const QString device = canonical.isEmpty() ? QDir::cleanPath(path) : canonical;
         if (const auto it = seen.constFind(device); it != seen.cend()) {

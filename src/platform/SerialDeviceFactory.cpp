@@ -9,7 +9,11 @@
 namespace talvo {
 
 QString SystemSerialDeviceFactory::resolve(const QString& name, const QString& devRoot) {
-    if (name.startsWith(QLatin1Char('/'))) return name;
+    // A path (absolute, or relative to the working folder as in "./link")
+    // is taken as it stands; a bare name is a device under the /dev root.
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+        name.startsWith(QLatin1String("../")))
+        return name;
     const QString root = devRoot.isEmpty() ? QStringLiteral("/dev") : devRoot;
     return root.endsWith(QLatin1Char('/')) ? root + name : root + QLatin1Char('/') + name;
 }

@@ -42,4 +42,8 @@ QString PortDiagnosisText() {
            blanks(21) + QStringLiteral("请按照上述故障信息逐个排查") + blanks(26);
 }
 
+QString PortLostText(const QString& portName) {
+    return QStringLiteral("串口 %1 已断开（USB 转换器被拔出，或设备挂断）").arg(portName);
+}
+
 } // namespace talvo::protocol

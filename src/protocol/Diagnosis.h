@@ -10,4 +10,8 @@ namespace talvo::protocol {
 QString ConnectDiagnosisText();
 QString PortDiagnosisText();
 
+// The line a download logs when its port goes away in the middle (a USB
+// converter pulled out, or the device hung up).
+QString PortLostText(const QString& portName);
+
 } // namespace talvo::protocol

@@ -4,6 +4,7 @@
 #include <QObject>
 
 #include "protocol/ChipTypes.h"
+#include "protocol/Diagnosis.h"
 #include "protocol/CMcuType.h"
 
 namespace talvo::protocol {
@@ -38,7 +39,7 @@ QString CMcuType::modelCode() const { return Status ? Status->modelText.mid(2, 4
 bool CMcuType::failWait(WaitResult result) {
     Host.EndDownload();
     if (result == WaitResult::PortLost)
-        Host.Log(QStringLiteral("串口 %1 已断开（USB 转换器被拔出，或设备挂断）").arg(Host.PortName()));
+        Host.Log(PortLostText(Host.PortName()));
     else if (result == WaitResult::Cancelled)
         Host.Log(QStringLiteral("下载已取消"));
     return false;
@@ -101,7 +102,7 @@ bool CMcuType::ConnectStc() {
     Host.Log(QStringLiteral("连接超时..."));
     if (r == WaitResult::PortLost || Host.Ticks() > kStcPumpStallTicks) {
         if (r == WaitResult::PortLost)
-            Host.Log(QStringLiteral("串口 %1 已断开（USB 转换器被拔出，或设备挂断）").arg(Host.PortName()));
+            Host.Log(PortLostText(Host.PortName()));
         Host.Log(QStringLiteral("请拔掉USB 重试识别"));
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "protocol/Diagnosis.h"
 #include "protocol/Stm32Frames.h"
 #include "protocol/Stm32Parts.h"
 
@@ -97,7 +98,7 @@ private:
         return false;
     }
     QString PortLostLine() const {
-        return QStringLiteral("串口 %1 已断开（USB 转换器被拔出，或设备挂断）").arg(host_.PortName());
+        return PortLostText(host_.PortName());
     }
     QString CancelledLine() const { return QStringLiteral("下载已取消"); }
     QString RefusalLine(const Refusal& r) const {

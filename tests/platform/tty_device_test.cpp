@@ -188,6 +188,8 @@ TEST(DeviceFactory, ResolvesNamesUnderTheDeviceRootAndRefusesUnknownSimulators) 
     EXPECT_EQ(SystemSerialDeviceFactory::resolve("ttyUSB0", ""), "/dev/ttyUSB0");
     EXPECT_EQ(SystemSerialDeviceFactory::resolve("ttyUSB0", "/tmp/fake/"), "/tmp/fake/ttyUSB0");
     EXPECT_EQ(SystemSerialDeviceFactory::resolve("/dev/pts/3", "/tmp/fake"), "/dev/pts/3");
+    EXPECT_EQ(SystemSerialDeviceFactory::resolve("./stc-link", "/tmp/fake"), "./stc-link");
+    EXPECT_EQ(SystemSerialDeviceFactory::resolve("../links/stc", ""), "../links/stc");
 
     SystemSerialDeviceFactory factory;
     DeviceStatus st;

@@ -106,7 +106,11 @@ TEST(StcClock, EveryChoiceIsOneTheChipCanMake) {
                     EXPECT_GE(r.reload, 1) << where;
                     EXPECT_LE(r.reload, 255) << where;
                     EXPECT_LE(std::fabs(StcChipRate(f, family, r.reload) / r.baud - 1.0), kRateTolerance) << where;
-                    if (handshake == 4800) EXPECT_EQ(r.baud, 4800u) << where;
-                    if (r.tableApplied && handshake == 1200) EXPECT_LE(r.baud, std::max(r.tableBaud, 1200u)) << where;
+                    if (handshake == 4800) {
+                        EXPECT_EQ(r.baud, 4800u) << where;
+                    }
+                    if (r.tableApplied && handshake == 1200) {
+                        EXPECT_LE(r.baud, std::max(r.tableBaud, 1200u)) << where;
+                    }
                 }
 }

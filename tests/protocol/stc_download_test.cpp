@@ -195,7 +195,9 @@ TEST(StcDownload, ResendsAndCheckedAcknowledges) {
         const StcRun r = download("stc89c52rc,nack-block=2,nack-count=" + std::to_string(refusals), 1, pattern(300));
         EXPECT_EQ(r.succeeded(), refusals < 4) << refusals;
         EXPECT_EQ(r.flashHoldsImage(), refusals < 4) << refusals;
-        if (refusals == 4) EXPECT_EQ(r.host->log.last(), "写数据失败，重试!");
+        if (refusals == 4) {
+            EXPECT_EQ(r.host->log.last(), "写数据失败，重试!");
+        }
     }
     // The chip's answer carries a wrong sum: treated as no answer, the block
     // goes again, and the flash is right in the end.

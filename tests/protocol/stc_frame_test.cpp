@@ -31,10 +31,11 @@ TEST(StcFrameText, WorkedExamples) {
         const QString built = CMcuType::BuildFrame("6A", c.cmd, c.d1, c.d2, c.form);
         EXPECT_EQ(built, QString::fromLatin1(c.frame)) << c.cmd;
         // The byte builder makes the same bytes.
-        if (c.form != 3)
+        if (c.form != 3) {
             EXPECT_EQ(BuildStcFrame(static_cast<uint8_t>(QString(c.cmd).toUInt(nullptr, 16)),
                                     hexTextToBytes(QString(c.d1) + c.d2), c.form),
                       hexTextToBytes(built));
+        }
     }
     EXPECT_EQ(CMcuType::Checksum("46B96A000682", 1), "f2");
     EXPECT_EQ(CMcuType::Checksum("6A000682", 2), "00f2");
