@@ -1,7 +1,7 @@
 // `talvo-gui --demo`: the window, driven through its own controls, programs
-// the bundled STC89 example into a simulated board, prints the log, saves a
-// picture of the finished window and ends 0 only when the flash holds the
-// image.
+// the bundled STC89 and STM32F103 examples into simulated boards, prints the
+// logs, saves a picture of each finished window and ends 0 only when every
+// board's flash holds its image.
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -27,33 +27,49 @@ talvo::test::ProcessRun runDemo(const QStringList& args, const QString& config) 
 
 } // namespace
 
-TEST(Demo, TheWindowProgramsTheStc89ExampleThroughItsOwnControls) {
+TEST(Demo, TheWindowProgramsBothExamplesThroughItsOwnControls) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString dump = dir.filePath("flash.bin");
-    // The chip answers a rate switch after 1 s instead of 0.1 s: a window
+    struct Board {
+        QString port;
+        QString family; // the chip type the demo picks
+        QString example;
+        QString picture;
+    };
+    // The STC chip answers a rate switch after 1 s instead of 0.1 s: a window
     // starved by a busy machine still re-opens its port in time.
-    const QString port = "sim:stc89c52rc,switchfloor=1,dump=" + dump;
-    const talvo::test::ProcessRun r =
-        runDemo({"--demo", kExamples, "--pictures", dir.filePath("pictures"), "--port", port}, dir.path());
+    const std::vector<Board> boards = {
+        {"sim:stc89c52rc,switchfloor=1,dump=" + dir.filePath("stc89.bin"), QStringLiteral("STC89C5XX系列"),
+         "stc89-blink", "demo-stc89.png"},
+        {"sim:stm32f103,dump=" + dir.filePath("stm32.bin"), QStringLiteral("ARM-STM32"), "stm32f103-blink",
+         "demo-stm32f103.png"},
+    };
+    QStringList args{"--demo", kExamples, "--pictures", dir.filePath("pictures")};
+    for (const Board& b : boards) args << "--port" << b.port;
+    const talvo::test::ProcessRun r = runDemo(args, dir.path());
     ASSERT_EQ(r.exitCode, 0) << r.out.toStdString() << r.err.toStdString();
+    EXPECT_TRUE(r.out.endsWith(QStringLiteral("demo: 2 of 2 simulated boards hold their example firmware\n")));
 
-    // The log of the download, as the window's log box holds it.
-    const QString firmware = kExamples + "/stc89-blink/blink.hex";
-    EXPECT_TRUE(r.out.startsWith("== demo: STC89C5XX系列 on " + port + " with " + firmware + "\n正在连机...\n"))
-        << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("\nMCU Version:")));
-    EXPECT_TRUE(r.out.contains("\n" + kSuccess + "\n"));
-    EXPECT_TRUE(r.out.endsWith(QStringLiteral("demo: 1 of 1 simulated boards hold their example firmware\n")));
+    for (const Board& b : boards) {
+        SCOPED_TRACE(b.example.toStdString());
+        // The log of the download, as the window's log box holds it.
+        const QString firmware = kExamples + "/" + b.example + "/blink.hex";
+        const qsizetype at = r.out.indexOf("== demo: " + b.family + " on " + b.port + " with " + firmware + "\n正在连机...\n");
+        ASSERT_GE(at, 0) << r.out.toStdString();
+        const qsizetype next = r.out.indexOf(QStringLiteral("== demo:"), at + 1);
+        const QString log = r.out.mid(at, next < 0 ? -1 : next - at);
+        EXPECT_TRUE(log.contains("\n" + kSuccess + "\n")) << log.toStdString();
 
-    // The chip holds the example (the simulator's own dump, not the demo's word).
-    const QByteArray image = readFile(kExamples + "/stc89-blink/blink.bin");
-    ASSERT_FALSE(image.isEmpty());
-    EXPECT_EQ(readFile(dump).left(image.size()), image);
+        // The chip holds the example (the simulator's own dump, not the demo's word).
+        const QByteArray image = readFile(kExamples + "/" + b.example + "/blink.bin");
+        ASSERT_FALSE(image.isEmpty());
+        const QString dump = b.port.mid(b.port.indexOf("dump=") + 5);
+        EXPECT_EQ(readFile(dump).left(image.size()), image);
 
-    const QImage picture(dir.filePath("pictures/demo-stc89.png"));
-    EXPECT_FALSE(picture.isNull());
-    EXPECT_GT(picture.width(), 400);
+        const QImage picture(dir.filePath("pictures/" + b.picture));
+        EXPECT_FALSE(picture.isNull());
+        EXPECT_GT(picture.width(), 400);
+    }
 }
 
 // A board that fails, a board the demo has no example for, or none at all:

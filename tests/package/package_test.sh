@@ -5,6 +5,7 @@
 set -euo pipefail
 build=$1
 version=$2
+example=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package test: $*" >&2; exit 1; }
@@ -47,4 +48,15 @@ case "$out" in *stc89c52rc*stm32f103*|*stm32f103*stc89c52rc*) ;; *) fail "talvo 
 out=$("$root/usr/bin/talvo-gui" --version)
 case "$out" in "talvo-gui $version (Qt 6."*) ;; *) fail "talvo-gui --version said: $out" ;; esac
 "$root/usr/bin/talvo-gui" --help | grep -q -- '--screenshot' || fail "talvo-gui --help"
+
+# A download by the installed program into a simulated board: the board's
+# flash must then begin with the example image.
+"$root/usr/bin/talvo" hex2bin "$example" "$scratch/blink.bin" >/dev/null || fail "talvo hex2bin $example"
+if ! "$root/usr/bin/talvo" download --chip stc89 --port "sim:stc89c52rc,dump=$scratch/flash.bin" "$example" \
+     >"$scratch/download.log" 2>&1; then
+  cat "$scratch/download.log" >&2
+  fail "talvo download into sim:stc89c52rc failed"
+fi
+cmp -n "$(stat -c %s "$scratch/blink.bin")" "$scratch/blink.bin" "$scratch/flash.bin" ||
+  fail "the simulated board's flash does not hold $example"
 echo "package test: $(basename "$deb") installs and runs"
