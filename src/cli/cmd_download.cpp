@@ -139,6 +139,8 @@ int runDownload(const QStringList& args) {
     const LoadedImage probe = ReadFirmwareFile(file);
     if (!probe.ok) {
         err(QStringLiteral("talvo download: %1: %2\n").arg(file, probe.message.trimmed()));
+        if (probe.line > 0)
+            err(QStringLiteral("talvo download: %1: line %2, record %3\n").arg(file).arg(probe.line).arg(probe.record));
         return probe.kind == HexResult::Kind::Malformed ? ExitMalformedHex : ExitFailure;
     }
     if (ports.size() > 1) {

@@ -60,7 +60,7 @@ TEST(DownloadCommand, ExitCodesAndTheLog) {
         {{"--chip", "stc12", "--port", "sim:stc12c5a60s2,freq=16,scale=0.2,switchfloor=0.5", "--low-speed", kBlink}, 0, "下载波特率: 4800"},
         {{"--chip", "stc12", "--port", "sim:stc12c5a60s2,freq=24", "--low-speed", kBlink}, 1, "高速下载"},
         {{"--chip", "stc89", "--port", "sim:stc89c52rc", dir.filePath("none.hex")}, 1, "none.hex"},
-        {{"--chip", "stc89", "--port", "sim:stc89c52rc", bad.fileName()}, 3, "bad.hex"},
+        {{"--chip", "stc89", "--port", "sim:stc89c52rc", bad.fileName()}, 3, "bad.hex: line 1, record 1"},
         {{"--chip", "stc77", "--port", "sim:stc89c52rc", kBlink}, 2, "unknown chip 'stc77'"},
         {{"--chip", "stc89", kBlink}, 2, "--port is required"},
         {{"--chip=stc89", "--port=sim:stc89c52rc", "--bogus", kBlink}, 2, "Unknown option 'bogus'"},
