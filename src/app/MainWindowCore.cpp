@@ -272,6 +272,11 @@ void MainWindowCore::TickTimerProc(unsigned timerId, unsigned message, uintptr_t
 }
 
 bool MainWindowCore::StartTickTimer() {
+    // The initialisation call of the tick procedure: it counts this core's ticks.
+    TickTargets targets{&TickCount, &TickEnabled};
+    TickTimerProc(0, kTickInitMessage, 0, reinterpret_cast<uintptr_t>(&targets), 0);
+
+    // The periodic timer.
     QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
     QString error;
     TickTimerId = Services.ticks->start(
@@ -326,12 +331,9 @@ void MainWindowCore::StartDownload() {
     TimedOut = false;
     TickCount = 0;
 
-    // 6. Initialisation call of the tick procedure.
-    TickTargets targets{&TickCount, &TickEnabled};
-    TickTimerProc(0, kTickInitMessage, 0, reinterpret_cast<uintptr_t>(&targets), 0);
-
-    // 7. The 100 ms tick.  Without it no wait could ever time out, so a tick
-    //    that cannot be started stops the download before it talks to a chip.
+    // 6.-7. The initialisation call of the tick procedure, then the 100 ms
+    //    tick.  Without it no wait could ever time out, so a tick that cannot
+    //    be started stops the download before it talks to a chip.
     if (!StartTickTimer()) {
         AppendLog(QStringLiteral("错误：无法启动100毫秒计时器，下载未开始（%1）").arg(LastTickError));
         Downloading = false;

@@ -206,8 +206,10 @@ public:
     // The prompt shown in the file box before a file was chosen.
     static QString FilePrompt();
 
-    // The 100 ms tick of a download (the periodic timer of StartDownload's
-    // step 7, killed by step 9 and by EndDownload).  Its ticks wake the pump.
+    // The 100 ms tick of a download (StartDownload's steps 6 and 7: the
+    // initialisation call of the tick procedure on this core's counter, then
+    // the periodic timer; killed by step 9 and by EndDownload).  Its ticks
+    // wake the pump.
     bool StartTickTimer();
     void KillTickTimer();
 
