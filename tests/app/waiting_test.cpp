@@ -57,7 +57,7 @@ TEST(TickTimerProc, CountsOnlyWhileEnabledIncludingTheInitialisationCall) {
 }
 
 // The core's tick timer counts the core's own ticks, only while counting is
-// on, and ResetTicks() and EndDownload() set the count back and stop it.
+// on; ResetTicks() sets the count back and stops it.
 TEST(TickTimer, CountsTheCoresTicksWhileCountingIsOn) {
     test::ManualTicks ticks;
     test::IsolatedRoots roots;
