@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     QDir(dir.path()).mkpath("class/tty"); // an empty sysfs: no USB port, no message box
     QSettingsStore store(dir.filePath("TALVO.conf"));
-    CTALVODlg w(CoreServices{&store, nullptr, {}, dir.path(), dir.path(), {}});
+    CTALVODlg w(CoreServices{&store, nullptr, {}, dir.path(), dir.path(), {}, {}});
     w.RecordMessageBoxes = true;
     w.show();
     idleShare(1.0); // settle

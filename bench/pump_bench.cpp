@@ -25,20 +25,18 @@ int main(int argc, char** argv) {
     talvo::MemoryPanel panel;
     talvo::MainWindowCore core(panel);
 
-    talvo::MainWindowCore::TickTargets targets{&core.TickCount, &core.TickEnabled};
-    talvo::MainWindowCore::TickTimerProc(0, 74, 0, reinterpret_cast<uintptr_t>(&targets), 0);
+    core.ResetTicks();
     if (!core.StartTickTimer()) {
         std::fprintf(stderr, "pump_bench: cannot start the tick thread\n");
         return 1;
     }
-    core.TickCount = 0;
-    core.TickEnabled = true;
+    core.StartTickCount();
 
     long pumps = 0;
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    while (core.TickCount.load() < ticks) {
+    while (core.Ticks() < ticks) {
         core.PumpMessages();
         ++pumps;
     }

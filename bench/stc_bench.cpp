@@ -74,8 +74,7 @@ double coreSeconds(const QString& port, int chipType, const QString& file) {
     core.Initialise();
     panel.setCurrentIndex(ctl::ChipType, chipType);
     core.SelectPort(port);
-    core.FirmwarePath = file;
-    core.FirmwareName = QStringLiteral("bench.bin");
+    core.SetFirmwareFile(file);
     QElapsedTimer t;
     t.start();
     core.StartDownload();

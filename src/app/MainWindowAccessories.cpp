@@ -12,18 +12,18 @@ namespace {
 
 const QString kVerifyStm32Key = QStringLiteral("VerifyStm32");
 
-// Opens the current port the way a download does: PortOpenAllowed set, then
-// OpenPort, which shows its own message when the port cannot be opened.
+// Opens the current port the way a download does (OpenSelectedPort), which
+// shows its own message when the port cannot be opened.
 class MainWindowPortTestLink final : public ChannelPortTestLink {
 public:
-    explicit MainWindowPortTestLink(MainWindowCore& core) : ChannelPortTestLink(*core.Channel, QString()), Core(core) {}
+    MainWindowPortTestLink(MainWindowCore& core, SerialChannel& channel)
+        : ChannelPortTestLink(channel, QString()), Core(core) {}
 
     bool OpenTestPort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) override {
-        SetPort(Core.CurrentPort);
-        Core.PortOpenAllowed = true;
-        if (Core.OpenPort(baud, parity, eventChar)) return true;
-        if (reason)
-            *reason = Core.CurrentPort.isEmpty() ? QStringLiteral("没有可用的串口（串口列表为空）") : LastReason();
+        const QString port = Core.SelectedPort();
+        SetPort(port);
+        if (Core.OpenSelectedPort(baud, parity, eventChar)) return true;
+        if (reason) *reason = port.isEmpty() ? QStringLiteral("没有可用的串口（串口列表为空）") : LastReason();
         return false;
     }
 
@@ -34,7 +34,7 @@ private:
 } // namespace
 
 PortTestLink& MainWindowCore::PortTestChannel() {
-    if (!PortTestLinkImpl) PortTestLinkImpl = std::make_shared<MainWindowPortTestLink>(*this);
+    if (!PortTestLinkImpl) PortTestLinkImpl = std::make_shared<MainWindowPortTestLink>(*this, *Channel);
     return *PortTestLinkImpl;
 }
 

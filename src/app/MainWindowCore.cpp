@@ -18,8 +18,6 @@
 
 namespace talvo {
 
-std::atomic<bool> MainWindowCore::TimedOut{false};
-
 namespace {
 
 // Where the tick callback finds the counter and its enable flag (set by the
@@ -30,7 +28,6 @@ std::atomic<std::atomic<bool>*> TickEnabledPtr{nullptr};
 
 constexpr unsigned kTickInitMessage = 74;
 constexpr int kTickPeriodMs = 100;
-constexpr int kPumpTimeoutTicks = 32;
 constexpr int kSettingsValueBytes = 1024;
 
 const char* const kWeekdays[7] = {"日", "一", "二", "三", "四", "五", "六"};
@@ -88,6 +85,7 @@ QString MainWindowCore::FilePrompt() {
 
 MainWindowCore::MainWindowCore(FrontPanel& panel, CoreServices services, QObject* parent)
     : QObject(parent), Panel(panel), Services(std::move(services)) {
+    Channel = std::make_shared<SerialChannel>();
     if (!Services.settings) {
         OwnedSettings = std::make_unique<QSettingsStore>();
         Services.settings = OwnedSettings.get();
@@ -272,6 +270,11 @@ void MainWindowCore::TickTimerProc(unsigned timerId, unsigned message, uintptr_t
 }
 
 bool MainWindowCore::StartTickTimer() {
+    // The initialisation call of the tick procedure: it counts this core's ticks.
+    TickTargets targets{&TickCount, &TickEnabled};
+    TickTimerProc(0, kTickInitMessage, 0, reinterpret_cast<uintptr_t>(&targets), 0);
+
+    // The periodic timer.
     QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
     QString error;
     TickTimerId = Services.ticks->start(
@@ -323,15 +326,11 @@ void MainWindowCore::StartDownload() {
     SerialChannel::PortTestMode.store(false);
     TickEnabled = false;
     PortOpenAllowed = true;
-    TimedOut = false;
     TickCount = 0;
 
-    // 6. Initialisation call of the tick procedure.
-    TickTargets targets{&TickCount, &TickEnabled};
-    TickTimerProc(0, kTickInitMessage, 0, reinterpret_cast<uintptr_t>(&targets), 0);
-
-    // 7. The 100 ms tick.  Without it no wait could ever time out, so a tick
-    //    that cannot be started stops the download before it talks to a chip.
+    // 6.-7. The initialisation call of the tick procedure, then the 100 ms
+    //    tick.  Without it no wait could ever time out, so a tick that cannot
+    //    be started stops the download before it talks to a chip.
     if (!StartTickTimer()) {
         AppendLog(QStringLiteral("错误：无法启动100毫秒计时器，下载未开始（%1）").arg(LastTickError));
         Downloading = false;
@@ -374,9 +373,7 @@ int MainWindowCore::PumpMessages() {
             dispatcher->processEvents(QEventLoop::AllEvents);
         }
     }
-    const int dispatched = static_cast<int>(counter->count.load(std::memory_order_relaxed) - before);
-    if (dispatched > 0 && TickCount.load() > kPumpTimeoutTicks) TimedOut = true;
-    return dispatched;
+    return static_cast<int>(counter->count.load(std::memory_order_relaxed) - before);
 }
 
 void MainWindowCore::EndDownload() {

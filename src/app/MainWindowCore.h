@@ -46,10 +46,16 @@ struct CoreServices {
     QString sysfsRoot;                     // "" = /sys
     QString devRoot;                       // "" = /dev
     QStringList extraPorts;                // entries given with --port on the command line
+    // Opens the ports by name; null = the devices under devRoot (and "sim:...").
+    std::shared_ptr<SerialDeviceFactory> devices;
 };
 
 // The core is also the download host of the protocols: it gives them the
 // serial channel, the tick and the log through protocol::DownloadHost.
+//
+// Its state is its own: front ends and tests change it through the window's
+// operations (choosing a file, selecting a port, the speed mode, a download)
+// and read it through the views below.
 class MainWindowCore : public QObject, public protocol::DownloadHost {
     Q_OBJECT
 public:
@@ -67,19 +73,29 @@ public:
 
     // ---- Download command and waiting machinery -----------------------------
     void StartDownload();
+    // Between the start of a download (buttons disabled) and its end.
+    bool IsDownloading() const { return Downloading; }
     // Dispatches the queued events; when none is queued it sleeps until the
-    // next event or tick.  Sets TimedOut when an event was dispatched after
-    // TickCount passed 32.  Returns the number of events dispatched.
+    // next event or tick.  Returns the number of events dispatched.
     int PumpMessages();
     void EndDownload() override;
     // The periodic tick (timer thread).  Message 74 is the initialisation call:
-    // data1 points to {address of TickCount, address of TickEnabled}.
+    // data1 points to {address of a tick counter, address of its enable flag}.
     static void TickTimerProc(unsigned timerId, unsigned message, uintptr_t user, uintptr_t data1,
                               uintptr_t data2);
     struct TickTargets {
         std::atomic<int>* count;
         std::atomic<bool>* enabled;
     };
+    // The 100 ms tick of a download (StartDownload's steps 6 and 7: the
+    // initialisation call of the tick procedure on this core's counter, then
+    // the periodic timer; killed by step 9 and by EndDownload).  Its ticks
+    // wake the pump.
+    bool StartTickTimer();
+    void KillTickTimer();
+    bool TickTimerRunning() const { return TickTimerId != 0; }
+    // Starts the ticks counting, as a wait does; ResetTicks() stops them.
+    void StartTickCount() { TickEnabled = true; }
 
     // ---- Status log, progress, clock -------------------------------------------
     void AppendLog(const QString& line);
@@ -92,21 +108,33 @@ public:
     void SaveSettings();
     void OnPortSelected();
     void OnSpeedMode(bool lowSpeed) { LowSpeedMode = lowSpeed; }
+    bool IsLowSpeed() const { return LowSpeedMode; }
     // CB_FINDSTRING: the first item from `startAt` on (wrapping round) that
     // begins with `prefix`, compared without regard to case; -1 when none.
     static int FindPrefix(const QStringList& items, const QString& prefix, int startAt);
     int SelectedChipType() const;
     // The image layout of the selected chip type.
     ChipFamily ImageFamily() const;
+
+    // ---- Serial link and port list ------------------------------------------
     // Selects the port list entry of `device` (a device path, a name under
     // the device root, "sim:..."); false when no entry has it.
     bool SelectPort(const QString& device);
-
-    // ---- Serial link and port list ------------------------------------------
+    // The device of the selected entry ("" = none).
+    QString SelectedPort() const { return CurrentPort; }
+    // The device of each entry of the port list, by position.
+    QStringList PortDeviceList() const { return PortDevices; }
     // Opens the current port (during a download: the port the download
     // started with) at 8 data bits, one stop bit; shows why when it cannot.
+    // After a failed open it does nothing until the next download (or the
+    // next OpenSelectedPort) allows it again.
     bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) override;
+    // Opens the selected port outside a download (the port test): allows the
+    // open, then OpenPort, with its message when the port cannot be opened.
+    bool OpenSelectedPort(uint32_t baud, uint8_t parity, uint8_t eventChar);
     void ClosePort() override;
+    // The serial channel, to look at (open, its settings, bytes held).
+    const SerialChannel& SerialLink() const { return *Channel; }
     void SendHexText(const QString& text);
     void OnSerialData();
     void StopChannel();
@@ -114,17 +142,36 @@ public:
     void StartPortWatch();
     void StopPortWatch();
     bool CheckDriverCompatibility();
+    // The driver module of the last Prolific port a refresh found ("" until
+    // one was found), and that driver's version as the system gives it now.
+    QString UsbDriverName() const { return DriverFileName; }
+    QString UsbDriverVersion() const;
 
     // ---- Firmware image ------------------------------------------------------------
+    // Chooses `path` as the firmware the way the open-file dialog does: it
+    // becomes the file the downloads program and the settings keep, it is
+    // loaded (a failure is shown and keeps the image held before), and its
+    // folder is watched for changes.  Returns whether it loaded.
+    bool SetFirmwareFile(const QString& path);
+    void OpenFirmwareFile();
+    // The firmware file (the prompt text before one was chosen) and its name.
+    QString FirmwareFile() const { return FirmwarePath; }
+    QString FirmwareFileName() const { return FirmwareName; }
     bool LoadFirmware(const QString& path, const QString& fileName);
+    // The image last loaded, and its blocks as the selected chip type cuts them.
+    QByteArray Image() const { return ImageBytes.left(ImageSize); }
+    QStringList ImageBlockTexts() const;
+    // Why the last load failed ("" when it succeeded).
+    QString LastLoadError() const { return LoadErrorText; }
     // The one log line with which a download stops when its firmware could
     // not be loaded (names the file and the reason).
     QString FirmwareLoadFailedLine() const;
-    QString LastLoadError;
     // The open-file dialog's filter in Qt's syntax.
     static QString FirmwareFileFilter();
-    void BuildBlockTexts();
-    void OpenFirmwareFile();
+    // A file of a watched folder was written since the last download began.
+    bool FirmwareFolderChanged() const { return FileChanged.load(); }
+    // The folders whose watch is running.
+    QStringList WatchedFolders() const;
 
     // ---- Protocol branches -----------------------------------------------------------
     void RunStcDownload();
@@ -148,6 +195,7 @@ public:
     void ForgetReceived() override;
     void StartSync() override;
     void StopSync() override;
+    bool IsSyncing() const { return SyncTimer.isActive(); }
     void ResetTicks() override;
     int Ticks() const override { return TickCount.load(); }
     protocol::WaitResult Wait(int tickLimit, const protocol::ReplyJudge& judge) override;
@@ -158,63 +206,14 @@ public:
     QString ConnectDiagnosis() const override { return ConnectDiagnosisText; }
     QString PortDiagnosis() const override { return PortDiagnosisText; }
 
-    // ---- Download state (shared with the tick thread where atomic) -----------
-    std::atomic<int> TickCount{0};
-    std::atomic<bool> TickEnabled{false};
-    unsigned TickTimerId = 0;
-    static std::atomic<bool> TimedOut;     // process-wide
-    bool PortOpenAllowed = false;
-    std::atomic<bool> FileChanged{false};
-    bool LowSpeedMode = false;
-    bool Downloading = false;               // between step 4 and step 9 of StartDownload
-
-    // ---- Current file and image ------------------------------------------------------
-    QString FirmwarePath;
-    QString FirmwareName;
-    QString FirmwareFolder;
-    QByteArray ImageBytes;
-    int ImageSize = 0;
-    std::vector<QString> BlockTexts = std::vector<QString>(1024);
-    int BlockCount = 0;
-
-    // ---- Serial receive state ---------------------------------------------------------
-    QByteArray ReceiveBuffer = QByteArray(1024, '\0');
-    QString CurrentPort;                    // device of the selected entry ("" = none)
-    QString DriverFileName;
-
-    // ---- Serial link (shared_ptr: destroyed without their headers here) --------
-    static std::shared_ptr<SerialChannel> MakeSerialChannel();
-    std::shared_ptr<SerialChannel> Channel = MakeSerialChannel();
-    std::shared_ptr<PortWatch> PortWatcher;
-    std::shared_ptr<SerialDeviceFactory> SerialDevices; // opens names under the device root
-    QStringList PortEntries;                // the entries of the last port list refresh
-    QStringList PortDevices;                // the device of each of those entries, by position
-    QString DriverVersion;                  // driver version text, rewritten by ReadDriverVersion
-    void ReadDriverVersion();
-    // Points the channel at this window and at the device root before it opens.
-    void PrepareChannel();
-
-    // ---- Troubleshooting texts ---------------------------------------------------------
-    QString ConnectDiagnosisText;
-    QString PortDiagnosisText;
-
-    // Window timer 2 of the STC handshake.
-    QTimer SyncTimer;
-
     // The application's title: the caption of message boxes.
     static QString AppTitle();
     // The prompt shown in the file box before a file was chosen.
     static QString FilePrompt();
 
-    // The 100 ms tick of a download (the periodic timer of StartDownload's
-    // step 7, killed by step 9 and by EndDownload).  Its ticks wake the pump.
-    bool StartTickTimer();
-    void KillTickTimer();
-
     // ---- Accessories: port test link and the STM32 verify setting -----------
     // The port loopback test's link over this window's channel: it opens the
-    // current port through OpenPort (with PortOpenAllowed set, and OpenPort's
-    // message box on failure).
+    // current port through OpenSelectedPort.
     PortTestLink& PortTestChannel();
     // "校验STM32下载": the STM32 download reads it; saved under "VerifyStm32"
     // (default off), read at start, written at once when toggled.
@@ -226,6 +225,9 @@ protected:
 
 private:
     void SetTroubleshootingTexts();
+    void BuildBlockTexts();
+    // Points the channel at this window and at the device root before it opens.
+    void PrepareChannel();
     // Takes what the port holds into the received bytes at once, when the
     // reader has not handed it on within a tick (a reply split over reads, or
     // bytes without the event character).
@@ -236,6 +238,15 @@ private:
     QString LastFailureLine() const;
     QStringList DownloadLogLines;           // the lines of the current download's log
 
+    // ---- Download state (shared with the tick thread where atomic) -----------
+    std::atomic<int> TickCount{0};
+    std::atomic<bool> TickEnabled{false};
+    unsigned TickTimerId = 0;
+    bool PortOpenAllowed = false;
+    std::atomic<bool> FileChanged{false};   // written by the folder watch threads
+    bool LowSpeedMode = false;
+    bool Downloading = false;               // between step 4 and step 9 of StartDownload
+
     // The download's own state.
     QString DownloadPort;                   // the port the download started with
     QByteArray ReceivedBytes;               // since the last Send / ForgetReceived
@@ -243,6 +254,33 @@ private:
     std::atomic<bool> CancelRequested{false};
     protocol::DownloadReport Report;
     std::unique_ptr<ThreadNotifier> CancelBell;
+
+    // ---- Current file and image ------------------------------------------------------
+    QString FirmwarePath;
+    QString FirmwareName;
+    QByteArray ImageBytes;
+    int ImageSize = 0;
+    std::vector<QString> BlockTexts = std::vector<QString>(1024);
+    int BlockCount = 0;
+    QString LoadErrorText;
+
+    // ---- Serial link and port list -----------------------------------------------------
+    QByteArray ReceiveBuffer = QByteArray(1024, '\0'); // what each read of the port goes through
+    QString CurrentPort;                    // device of the selected entry ("" = none)
+    QString DriverFileName;
+    // shared_ptr: destroyed without their headers here.
+    std::shared_ptr<SerialChannel> Channel;
+    std::shared_ptr<PortWatch> PortWatcher;
+    std::shared_ptr<SerialDeviceFactory> SerialDevices; // opens the ports by name
+    QStringList PortEntries;                // the entries of the last port list refresh
+    QStringList PortDevices;                // the device of each of those entries, by position
+
+    // ---- Troubleshooting texts ---------------------------------------------------------
+    QString ConnectDiagnosisText;
+    QString PortDiagnosisText;
+
+    // Window timer 2 of the STC handshake.
+    QTimer SyncTimer;
 
     void LoadAccessorySettings();
     bool VerifyStm32Flag = false;
@@ -263,7 +301,6 @@ private:
     QStringList WatchFailureLines;
     std::unique_ptr<ThreadNotifier> WatchFailureBell;
 
-public:
     // One folder watch per firmware folder chosen (shared_ptr: destroyed
     // without its header here).  Declared last, so the watch threads end
     // before FileChanged goes.

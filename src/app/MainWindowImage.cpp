@@ -12,7 +12,7 @@
 namespace talvo {
 
 bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName*/) {
-    LastLoadError.clear();
+    LoadErrorText.clear();
     const LoadedImage loaded = ReadFirmwareFile(path);
     Panel.setText(ctl::FilePath, path);
 
@@ -20,7 +20,7 @@ bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName
     // whether to go on (opening a file) or stop (a download).
     const auto refuse = [this](const QString& message) {
         Panel.messageBox(message, AppTitle(), MsgIcon::Warning);
-        LastLoadError = message.trimmed();
+        LoadErrorText = message.trimmed();
         return false;
     };
     if (!loaded.ok) {
@@ -43,7 +43,7 @@ bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName
 
 QString MainWindowCore::FirmwareLoadFailedLine() const {
     return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
-        .arg(FirmwarePath, LastLoadError.isEmpty() ? QStringLiteral("原因不明") : LastLoadError);
+        .arg(FirmwarePath, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
 }
 
 void MainWindowCore::BuildBlockTexts() {
@@ -52,6 +52,13 @@ void MainWindowCore::BuildBlockTexts() {
     BlockTable table = talvo::BuildBlockTexts(ImageBytes.left(ImageSize), ImageFamily());
     BlockTexts = std::move(table.texts);
     BlockCount = table.count;
+}
+
+QStringList MainWindowCore::ImageBlockTexts() const {
+    QStringList texts;
+    for (int i = 1; i <= BlockCount && i < static_cast<int>(BlockTexts.size()); ++i)
+        texts << BlockTexts[static_cast<size_t>(i)];
+    return texts;
 }
 
 // The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
@@ -71,22 +78,26 @@ void MainWindowCore::OpenFirmwareFile() {
     const QString chosen = Panel.askOpenFileName(FirmwareFileFilter(), QStringLiteral("hex"));
     if (chosen.isEmpty())
         return;
-    const QFileInfo info(chosen);
-    FirmwarePath = chosen;
-    FirmwareName = info.fileName();
-    // The file's own folder, ending in the separator.  (Removing the file name
-    // from the path text would also cut it out of a folder name that contains it.)
-    FirmwareFolder = QDir::cleanPath(info.absolutePath()) + QLatin1Char('/');
-    LoadFirmware(FirmwarePath, FirmwareName);
+    SetFirmwareFile(chosen);
+}
 
-    // One watch per folder.  A folder already watched (or one whose watch
-    // already failed and said so) gets no second watch.
+bool MainWindowCore::SetFirmwareFile(const QString& path) {
+    const QFileInfo info(path);
+    FirmwarePath = path;
+    FirmwareName = info.fileName();
+    const bool loaded = LoadFirmware(FirmwarePath, FirmwareName);
+
+    // One watch per folder: the file's own folder (taken from the file's
+    // information, not by cutting the name out of the path text, which would
+    // also cut it out of a folder name that contains it).  A folder already
+    // watched (or one whose watch already failed and said so) gets no second
+    // watch.
     const QString folder = QDir::cleanPath(info.absolutePath());
     for (const auto& watch : FolderWatches) {
         if (watch->folder() == folder) {
             if (!watch->running())
                 watch->start(); // e.g. the folder was removed and made again; stays quiet
-            return;
+            return loaded;
         }
     }
     // The converter's own temporary files do not count as changes (the
@@ -107,6 +118,14 @@ void MainWindowCore::OpenFirmwareFile() {
     if (!watch->start())
         AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
     FolderWatches.push_back(std::move(watch));
+    return loaded;
+}
+
+QStringList MainWindowCore::WatchedFolders() const {
+    QStringList folders;
+    for (const auto& watch : FolderWatches)
+        if (watch->running()) folders << watch->folder();
+    return folders;
 }
 
 void MainWindowCore::LogWatchFailures() {

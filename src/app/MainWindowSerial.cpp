@@ -22,10 +22,10 @@ namespace talvo {
 
 Q_LOGGING_CATEGORY(lcPortWatch, "talvo.ports")
 
-std::shared_ptr<SerialChannel> MainWindowCore::MakeSerialChannel() { return std::make_shared<SerialChannel>(); }
-
 void MainWindowCore::PrepareChannel() {
-    if (!SerialDevices) SerialDevices = std::make_shared<SystemSerialDeviceFactory>(Services.devRoot);
+    if (!SerialDevices)
+        SerialDevices = Services.devices ? Services.devices
+                                         : std::make_shared<SystemSerialDeviceFactory>(Services.devRoot);
     Channel->setDeviceFactory(SerialDevices.get());
     Channel->setNotifyTarget(this);
     Channel->setMessageSink([this](const QString& text) { Panel.messageBox(text, AppTitle(), MsgIcon::Warning); });
@@ -46,6 +46,11 @@ bool MainWindowCore::OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) 
     Panel.messageBox(text, QStringLiteral("串口提示：—不能打开串口"), MsgIcon::Warning);
     PortOpenAllowed = false;
     return false;
+}
+
+bool MainWindowCore::OpenSelectedPort(uint32_t baud, uint8_t parity, uint8_t eventChar) {
+    PortOpenAllowed = true;
+    return OpenPort(baud, parity, eventChar);
 }
 
 void MainWindowCore::ClosePort() {
@@ -79,8 +84,7 @@ void MainWindowCore::RefreshPortList() {
     //    driver (a refresh without one keeps the name found before).
     for (const QString& line : listing.logLines) AppendLog(line);
     if (!listing.driverFileName.isEmpty()) DriverFileName = listing.driverFileName;
-    // 3.
-    ReadDriverVersion();
+    // 3. The driver's version is read where it is used (the driver check).
     // 4.-6. The list has no fixed capacity: every port found is listed.
     PortEntries = listing.entries;
     PortDevices = listing.devices;
@@ -129,12 +133,11 @@ void MainWindowCore::StopPortWatch() {
     if (PortWatcher) PortWatcher->stop();
 }
 
-void MainWindowCore::ReadDriverVersion() { DriverVersion = talvo::ReadDriverVersion(Services.sysfsRoot, DriverFileName); }
+QString MainWindowCore::UsbDriverVersion() const { return ReadDriverVersion(Services.sysfsRoot, DriverFileName); }
 
 bool MainWindowCore::CheckDriverCompatibility() {
     const WindowsGroup group = windowsGroupOf(currentOsVersion());
-    ReadDriverVersion();
-    return driverSuitsSystem(group, DriverVersion);
+    return driverSuitsSystem(group, UsbDriverVersion());
 }
 
 } // namespace talvo

@@ -170,8 +170,7 @@ int runDownload(const QStringList& args) {
     core.OnSpeedMode(lowSpeed);
     core.SetVerifyStm32(parser.isSet(verifyOption));
     core.SelectPort(port);
-    core.FirmwarePath = QFileInfo(file).absoluteFilePath();
-    core.FirmwareName = QFileInfo(file).fileName();
+    core.SetFirmwareFile(QFileInfo(file).absoluteFilePath());
 
     ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
     int position = 0;
@@ -219,7 +218,7 @@ int runDownload(const QStringList& args) {
 
     protocol::DownloadReport report = core.LastReport();
     if (report.success) {
-        const QString verdict = sim::SimFlashMismatch(port, core.ImageBytes.left(core.ImageSize));
+        const QString verdict = sim::SimFlashMismatch(port, core.Image());
         if (!verdict.isEmpty()) {
             const QString line = QStringLiteral("the simulated chip's flash %1").arg(verdict);
             if (childReport)

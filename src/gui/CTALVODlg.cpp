@@ -286,7 +286,7 @@ void CTALVODlg::quitApplication(int exitCode) {
     ExitCode = exitCode;
     AbortPortTest();
     hide();
-    if (Core->Downloading) {
+    if (Core->IsDownloading()) {
         // Closed in the middle of a download: the download's own loop is
         // still on the stack, so end the process at once (the settings are
         // already saved and the channel is stopped).
@@ -335,8 +335,8 @@ QString CTALVODlg::askOpenFileName(const QString& filter, const QString& default
     QFileDialog dialog(this);
     // It opens where the firmware is (the folder of the chosen or restored
     // file, while that folder exists), else in the working folder.
-    const QFileInfo firmware(Core->FirmwarePath);
-    if (!Core->FirmwarePath.isEmpty() && firmware.absoluteDir().exists()) dialog.setDirectory(firmware.absolutePath());
+    const QFileInfo firmware(Core->FirmwareFile());
+    if (!Core->FirmwareFile().isEmpty() && firmware.absoluteDir().exists()) dialog.setDirectory(firmware.absolutePath());
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setNameFilters(filter.split(QStringLiteral(";;"), Qt::SkipEmptyParts));
     dialog.setDefaultSuffix(defaultSuffix);

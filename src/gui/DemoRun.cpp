@@ -100,7 +100,7 @@ bool DemoRun::RunLeg(const QString& port, const DemoLeg& leg) {
     emit chips->activated(chipIndex);
 
     auto* portBox = qobject_cast<QComboBox*>(Window.control(ctl::PortList));
-    const int portIndex = core.PortDevices.indexOf(port);
+    const int portIndex = core.PortDeviceList().indexOf(port);
     if (portIndex < 0 || portIndex >= portBox->count())
         return fail(QStringLiteral("the port list has no entry for %1").arg(port));
     portBox->setCurrentIndex(portIndex);
@@ -130,7 +130,7 @@ bool DemoRun::RunLeg(const QString& port, const DemoLeg& leg) {
                         .arg(report.failure.trimmed().isEmpty()
                                  ? QString()
                                  : QStringLiteral(" (%1)").arg(report.failure.trimmed())));
-    const QByteArray image = core.ImageBytes.left(core.ImageSize);
+    const QByteArray image = core.Image();
     if (const QString mismatch = sim::SimFlashMismatch(port, image); !mismatch.isEmpty())
         return fail(QStringLiteral("the simulated chip's flash %1").arg(mismatch));
     say(stdout, QStringLiteral("demo: %1 holds %2 (%3 bytes)\n").arg(port, firmware).arg(image.size()));
@@ -153,7 +153,7 @@ bool DemoRun::ChooseFirmware(const QString& path) {
     timeout.stop();
     qApp->removeEventFilter(this);
     PendingFile.clear();
-    return DialogAnswered && QFileInfo(Window.core().FirmwarePath) == QFileInfo(path);
+    return DialogAnswered && QFileInfo(Window.core().FirmwareFile()) == QFileInfo(path);
 }
 
 bool DemoRun::eventFilter(QObject* watched, QEvent* event) {

@@ -10,6 +10,9 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
+#include "common/IsolatedRoots.h"
+#include "common/ManualTicks.h"
+#include "common/Wait.h"
 #include "serial/SerialChannel.h"
 
 using namespace talvo;
@@ -37,13 +40,17 @@ public:
 
 const QString kTinyHex = QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex");
 
+// A core whose firmware, chosen as the open-file dialog does, is a copy of
+// tiny.hex in a folder of its own.
 struct Fixture {
+    QTemporaryDir dir;
     RecordingPanel panel;
-    MainWindowCore core{panel};
-    Fixture() {
+    MainWindowCore core;
+    explicit Fixture(TickSource* ticks = nullptr) : core(panel, CoreServices{nullptr, ticks, {}, {}, {}, {}, {}}) {
         core.Initialise();
-        core.FirmwarePath = kTinyHex;
-        core.FirmwareName = "tiny.hex";
+        const QString firmware = dir.filePath(QStringLiteral("tiny.hex"));
+        EXPECT_TRUE(QFile::copy(kTinyHex, firmware));
+        EXPECT_TRUE(core.SetFirmwareFile(firmware));
         panel.events.clear();
         panel.setText(ctl::StatusLog, "old line");
     }
@@ -63,24 +70,33 @@ TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
         EXPECT_EQ(f.panel.events.mid(f.panel.events.size() - 2), (QStringList{"1005:on", "1011:on"}));
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
         EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
-        EXPECT_FALSE(f.core.Downloading);
-        EXPECT_EQ(f.core.TickTimerId, 0u) << "the tick is killed afterwards";
+        EXPECT_FALSE(f.core.IsDownloading());
+        EXPECT_FALSE(f.core.TickTimerRunning()) << "the tick is killed afterwards";
         // The log was emptied at the start.
         EXPECT_FALSE(f.panel.text(ctl::StatusLog).contains("old line"));
         // Step 5's state (no port is listed here, so the branch's open
-        // failed, which turns PortOpenAllowed off until the next download).
-        EXPECT_FALSE(f.core.PortOpenAllowed);
+        // failed, which turns opening off until the next download: an open
+        // now does nothing and says nothing).
+        const size_t shown = f.panel.messages.size();
+        EXPECT_TRUE(f.core.OpenPort(9600, 0, 0x68));
+        EXPECT_EQ(f.panel.messages.size(), shown);
         EXPECT_FALSE(SerialChannel::PortTestMode.load());
     }
 }
 
 TEST(StartDownload, FileChangeIsReportedFirstAndOnlyOnce) {
     Fixture f;
-    f.core.FileChanged = true;
+    // A file moved into the firmware's folder: one event for its watch.
+    QTemporaryDir elsewhere;
+    QFile note(elsewhere.filePath(QStringLiteral("notes.txt")));
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly) && note.write("x") == 1);
+    note.close();
+    ASSERT_TRUE(QFile::rename(note.fileName(), f.dir.filePath(QStringLiteral("notes.txt"))));
+    ASSERT_TRUE(test::waitUntil([&] { return f.core.FirmwareFolderChanged(); }));
     f.core.StartDownload();
     ASSERT_FALSE(f.panel.logLines.isEmpty());
     EXPECT_EQ(f.panel.logLines.first(), "HEX文件以更新!");
-    EXPECT_FALSE(f.core.FileChanged.load());
+    EXPECT_FALSE(f.core.FirmwareFolderChanged());
 
     f.panel.logLines.clear();
     f.core.StartDownload();
@@ -88,21 +104,24 @@ TEST(StartDownload, FileChangeIsReportedFirstAndOnlyOnce) {
 }
 
 TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
-    Fixture f;
-    // Load a good image first, so that an image is held.
-    f.core.StartDownload();
-    ASSERT_GT(f.core.ImageSize, 0);
-    const QByteArray held = f.core.ImageBytes;
+    test::IsolatedRoots roots;
+    RecordingPanel panel;
+    MainWindowCore core(panel, roots.services());
+    core.Initialise();
+    ASSERT_EQ(core.FirmwareFile(), MainWindowCore::FilePrompt()) << "the first-run prompt is no file";
+    // An image is held (loaded without choosing its file).
+    ASSERT_TRUE(core.LoadFirmware(kTinyHex, QStringLiteral("tiny.hex")));
+    const QByteArray held = core.Image();
+    ASSERT_FALSE(held.isEmpty());
 
-    f.core.FirmwarePath = MainWindowCore::FilePrompt(); // the first-run prompt is no file
-    f.panel.events.clear();
-    f.panel.logLines.clear();
-    f.core.StartDownload();
-    ASSERT_EQ(f.panel.logLines.size(), 1);
-    EXPECT_EQ(f.panel.logLines.first(), f.core.FirmwareLoadFailedLine());
-    EXPECT_TRUE(f.panel.events.isEmpty()) << "no download started";
-    EXPECT_EQ(f.core.ImageBytes, held) << "the image held before stays";
-    EXPECT_EQ(f.core.TickTimerId, 0u);
+    panel.events.clear();
+    panel.logLines.clear();
+    core.StartDownload();
+    ASSERT_EQ(panel.logLines.size(), 1);
+    EXPECT_EQ(panel.logLines.first(), core.FirmwareLoadFailedLine());
+    EXPECT_TRUE(panel.events.isEmpty()) << "no download started";
+    EXPECT_EQ(core.Image(), held) << "the image held before stays";
+    EXPECT_FALSE(core.TickTimerRunning());
 }
 
 TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards) {
@@ -119,29 +138,33 @@ TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards)
     // open fails) and step 9 runs again after it, which is harmless.
     EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
     EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
-    EXPECT_EQ(f.core.TickTimerId, 0u);
-    EXPECT_FALSE(f.core.Downloading);
+    EXPECT_FALSE(f.core.TickTimerRunning());
+    EXPECT_FALSE(f.core.IsDownloading());
     EXPECT_EQ(f.panel.events.count("1005:on"), 3);
 }
 
 TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
-    Fixture f;
+    test::ManualTicks ticks;
+    Fixture f(&ticks);
     f.panel.setEnabled(ctl::Download, false);
     f.panel.setEnabled(ctl::OpenFile, false);
     f.core.SetProgress(300);
-    f.core.TickCount = 12;
-    f.core.TickEnabled = true;
     ASSERT_TRUE(f.core.StartTickTimer());
-    f.core.SyncTimer.start();
+    f.core.StartTickCount();
+    for (int i = 0; i < 12; ++i) ticks.tick();
+    ASSERT_EQ(f.core.Ticks(), 12);
+    f.core.StartSync();
+    ASSERT_TRUE(f.core.IsSyncing());
 
     for (int i = 0; i < 2; ++i) {
         f.core.EndDownload();
-        EXPECT_EQ(f.core.TickCount.load(), 0);
-        EXPECT_FALSE(f.core.TickEnabled.load());
-        EXPECT_FALSE(f.core.SyncTimer.isActive());
+        EXPECT_EQ(f.core.Ticks(), 0);
+        MainWindowCore::TickTimerProc(0, 0, 0, 0, 0); // a tick already under way
+        EXPECT_EQ(f.core.Ticks(), 0) << "counting stopped";
+        EXPECT_FALSE(f.core.IsSyncing());
         EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
         EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
-        EXPECT_EQ(f.core.TickTimerId, 0u);
+        EXPECT_FALSE(f.core.TickTimerRunning());
     }
 }

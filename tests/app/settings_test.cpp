@@ -25,7 +25,7 @@ struct Fixture {
     MemoryPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
-    Fixture() { core = std::make_unique<MainWindowCore>(panel, CoreServices{&store, nullptr, {}, {}, {}, {}}); }
+    Fixture() { core = std::make_unique<MainWindowCore>(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}}); }
 
     void write(const QMap<QString, QVariant>& values) {
         QDir().mkpath(dir.path() + "/TALVO");
@@ -48,8 +48,8 @@ TEST(Settings, MissingStoreGivesTheFirstRunDefaultsSilently) {
     EXPECT_TRUE(f.panel.messages.empty());
     EXPECT_EQ(f.baud(), "110");
     EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 0);
-    EXPECT_EQ(f.core->FirmwarePath, MainWindowCore::FilePrompt());
-    EXPECT_EQ(f.core->FirmwareName, "hex");
+    EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.core->FirmwareFileName(), "hex");
     EXPECT_EQ(f.panel.text(ctl::FilePath), MainWindowCore::FilePrompt());
 }
 
@@ -104,8 +104,10 @@ TEST(Settings, ChipTypeIsTheLeadingDecimalNumberLowEightBitsSigned) {
 TEST(Settings, RoundTripThroughSaveAndLoad) {
     Fixture f;
     f.core->Initialise();
-    f.core->FirmwarePath = "/home/u/固件/blink.hex";
-    f.core->FirmwareName = "blink.hex";
+    const QString firmware = f.dir.path() + "/固件/blink.hex";
+    ASSERT_TRUE(QDir().mkpath(f.dir.path() + "/固件"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex"), firmware));
+    ASSERT_TRUE(f.core->SetFirmwareFile(firmware));
     f.panel.setCurrentIndex(ctl::BaudList, 11);
     f.panel.setCurrentIndex(ctl::ChipType, 3);
     f.core->SaveSettings();
@@ -117,11 +119,11 @@ TEST(Settings, RoundTripThroughSaveAndLoad) {
     }
 
     MemoryPanel panel2;
-    MainWindowCore core2(panel2, CoreServices{&f.store, nullptr, {}, {}, {}, {}});
+    MainWindowCore core2(panel2, CoreServices{&f.store, nullptr, {}, {}, {}, {}, {}});
     core2.Initialise();
-    EXPECT_EQ(core2.FirmwarePath, "/home/u/固件/blink.hex");
-    EXPECT_EQ(core2.FirmwareName, "blink.hex");
-    EXPECT_EQ(panel2.text(ctl::FilePath), "/home/u/固件/blink.hex");
+    EXPECT_EQ(core2.FirmwareFile(), firmware);
+    EXPECT_EQ(core2.FirmwareFileName(), "blink.hex");
+    EXPECT_EQ(panel2.text(ctl::FilePath), firmware);
     EXPECT_EQ(panel2.currentIndex(ctl::BaudList), 11);
     EXPECT_EQ(panel2.currentIndex(ctl::ChipType), 3);
     EXPECT_TRUE(panel2.messages.empty());
@@ -147,10 +149,10 @@ TEST(Settings, EachUnreadableValueShowsOneMessageAndTheOthersAreRestored) {
         EXPECT_EQ(m.text, "错误：无法查询有关的注册表信息");
         EXPECT_EQ(m.caption, MainWindowCore::AppTitle());
     }
-    EXPECT_EQ(f.core->FirmwarePath, "/a/b.hex");
+    EXPECT_EQ(f.core->FirmwareFile(), "/a/b.hex");
     EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 2);
     // An unreadable value takes its first-run default.
-    EXPECT_EQ(f.core->FirmwareName, "hex");
+    EXPECT_EQ(f.core->FirmwareFileName(), "hex");
     EXPECT_EQ(f.baud(), "110");
 }
 
@@ -159,7 +161,7 @@ TEST(Settings, ValueLongerThanTheValueBufferIsUnreadable) {
     f.write({{"Path", QString(600, 'x')}, {"filename", "n"}, {"baud", "9600"}, {"MCUTYPE", "1"}});
     ASSERT_TRUE(f.core->LoadSettings());
     ASSERT_EQ(f.panel.messages.size(), 1u);
-    EXPECT_EQ(f.core->FirmwarePath, MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
 }
 
 TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
@@ -171,7 +173,7 @@ TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
         blocker.close();
         QSettingsStore store(f.dir.path() + "/blocker/TALVO.conf");
         MemoryPanel panel;
-        MainWindowCore core(panel, CoreServices{&store, nullptr, {}, {}, {}, {}});
+        MainWindowCore core(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}});
         core.SaveSettings();
         ASSERT_EQ(panel.messages.size(), 1u);
         EXPECT_EQ(panel.messages[0].text, "错误: 无法打开有关的hKEY!");
@@ -206,7 +208,7 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
     EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
     EXPECT_TRUE(f.panel.isChecked(ctl::HighSpeed));
     EXPECT_FALSE(f.panel.isChecked(ctl::LowSpeed));
-    EXPECT_FALSE(f.core->LowSpeedMode);
+    EXPECT_FALSE(f.core->IsLowSpeed());
     EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
     f.core->SetProgress(5000); // held at the top of the 0..1024 range
     EXPECT_EQ(f.panel.progress(ctl::Progress), 1024);

@@ -37,8 +37,7 @@ struct CoreRig {
         panel.setCurrentIndex(ctl::ChipType, chipType);
         core->OnSpeedMode(lowSpeed);
         core->SelectPort(ports.last());
-        core->FirmwarePath = kFirmware;
-        core->FirmwareName = QStringLiteral("blink.hex");
+        core->SetFirmwareFile(kFirmware);
     }
     ~CoreRig() {
         core->StopPortWatch();
@@ -51,12 +50,12 @@ struct CoreRig {
             board->withPeer([&](WirePeer& p) {
                 const auto& f = static_cast<sim::SimChip&>(p).flash();
                 out = QByteArray(reinterpret_cast<const char*>(f.data()),
-                                 std::min<qsizetype>(core->ImageSize, static_cast<qsizetype>(f.size())));
+                                 std::min<qsizetype>(core->Image().size(), static_cast<qsizetype>(f.size())));
             });
         return out;
     }
     void expectIdle() const {
-        EXPECT_FALSE(core->Channel->IsOpen());
+        EXPECT_FALSE(core->SerialLink().IsOpen());
         EXPECT_TRUE(panel.isEnabled(ctl::Download));
         EXPECT_EQ(panel.progress(ctl::Progress), 0);
     }
@@ -75,7 +74,7 @@ TEST(CoreStcDownload, ProgramsSimulatedBoardsAtRealPace) {
         rig.core->StartDownload();
         EXPECT_TRUE(rig.core->LastReport().success) << rig.panel.logLines.join('\n').toStdString();
         EXPECT_EQ(rig.panel.logLines.last(), kSuccess);
-        EXPECT_EQ(rig.flash(c.port), rig.core->ImageBytes.left(rig.core->ImageSize)) << c.port;
+        EXPECT_EQ(rig.flash(c.port), rig.core->Image()) << c.port;
         rig.expectIdle();
     }
 }
@@ -95,7 +94,7 @@ TEST(CoreStcDownload, APortListRefreshDoesNotMoveTheDownload) {
     };
     rig.core->StartDownload();
     ASSERT_TRUE(refreshed);
-    EXPECT_EQ(rig.core->CurrentPort, other) << "the list moved on";
+    EXPECT_EQ(rig.core->SelectedPort(), other) << "the list moved on";
     EXPECT_TRUE(rig.core->LastReport().success) << rig.panel.logLines.join('\n').toStdString();
     EXPECT_FALSE(findSimBoard(other.mid(4))) << "the other port was never opened";
 }

@@ -50,8 +50,7 @@ TEST(CoreStm32Download, ProgramsAndVerifiesSimulatedBoards) {
         core.Initialise();
         panel.setCurrentIndex(ctl::ChipType, 0);
         ASSERT_TRUE(core.SelectPort(port));
-        core.FirmwarePath = file.fileName();
-        core.FirmwareName = QStringLiteral("image.bin");
+        core.SetFirmwareFile(file.fileName());
         core.SetVerifyStm32(r.verify);
         core.StartDownload();
 

@@ -1,5 +1,5 @@
-// The waiting machinery: tick counting, the pump's time-out flag, and that a
-// wait sleeps instead of spinning.
+// The waiting machinery: tick counting, and that a wait sleeps instead of
+// spinning.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 
 #include "app/MainWindowCore.h"
 #include "common/IsolatedRoots.h"
+#include "common/ManualTicks.h"
 #include "app/MemoryPanel.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
@@ -34,73 +35,70 @@ struct Core {
     MainWindowCore core{panel, roots.services()};
 };
 
-// Arms the tick procedure on the core's counter, as StartDownload does.
-void armTicks(MainWindowCore& core) {
-    MainWindowCore::TickTargets targets{&core.TickCount, &core.TickEnabled};
-    MainWindowCore::TickTimerProc(0, 74, 0, reinterpret_cast<uintptr_t>(&targets), 0);
-}
-
 } // namespace
 
 TEST(TickTimerProc, CountsOnlyWhileEnabledIncludingTheInitialisationCall) {
-    Core c;
-    c.core.TickCount = 0;
-    c.core.TickEnabled = false;
-    armTicks(c.core);
-    EXPECT_EQ(c.core.TickCount.load(), 0);
+    // Static: the procedure keeps the addresses after the test.
+    static std::atomic<int> count{0};
+    static std::atomic<bool> enabled{false};
+    MainWindowCore::TickTargets targets{&count, &enabled};
+    MainWindowCore::TickTimerProc(0, 74, 0, reinterpret_cast<uintptr_t>(&targets), 0);
+    EXPECT_EQ(count.load(), 0);
     MainWindowCore::TickTimerProc(0, 0, 0, 0, 0);
-    EXPECT_EQ(c.core.TickCount.load(), 0);
+    EXPECT_EQ(count.load(), 0);
 
-    c.core.TickEnabled = true;
-    armTicks(c.core); // the initialisation call counts too
-    EXPECT_EQ(c.core.TickCount.load(), 1);
+    enabled = true;
+    MainWindowCore::TickTimerProc(0, 74, 0, reinterpret_cast<uintptr_t>(&targets), 0); // counts too
+    EXPECT_EQ(count.load(), 1);
     MainWindowCore::TickTimerProc(0, 0, 0, 0, 0);
     MainWindowCore::TickTimerProc(0, 0, 0, 0, 0);
-    EXPECT_EQ(c.core.TickCount.load(), 3);
+    EXPECT_EQ(count.load(), 3);
+    enabled = false;
 }
 
-TEST(PumpMessages, SetsTimedOutOnlyWhenAnEventWasDispatchedPastTick32) {
-    Core c;
-    MainWindowCore::TimedOut = false;
-
-    // An empty queue never sets it, however high the count.
-    c.core.TickCount = 100;
-    EXPECT_EQ(c.core.PumpMessages(), 0);
-    EXPECT_FALSE(MainWindowCore::TimedOut.load());
-
-    // An event dispatched at tick 32 does not (the limit is "more than 32").
-    c.core.TickCount = 32;
-    QCoreApplication::postEvent(&c.core, new QEvent(QEvent::User));
-    EXPECT_GE(c.core.PumpMessages(), 1);
-    EXPECT_FALSE(MainWindowCore::TimedOut.load());
-
-    // An event dispatched after tick 32 does.
-    c.core.TickCount = 33;
-    QCoreApplication::postEvent(&c.core, new QEvent(QEvent::User));
-    EXPECT_GE(c.core.PumpMessages(), 1);
-    EXPECT_TRUE(MainWindowCore::TimedOut.load());
-    MainWindowCore::TimedOut = false;
+// The core's tick timer counts the core's own ticks, only while counting is
+// on; ResetTicks() sets the count back and stops it.
+TEST(TickTimer, CountsTheCoresTicksWhileCountingIsOn) {
+    test::ManualTicks ticks;
+    test::IsolatedRoots roots;
+    MemoryPanel panel;
+    MainWindowCore core(panel, roots.services(&ticks));
+    ASSERT_TRUE(core.StartTickTimer());
+    EXPECT_TRUE(core.TickTimerRunning());
+    ticks.tick();
+    EXPECT_EQ(core.Ticks(), 0) << "not counting yet";
+    core.StartTickCount();
+    for (int i = 0; i < 3; ++i) ticks.tick();
+    EXPECT_EQ(core.Ticks(), 3);
+    core.ResetTicks();
+    EXPECT_EQ(core.Ticks(), 0);
+    ticks.tick();
+    EXPECT_EQ(core.Ticks(), 0) << "ResetTicks stops the count";
+    core.StartTickCount();
+    ticks.tick();
+    core.KillTickTimer();
+    EXPECT_FALSE(core.TickTimerRunning());
+    EXPECT_FALSE(ticks.running(1));
+    EXPECT_EQ(core.Ticks(), 1);
 }
 
 TEST(PumpMessages, AWaitOfNTicksEndsAfterAboutNTimes100ms) {
     Core c;
-    c.core.TickCount = 0;
-    c.core.TickEnabled = false;
-    armTicks(c.core);
+    c.core.ResetTicks();
     ASSERT_TRUE(c.core.StartTickTimer());
-    c.core.TickEnabled = true;
+    c.core.StartTickCount();
 
     const int n = 5;
     int pumps = 0;
     QElapsedTimer t;
     t.start();
-    while (c.core.TickCount.load() < n && t.elapsed() < 20000) {
+    while (c.core.Ticks() < n && t.elapsed() < 20000) {
         c.core.PumpMessages();
         ++pumps;
     }
     const qint64 ms = t.elapsed();
     c.core.KillTickTimer();
-    EXPECT_EQ(c.core.TickCount.load(), n);
+    EXPECT_EQ(c.core.Ticks(), n);
     // Ticks are never early; a busy machine may make them late.
     EXPECT_GE(ms, (n - 1) * 100 + 50);
     EXPECT_LT(ms, 20000);
@@ -111,8 +109,7 @@ TEST(PumpMessages, AWaitOfNTicksEndsAfterAboutNTimes100ms) {
 
 TEST(PumpMessages, ANotificationFromAnotherThreadWakesASleepingPump) {
     Core c;
-    c.core.TickEnabled = false;
-    armTicks(c.core);
+    c.core.ResetTicks();
     ASSERT_TRUE(c.core.StartTickTimer());
     int handled = 0;
     ThreadNotifier notifier([&handled] { ++handled; });
@@ -132,12 +129,12 @@ TEST(StartDownload, ATickThatCannotStartStopsTheDownloadWithAReport) {
     MemoryPanel panel;
     MainWindowCore core(panel, roots.services(&ticks));
     core.Initialise();
-    core.FirmwarePath = QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex");
+    core.SetFirmwareFile(QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex"));
     core.StartDownload();
     ASSERT_FALSE(panel.logLines.isEmpty());
     EXPECT_TRUE(panel.logLines.last().contains("Resource temporarily unavailable")) << panel.logLines.last().toStdString();
     EXPECT_TRUE(panel.isEnabled(1005));
     EXPECT_TRUE(panel.isEnabled(1011));
-    EXPECT_FALSE(core.Downloading);
-    EXPECT_EQ(core.TickTimerId, 0u);
+    EXPECT_FALSE(core.IsDownloading());
+    EXPECT_FALSE(core.TickTimerRunning());
 }

@@ -82,7 +82,7 @@ class AccessoriesTest : public QObject {
     QString ini() const { return dir.path() + "/TALVO.conf"; }
 
     std::unique_ptr<CTALVODlg> makeWindow(QSettingsStore& store, const QStringList& ports = {"sim:loopback"}) {
-        auto w = std::make_unique<CTALVODlg>(CoreServices{&store, nullptr, {}, sys.root(), dir.path(), ports});
+        auto w = std::make_unique<CTALVODlg>(CoreServices{&store, nullptr, {}, sys.root(), dir.path(), ports, {}});
         w->RecordMessageBoxes = true;
         w->show();
         return w;

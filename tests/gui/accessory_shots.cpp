@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     bool ok = true;
 
     QSettingsStore store(dir.filePath("TALVO.conf"));
-    CTALVODlg w(CoreServices{&store, nullptr, {}, sys.root(), dir.path(), {"sim:loopback"}});
+    CTALVODlg w(CoreServices{&store, nullptr, {}, sys.root(), dir.path(), {"sim:loopback"}, {}});
     w.RecordMessageBoxes = true;
     w.show();
 

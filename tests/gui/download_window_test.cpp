@@ -33,8 +33,7 @@ private slots:
         w.show();
         static_cast<QComboBox*>(w.control(ctl::ChipType))->setCurrentIndex(1);
         QVERIFY(w.core().SelectPort(port));
-        w.core().FirmwarePath = QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.hex");
-        w.core().FirmwareName = QStringLiteral("blink.hex");
+        w.core().SetFirmwareFile(QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.hex"));
 
         // Events posted during the download are served during it.
         QElapsedTimer clock;
@@ -61,9 +60,9 @@ private slots:
         QByteArray flash;
         findSimBoard(port.mid(4))->withPeer([&](WirePeer& p) {
             const auto& f = static_cast<sim::SimChip&>(p).flash();
-            flash = QByteArray(reinterpret_cast<const char*>(f.data()), w.core().ImageSize);
+            flash = QByteArray(reinterpret_cast<const char*>(f.data()), w.core().Image().size());
         });
-        QCOMPARE(flash, w.core().ImageBytes.left(w.core().ImageSize));
+        QCOMPARE(flash, w.core().Image());
         w.core().StopPortWatch();
     }
     void cleanupTestCase() { releaseSimBoards(); }

@@ -127,10 +127,10 @@ private slots:
 
         // The speed radio buttons drive the mode.
         QTest::mouseClick(w->findChild<QRadioButton*>("1038"), Qt::LeftButton, {}, QPoint(4, 4));
-        QVERIFY(w->core().LowSpeedMode);
+        QVERIFY(w->core().IsLowSpeed());
         QVERIFY(!w->findChild<QRadioButton*>("1037")->isChecked());
         QTest::mouseClick(w->findChild<QRadioButton*>("1037"), Qt::LeftButton, {}, QPoint(4, 4));
-        QVERIFY(!w->core().LowSpeedMode);
+        QVERIFY(!w->core().IsLowSpeed());
     }
 
     void logShowsLinesWhileKeepingTheExactText() {
@@ -146,10 +146,14 @@ private slots:
     // speak the window's language.
     void openFileDialogStartsInTheFirmwareFolderInChinese() {
         QSettingsStore store(ini() + ".open");
-        auto w = makeWindow(store);
         const QString folder = dir.path() + "/firmware";
         QVERIFY(QDir().mkpath(folder));
-        w->core().FirmwarePath = folder + "/blink.hex"; // restored from the settings; need not exist
+        // Restored from the settings; the file need not exist.
+        QVERIFY(store.writeValues({{"Path", folder + "/blink.hex"}, {"filename", "blink.hex"}, {"baud", "9600"},
+                                   {"MCUTYPE", "1"}},
+                                  nullptr));
+        auto w = makeWindow(store);
+        QCOMPARE(w->core().FirmwareFile(), folder + "/blink.hex");
 
         QString shownIn;
         QStringList buttons;

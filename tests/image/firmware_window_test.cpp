@@ -54,38 +54,36 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     ASSERT_TRUE(core.LoadFirmware(good, QStringLiteral("good.hex")));
     EXPECT_EQ(panel.text(ctl::FilePath), good);
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
-    EXPECT_EQ(core.ImageSize, 300);
-    EXPECT_EQ(core.ImageBytes, counting(300));
-    EXPECT_EQ(core.BlockCount, 2);
-    EXPECT_TRUE(core.LastLoadError.isEmpty());
+    EXPECT_EQ(core.Image(), counting(300));
+    EXPECT_EQ(core.ImageBlockTexts().size(), 2);
+    EXPECT_TRUE(core.LastLoadError().isEmpty());
     EXPECT_TRUE(panel.messages.empty());
 
     // A malformed file: the converter's message in a box, nothing else changes, the process goes on.
     const QString bad = writeFile(dir.filePath(QStringLiteral("bad.hex")), dataRecord(0, counting(4)) + ":0100000055AB\n");
-    core.FirmwarePath = bad;
-    EXPECT_FALSE(core.LoadFirmware(bad, QStringLiteral("bad.hex")));
+    EXPECT_FALSE(core.SetFirmwareFile(bad));
     ASSERT_EQ(panel.messages.size(), 1u);
     // The converter's text, then where in the file (as the command line says it).
     EXPECT_EQ(panel.messages[0].text,
               QStringLiteral("传入的hex文件校验和错误9,转换终止!\n位置: %1, 第2行(第2个记录)\n").arg(bad));
     EXPECT_EQ(panel.messages[0].caption, MainWindowCore::AppTitle());
-    EXPECT_EQ(core.ImageBytes, counting(300));
-    EXPECT_EQ(core.BlockCount, 2);
+    EXPECT_EQ(core.Image(), counting(300));
+    EXPECT_EQ(core.ImageBlockTexts().size(), 2);
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
-    EXPECT_TRUE(core.LastLoadError.startsWith(QStringLiteral("传入的hex文件校验和错误9,转换终止!")));
+    EXPECT_TRUE(core.LastLoadError().startsWith(QStringLiteral("传入的hex文件校验和错误9,转换终止!")));
     const QString line = core.FirmwareLoadFailedLine();
-    EXPECT_TRUE(line.contains(bad) && line.contains(core.LastLoadError)) << line.toStdString();
+    EXPECT_TRUE(line.contains(bad) && line.contains(core.LastLoadError())) << line.toStdString();
 
     // An image the STC protocol cannot address is refused at load.
     panel.setCurrentIndex(ctl::ChipType, 1);
     const QString big = writeFile(dir.filePath(QStringLiteral("big.bin")), QByteArray(70000, '\x55'));
     EXPECT_FALSE(core.LoadFirmware(big, QStringLiteral("big.bin")));
     EXPECT_TRUE(panel.messages.back().text.contains(QStringLiteral("65408")));
-    EXPECT_EQ(core.ImageSize, 300);
+    EXPECT_EQ(core.Image().size(), 300);
     // ...while the same chip type takes the small image, cut into STC blocks.
     ASSERT_TRUE(core.LoadFirmware(good, QString()));
-    EXPECT_EQ(core.BlockCount, 4);
-    EXPECT_EQ(core.BlockTexts[4], QString(256, QLatin1Char('0')));
+    ASSERT_EQ(core.ImageBlockTexts().size(), 4);
+    EXPECT_EQ(core.ImageBlockTexts().last(), QString(256, QLatin1Char('0')));
 
     // No file chosen yet: the path is the prompt text.
     EXPECT_FALSE(core.LoadFirmware(MainWindowCore::FilePrompt(), QString()));
@@ -105,7 +103,7 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
         ASSERT_EQ(panel.messages.size(), before + 1) << name;
         EXPECT_TRUE(panel.messages.back().text.contains(link)) << panel.messages.back().text.toStdString();
         EXPECT_TRUE(panel.messages.back().text.contains(QStringLiteral("不是普通文件")));
-        EXPECT_EQ(core.ImageSize, 300);
+        EXPECT_EQ(core.Image().size(), 300);
     }
 }
 
@@ -119,29 +117,30 @@ TEST_F(FirmwareWindow, ChoosingFilesWatchesEachFolderOnce) {
 
     panel.nextOpenFileName = QString(); // cancelled
     core.OpenFirmwareFile();
-    EXPECT_TRUE(core.FirmwarePath.isEmpty());
-    EXPECT_TRUE(core.FolderWatches.empty());
+    EXPECT_TRUE(core.FirmwareFile().isEmpty());
+    EXPECT_TRUE(core.WatchedFolders().isEmpty());
 
+    const QString a = QDir::cleanPath(dir.filePath(QStringLiteral("a")));
+    const QString b = QDir::cleanPath(dir.filePath(QStringLiteral("b")));
     panel.nextOpenFileName = a1;
     core.OpenFirmwareFile();
-    EXPECT_EQ(core.FirmwarePath, a1);
-    EXPECT_EQ(core.FirmwareName, QStringLiteral("one.hex"));
-    EXPECT_EQ(core.FirmwareFolder, QDir::cleanPath(dir.filePath(QStringLiteral("a"))) + QLatin1Char('/'));
-    EXPECT_EQ(core.ImageSize, 64);
-    ASSERT_EQ(core.FolderWatches.size(), 1u);
+    EXPECT_EQ(core.FirmwareFile(), a1);
+    EXPECT_EQ(core.FirmwareFileName(), QStringLiteral("one.hex"));
+    EXPECT_EQ(core.Image().size(), 64);
+    EXPECT_EQ(core.WatchedFolders(), QStringList{a});
 
     panel.nextOpenFileName = a2;
     core.OpenFirmwareFile();
-    EXPECT_EQ(core.ImageSize, 10);
-    EXPECT_EQ(core.FolderWatches.size(), 1u);
+    EXPECT_EQ(core.Image().size(), 10);
+    EXPECT_EQ(core.WatchedFolders(), QStringList{a});
     panel.nextOpenFileName = b1;
     core.OpenFirmwareFile();
-    EXPECT_EQ(core.FolderWatches.size(), 2u);
+    EXPECT_EQ(core.WatchedFolders(), (QStringList{a, b}));
 
     // A write to any file of a watched folder sets FileChanged.
-    core.FileChanged = false;
+    ASSERT_FALSE(core.FirmwareFolderChanged());
     writeFile(dir.filePath(QStringLiteral("a/notes.txt")), "x");
-    EXPECT_TRUE(waitUntil([&] { return core.FileChanged.load(); }));
+    EXPECT_TRUE(waitUntil([&] { return core.FirmwareFolderChanged(); }));
     EXPECT_TRUE(panel.logLines.isEmpty());
 }
 
@@ -154,8 +153,8 @@ TEST_F(FirmwareWindow, SubfoldersMadeOrRenamedAreNoChange) {
     ASSERT_TRUE(QDir().mkpath(folder));
     panel.nextOpenFileName = writeFile(folder + QStringLiteral("/fw.hex"), hexImage(counting(64)));
     core.OpenFirmwareFile();
-    ASSERT_EQ(core.FolderWatches.size(), 1u);
-    core.FileChanged = false;
+    ASSERT_EQ(core.WatchedFolders(), QStringList{QDir::cleanPath(folder)});
+    ASSERT_FALSE(core.FirmwareFolderChanged());
 
     ASSERT_TRUE(QDir(folder).mkdir(QStringLiteral("build")));
     ASSERT_TRUE(QDir(folder).rename(QStringLiteral("build"), QStringLiteral("out")));
@@ -164,7 +163,7 @@ TEST_F(FirmwareWindow, SubfoldersMadeOrRenamedAreNoChange) {
     ASSERT_TRUE(QDir(folder).removeRecursively());
     ASSERT_TRUE(waitUntil([&] { return !panel.logLines.isEmpty(); }));
     EXPECT_TRUE(panel.logLines.last().contains(QStringLiteral("监视已停止"))) << panel.logLines.last().toStdString();
-    EXPECT_FALSE(core.FileChanged.load());
+    EXPECT_FALSE(core.FirmwareFolderChanged());
 }
 
 TEST_F(FirmwareWindow, ReloadingFromTheTemporaryFolderIsNoChange) {
@@ -177,15 +176,14 @@ TEST_F(FirmwareWindow, ReloadingFromTheTemporaryFolderIsNoChange) {
     qputenv("TMPDIR", QFile::encodeName(tmp));
     panel.nextOpenFileName = writeFile(tmp + QStringLiteral("/fw.hex"), hexImage(counting(64)));
     core.OpenFirmwareFile();
-    ASSERT_EQ(core.FolderWatches.size(), 1u);
-    ASSERT_TRUE(core.FolderWatches[0]->running());
-    core.FileChanged = false;
+    ASSERT_EQ(core.WatchedFolders(), QStringList{QDir::cleanPath(tmp)}) << "the watch runs";
+    ASSERT_FALSE(core.FirmwareFolderChanged());
     for (int i = 0; i < 3; ++i)
-        ASSERT_TRUE(core.LoadFirmware(core.FirmwarePath, core.FirmwareName));
+        ASSERT_TRUE(core.LoadFirmware(core.FirmwareFile(), core.FirmwareFileName()));
     // Removing the folder is reported after every event of the loads.
     ASSERT_TRUE(QDir(tmp).removeRecursively());
     ASSERT_TRUE(waitUntil([&] { return !panel.logLines.isEmpty(); }));
-    EXPECT_FALSE(core.FileChanged.load());
+    EXPECT_FALSE(core.FirmwareFolderChanged());
     if (oldTmp.isNull())
         qunsetenv("TMPDIR");
     else
@@ -200,14 +198,14 @@ TEST_F(FirmwareWindow, AFailingWatchIsLoggedOnceAndTheWindowGoesOn) {
     core.OpenFirmwareFile();
     ASSERT_EQ(panel.logLines.size(), 1);
     EXPECT_TRUE(panel.logLines[0].contains(QStringLiteral("/nonexistent-talvo-folder"))) << panel.logLines[0].toStdString();
-    EXPECT_EQ(core.FolderWatches.size(), 1u);
+    EXPECT_TRUE(core.WatchedFolders().isEmpty()) << "the failed watch does not run";
 
     // A watch that ends later (its folder removed) reports once through the window's log.
     auto temp = std::make_unique<QTemporaryDir>();
     ASSERT_TRUE(temp->isValid());
     panel.nextOpenFileName = writeFile(temp->filePath(QStringLiteral("fw.hex")), hexImage(counting(8)));
     core.OpenFirmwareFile();
-    ASSERT_EQ(core.FolderWatches.size(), 2u);
+    ASSERT_EQ(core.WatchedFolders(), QStringList{QDir::cleanPath(temp->path())});
     temp.reset();
     ASSERT_TRUE(waitUntil([&] { return panel.logLines.size() >= 2; }));
     ASSERT_EQ(panel.logLines.size(), 2);
@@ -218,9 +216,7 @@ TEST_F(FirmwareWindow, ADownloadWhoseFileCannotBeLoadedStopsAfterOneLine) {
     ASSERT_TRUE(dir.isValid());
     panel.setCurrentIndex(ctl::ChipType, 1);
     const QString path = writeFile(dir.filePath(QStringLiteral("fw.hex")), hexImage(counting(200)));
-    ASSERT_TRUE(core.LoadFirmware(path, QStringLiteral("fw.hex")));
-    core.FirmwarePath = path;
-    core.FirmwareName = QStringLiteral("fw.hex");
+    ASSERT_TRUE(core.SetFirmwareFile(path));
 
     // The file goes bad on disk; the image held from before must not be programmed.
     writeFile(path, hexImage(counting(200)).left(100));
@@ -231,8 +227,8 @@ TEST_F(FirmwareWindow, ADownloadWhoseFileCannotBeLoadedStopsAfterOneLine) {
     EXPECT_TRUE(panel.logLines[0].contains(QStringLiteral("传入的hex")) ||
                 panel.logLines[0].contains(QStringLiteral("无法在")))
         << panel.logLines[0].toStdString();
-    EXPECT_FALSE(core.Downloading);
+    EXPECT_FALSE(core.IsDownloading());
     EXPECT_TRUE(panel.isEnabled(ctl::Download));
     EXPECT_TRUE(panel.isEnabled(ctl::OpenFile));
-    EXPECT_EQ(core.ImageSize, 200);
+    EXPECT_EQ(core.Image().size(), 200);
 }
