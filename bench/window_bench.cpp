@@ -1,13 +1,14 @@
-// window_bench [RUNS]: how long `talvo-gui` takes from its start to the first
-// paint of its main window, and its resident memory then (goals: 300 ms and
-// 60 MB).  Each run starts the program afresh with --measure-start and the
+// window_bench [RUNS] [PROGRAM...]: how long `talvo-gui` (or each PROGRAM,
+// which reports the same way: bench/bare_window) takes from its start to the
+// first paint of its main window, and its resident memory then (goals: 300 ms
+// and 60 MB).  Several programs take turns, one start of each per round.  Each run starts the program afresh with --measure-start and the
 // start time in TALVO_START_NS, taken just before the program is started;
 // the program prints both figures at its first paint and closes.  Settings
 // go to a scratch folder.  The display is whatever the environment gives
 // (QT_QPA_PLATFORM, DISPLAY); without either, the offscreen platform.
-// Prints each run and the medians; the last line is
-// "first paint: MS ms, CPU: MS ms, RSS: MB MB (PLATFORM)" (CPU: the program's
-// processor time until then, which a busy machine hardly changes).
+// Prints each run and, per program, the medians in a line
+// "NAME: first paint: MS ms, CPU: MS ms, RSS: MB MB (PLATFORM)" (CPU: the
+// program's processor time until then, which a busy machine hardly changes).
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -35,8 +36,8 @@ struct Run {
     std::string platform;
 };
 
-// Starts talvo-gui --measure-start and reads its report (within 60 s).
-Run runOnce(const std::string& configDir) {
+// Starts `program --measure-start` and reads its report (within 60 s).
+Run runOnce(const std::string& program, const std::string& configDir) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "TALVO_START_NS=", 15) != 0 && std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0)
@@ -53,9 +54,9 @@ Run runOnce(const std::string& configDir) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
     posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::string program = TALVO_GUI;
+    std::string path = program;
     std::string option = "--measure-start";
-    char* argv[] = {program.data(), option.data(), nullptr};
+    char* argv[] = {path.data(), option.data(), nullptr};
 
     timespec t0{};
     clock_gettime(CLOCK_MONOTONIC, &t0);
@@ -99,10 +100,12 @@ Run runOnce(const std::string& configDir) {
         r.rssMb = kb / 1024.0;
         r.platform = platform;
     } else {
-        std::fprintf(stderr, "window_bench: no report from talvo-gui; it said: %s\n", out.c_str());
+        std::fprintf(stderr, "window_bench: no report from %s; it said: %s\n", program.c_str(), out.c_str());
     }
     return r;
 }
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -113,25 +116,36 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    std::vector<std::string> programs;
+    for (int i = 2; i < argc; ++i)
+        programs.emplace_back(argv[i]);
+    if (programs.empty())
+        programs.emplace_back(TALVO_GUI);
     QTemporaryDir config;
-    std::vector<double> ms, cpu, rss;
-    std::string platform;
-    std::printf("talvo-gui, start to first paint of the main window, %d runs:\n", runs);
-    // The first start (not counted) brings the program and its libraries into the page cache.
-    for (int i = -1; i < runs; ++i) {
-        const Run r = runOnce(config.path().toStdString());
-        if (r.ms < 0)
-            return 1;
-        if (i < 0)
-            continue;
-        std::printf("  run %d: %7.1f ms  CPU %7.1f ms  RSS %6.1f MB  (%s)\n", i + 1, r.ms, r.cpuMs, r.rssMb,
-                    r.platform.c_str());
-        ms.push_back(r.ms);
-        cpu.push_back(r.cpuMs);
-        rss.push_back(r.rssMb);
-        platform = r.platform;
+    struct Figures {
+        std::vector<double> ms, cpu, rss;
+        std::string platform;
+    };
+    std::vector<Figures> figures(programs.size());
+    std::printf("start to first paint of the window, %d rounds:\n", runs);
+    // The first round (not counted) brings the programs and their libraries into the page cache.
+    for (int round = -1; round < runs; ++round) {
+        for (size_t k = 0; k < programs.size(); ++k) {
+            const Run r = runOnce(programs[k], config.path().toStdString());
+            if (r.ms < 0)
+                return 1;
+            if (round < 0)
+                continue;
+            std::printf("  %-12s run %d: %7.1f ms  CPU %7.1f ms  RSS %6.1f MB  (%s)\n", baseName(programs[k]).c_str(),
+                        round + 1, r.ms, r.cpuMs, r.rssMb, r.platform.c_str());
+            figures[k].ms.push_back(r.ms);
+            figures[k].cpu.push_back(r.cpuMs);
+            figures[k].rss.push_back(r.rssMb);
+            figures[k].platform = r.platform;
+        }
     }
-    std::printf("first paint: %.1f ms, CPU: %.1f ms, RSS: %.1f MB (%s)\n", median(ms), median(cpu), median(rss),
-                platform.c_str());
+    for (size_t k = 0; k < programs.size(); ++k)
+        std::printf("%s: first paint: %.1f ms, CPU: %.1f ms, RSS: %.1f MB (%s)\n", baseName(programs[k]).c_str(),
+                    median(figures[k].ms), median(figures[k].cpu), median(figures[k].rss), figures[k].platform.c_str());
     return 0;
 }

@@ -9,17 +9,11 @@
 #include <QTranslator>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <fstream>
-#include <sstream>
-#include <string>
-
-#include <unistd.h>
 
 #include "gui/CTALVODlg.h"
 #include "gui/Fonts.h"
+#include "gui/StartMeasure.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
 
@@ -48,77 +42,6 @@ bool ExportIcon(const QString& dir) {
     }
     return true;
 }
-
-// --measure-start: when the window's first paint is done, how long after the
-// start that was, the processor time spent until then (a figure that a busy
-// machine hardly changes) and the resident memory.  The start is the moment in
-// TALVO_START_NS (CLOCK_MONOTONIC nanoseconds, set by a caller just before it
-// starts the program), or else the process's start as the kernel records it
-// (in steps of its clock tick, usually 10 ms).
-double MillisecondsSinceStart() {
-    timespec now{};
-    if (const char* given = std::getenv("TALVO_START_NS"); given && *given) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const double nowNs = double(now.tv_sec) * 1e9 + double(now.tv_nsec);
-        return (nowNs - std::strtod(given, nullptr)) / 1e6;
-    }
-    // Field 22 of /proc/self/stat, after the parenthesised command name.
-    std::ifstream stat("/proc/self/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t close = text.rfind(')');
-    if (close == std::string::npos) return -1;
-    std::istringstream fields(text.substr(close + 2));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {}
-    clock_gettime(CLOCK_BOOTTIME, &now);
-    const double startS = std::strtod(field.c_str(), nullptr) / double(sysconf(_SC_CLK_TCK));
-    return (double(now.tv_sec) + double(now.tv_nsec) / 1e9 - startS) * 1e3;
-}
-
-// Processor time (user + system) of this process so far, in milliseconds.
-double CpuMilliseconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
-long ResidentKilobytes() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    return -1;
-}
-
-// Watches the window for its first paint; once that has been handled (the
-// zero timer runs after the paint pass of the window and its controls),
-// prints the figures and closes the window as a user would.
-class FirstPaintProbe : public QObject {
-public:
-    explicit FirstPaintProbe(QWidget& window) : QObject(&window), Window(window) { window.installEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == &Window && event->type() == QEvent::Paint && !Seen) {
-            Seen = true;
-            QTimer::singleShot(0, this, [this] {
-                const double ms = MillisecondsSinceStart();
-                const double cpu = CpuMilliseconds();
-                const long rss = ResidentKilobytes();
-                print(stdout, QStringLiteral("first paint: %1 ms after the start, CPU %2 ms, RSS %3 kB (%4)\n")
-                                  .arg(ms, 0, 'f', 1)
-                                  .arg(cpu, 0, 'f', 1)
-                                  .arg(rss)
-                                  .arg(QGuiApplication::platformName()));
-                Window.close();
-            });
-        }
-        return false;
-    }
-
-private:
-    QWidget& Window;
-    bool Seen = false;
-};
 
 } // namespace
 
@@ -214,7 +137,7 @@ int CTALVOApp::Run(const QStringList& arguments) {
     // Nor while the start is measured: a box must not hold the measurement up.
     CTALVODlg dlg(services, nullptr, !screenshot.isEmpty() || measureStart);
     if (measureStart)
-        new FirstPaintProbe(dlg);
+        MeasureFirstPaint(dlg);
     dlg.show();
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(300, &dlg, [&dlg, screenshot] {
