@@ -69,7 +69,7 @@ T=$(m "${tw[@]}") TC=$(m "${tc[@]}") S=$(m "${sw[@]}") TV=$(m "${tvw[@]}") TVC=$
 awk -v t="$T" -v tc="$TC" -v s="$S" -v tv="$TV" -v tvc="$TVC" -v sv="$SV" -v runs="$runs" 'BEGIN {
     fixed = 1.2
     printf "64 KB at 115200 on the paced stm32f103 simulator behind a pty, median of %d runs\n", runs
-    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.2f, without the 1.2 s reset waits %.2f\n", t, s, t / s, (t - fixed) / s
-    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.2f, without the 1.2 s reset waits %.2f\n", tv, sv, tv / sv, (tv - fixed) / sv
+    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", t, s, t / s, (t - fixed) / s
+    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", tv, sv, tv / sv, (tv - fixed) / sv
     printf "  CPU / wall of talvo download: %.1f %% (%.2f s of %.2f s); with --verify %.1f %%\n", 100 * tc / t, tc, t, 100 * tvc / tv
 }'
