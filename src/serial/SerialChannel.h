@@ -123,7 +123,6 @@ public:
     // Turns the arrival watch on or off (see above).  Call it on the thread
     // that waits; the first call makes the waker there.
     void SetArrivalWatch(bool on);
-    bool ArrivalWatch() const { return WatchArrivals.load(); }
 
     // The modem control lines of the open device.
     bool SetRts(bool on);
