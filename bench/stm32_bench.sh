@@ -8,16 +8,20 @@
 # end), which a pty cannot use and stm32flash does not make; and its CPU time
 # (user + system) against its wall time.
 # Usage: bench/stm32_bench.sh [RUNS]
-# Environment: TALVO_BENCH_BUILD_DIR  build folder (default <source>/build-bench)
+# Environment: TALVO                  a built `talvo` to measure (nothing is built then)
+#              TALVO_BENCH_BUILD_DIR  build folder otherwise (default <source>/build-bench)
 set -euo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
-build=${TALVO_BENCH_BUILD_DIR:-$src/build-bench}
 runs=${1:-3}
 command -v stm32flash >/dev/null || { echo "stm32flash is not installed (Debian package stm32flash)" >&2; exit 1; }
-cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVO_BUILD_GUI=OFF \
-    -DTALVO_BUILD_TESTS=OFF -DTALVO_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target talvo >"$build/stm32_bench-build.log" 2>&1 || { tail -20 "$build/stm32_bench-build.log" >&2; exit 1; }
-talvo=$build/src/cli/talvo
+talvo=${TALVO:-}
+if [ -z "$talvo" ]; then
+    build=${TALVO_BENCH_BUILD_DIR:-$src/build-bench}
+    cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALVO_BUILD_GUI=OFF \
+        -DTALVO_BUILD_TESTS=OFF -DTALVO_BUILD_BENCH=ON >/dev/null
+    cmake --build "$build" -j2 --target talvo >"$build/stm32_bench-build.log" 2>&1 || { tail -20 "$build/stm32_bench-build.log" >&2; exit 1; }
+    talvo=$build/src/cli/talvo
+fi
 
 work=$(mktemp -d)
 sim_pid=
@@ -65,7 +69,7 @@ T=$(m "${tw[@]}") TC=$(m "${tc[@]}") S=$(m "${sw[@]}") TV=$(m "${tvw[@]}") TVC=$
 awk -v t="$T" -v tc="$TC" -v s="$S" -v tv="$TV" -v tvc="$TVC" -v sv="$SV" -v runs="$runs" 'BEGIN {
     fixed = 1.2
     printf "64 KB at 115200 on the paced stm32f103 simulator behind a pty, median of %d runs\n", runs
-    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.2f, without the 1.2 s reset waits %.2f\n", t, s, t / s, (t - fixed) / s
-    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.2f, without the 1.2 s reset waits %.2f\n", tv, sv, tv / sv, (tv - fixed) / sv
+    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", t, s, t / s, (t - fixed) / s
+    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", tv, sv, tv / sv, (tv - fixed) / sv
     printf "  CPU / wall of talvo download: %.1f %% (%.2f s of %.2f s); with --verify %.1f %%\n", 100 * tc / t, tc, t, 100 * tvc / tv
 }'

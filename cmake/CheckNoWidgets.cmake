@@ -1,5 +1,5 @@
 # The protocol logic and the command line must run without a display stack:
-# fail the configuration when any core library or the talvo executable pulls in
+# fail the configuration when any core library or the talvo-cli executable pulls in
 # QtWidgets or QtGui through its link interface.
 function(talvo_assert_no_widgets target)
   get_target_property(libs ${target} LINK_LIBRARIES)
@@ -18,4 +18,18 @@ endfunction()
 foreach(lib IN LISTS TALVO_CORE_LIBS)
   talvo_assert_no_widgets(${lib})
 endforeach()
-talvo_assert_no_widgets(talvo)
+talvo_assert_no_widgets(talvo-cli)
+
+# `talvo` itself links no Qt at all: it converts HEX files without loading it.
+function(talvo_assert_no_qt target)
+  get_target_property(libs ${target} LINK_LIBRARIES)
+  foreach(lib IN LISTS libs)
+    if(lib MATCHES "^Qt6?::")
+      message(FATAL_ERROR "${target} links ${lib}; the talvo launcher must not load Qt")
+    endif()
+    if(TARGET ${lib})
+      talvo_assert_no_qt(${lib})
+    endif()
+  endforeach()
+endfunction()
+talvo_assert_no_qt(talvo)

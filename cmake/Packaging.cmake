@@ -1,5 +1,6 @@
 # Installation and the Debian package (bash scripts/package.sh):
-#   /usr/bin/talvo, /usr/bin/talvo-gui, a desktop entry, the window icon at the
+#   /usr/bin/talvo, /usr/bin/talvo-gui, /usr/libexec/talvo/talvo-cli (the Qt
+#   command program that /usr/bin/talvo runs), a desktop entry, the window icon at the
 #   hicolor sizes (drawn by talvo-gui --export-icon at build time), man pages,
 #   the local HTML help when the talvo_help target exists, copyright and
 #   changelog.  Dependencies come from dpkg-shlibdeps.
@@ -13,6 +14,8 @@ set(_pkg ${CMAKE_SOURCE_DIR}/packaging)
 set(_out ${CMAKE_BINARY_DIR}/packaging)
 
 install(TARGETS talvo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The launcher looks for it in ../libexec/talvo/ beside its own folder.
+install(TARGETS talvo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/talvo)
 install(TARGETS talvo-gui RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # Man pages and the changelog carry the version; both are installed gzipped

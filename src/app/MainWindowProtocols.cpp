@@ -109,7 +109,16 @@ void MainWindowCore::PollPort(bool now) {
 
 WaitResult MainWindowCore::Wait(int tickLimit, const protocol::ReplyJudge& judge) {
     TickEnabled = true;
+    // Every arrival wakes this loop, which takes the bytes at once: the reply
+    // is seen as soon as its last byte is in, not after a reply delay or at
+    // the next poll.  The judge decides when it is complete.
+    struct ArrivalWatch {
+        SerialChannel& channel;
+        explicit ArrivalWatch(SerialChannel& c) : channel(c) { channel.SetArrivalWatch(true); }
+        ~ArrivalWatch() { channel.SetArrivalWatch(false); }
+    } watch(*Channel);
     for (;;) {
+        PollPort(true);
         if (judge && judge(ReceivedBytes)) return WaitResult::Replied;
         if (CancelRequested.load()) return WaitResult::Cancelled;
         if (Channel->DeviceLost()) {
@@ -120,7 +129,6 @@ WaitResult MainWindowCore::Wait(int tickLimit, const protocol::ReplyJudge& judge
         }
         if (TickCount.load() > tickLimit) return WaitResult::TimedOut;
         PumpMessages();
-        PollPort(false);
     }
 }
 

@@ -1,9 +1,17 @@
 // `talvo hex2bin IN OUT`: converts an Intel HEX file into a flat binary file.
+// The `talvo` launcher runs the plain form (two operands, no options) itself
+// through ConvertHexFile; this command takes every other form (--help,
+// options, wrong arguments) and ends in the same ConvertHexFile.
+#include <QFile>
+
 #include "cli/Command.h"
-#include "image/HexToBin.h"
+#include "cli/Hex2Bin.h"
 
 namespace talvo::cli {
 namespace {
+
+static_assert(int(Hex2BinOk) == int(ExitOk) && int(Hex2BinFailure) == int(ExitFailure) &&
+              int(Hex2BinMalformed) == int(ExitMalformedHex));
 
 int runHex2Bin(const QStringList& arguments) {
     QCommandLineParser parser;
@@ -16,15 +24,7 @@ int runHex2Bin(const QStringList& arguments) {
         rc >= 0)
         return rc;
     const QStringList args = parser.positionalArguments();
-    HexToBin converter;
-    const HexResult r = converter.Convert(args[0], args[1]);
-    if (r.ok())
-        return ExitOk;
-    // The converter's own message first, as the window shows it; then where.
-    err(r.message.endsWith(QLatin1Char('\n')) ? r.message : r.message + QLatin1Char('\n'));
-    if (!r.where().isEmpty())
-        err(QStringLiteral("talvo hex2bin: %1: %2\n").arg(args[0], r.where()));
-    return r.exitCode() == 3 ? ExitMalformedHex : ExitFailure;
+    return ConvertHexFile(QFile::encodeName(args[0]).constData(), QFile::encodeName(args[1]).constData());
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include "gui/CTALVODlg.h"
 #include "gui/DemoRun.h"
 #include "gui/Fonts.h"
+#include "gui/StartMeasure.h"
 #include "platform/SimRegistry.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
@@ -48,7 +49,7 @@ bool ExportIcon(const QString& dir) {
 
 QString CTALVOApp::UsageText() {
     return QStringLiteral(
-        "Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n"
+        "Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png] [--measure-start]\n"
         "       talvo-gui --demo EXAMPLES [--pictures DIR] --port sim:CHIP...\n"
         "       talvo-gui --export-icon DIR | --version | --help\n"
         "\n"
@@ -68,6 +69,8 @@ QString CTALVOApp::UsageText() {
         "                        message boxes are answered and logged as above\n"
         "  --pictures DIR        where --demo saves its pictures (default: .)\n"
         "  --export-icon DIR     write the window icon as DIR/NxN/apps/talvo.png and end\n"
+        "  --measure-start       at the window's first paint, print how long after the\n"
+        "                        start it came and the resident memory, and close\n"
         "  --version             print the version and the Qt version\n"
         "  --help                print this text\n");
 }
@@ -122,6 +125,7 @@ int CTALVOApp::Run(const QStringList& arguments) {
 
     CoreServices services;
     QString screenshot;
+    bool measureStart = false;
     QString demoExamples;
     QString demoPictures = QStringLiteral(".");
     bool demo = false;
@@ -131,6 +135,8 @@ int CTALVOApp::Run(const QStringList& arguments) {
             services.extraPorts << args[++i];
         } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
             screenshot = args[++i];
+        } else if (a == QLatin1String("--measure-start")) {
+            measureStart = true;
         } else if (a == QLatin1String("--demo") && i + 1 < args.size()) {
             demo = true;
             demoExamples = args[++i];
@@ -145,8 +151,8 @@ int CTALVOApp::Run(const QStringList& arguments) {
     }
 
     if (demo) {
-        if (!screenshot.isEmpty()) {
-            print(stderr, QStringLiteral("talvo-gui: --demo saves its own pictures; it takes no --screenshot\n"));
+        if (!screenshot.isEmpty() || measureStart) {
+            print(stderr, QStringLiteral("talvo-gui: --demo saves its own pictures; it takes no --screenshot or --measure-start\n"));
             return 2;
         }
         if (const QString problem = DemoRun::Problem(services.extraPorts, demoExamples, demoPictures);
@@ -162,7 +168,10 @@ int CTALVOApp::Run(const QStringList& arguments) {
 
     // Nobody answers a message box in the screenshot and demo modes: the
     // window logs and answers its boxes itself, from its very first one on.
-    CTALVODlg dlg(services, nullptr, !screenshot.isEmpty() || demo);
+    // Nor while the start is measured: a box must not hold the measurement up.
+    CTALVODlg dlg(services, nullptr, !screenshot.isEmpty() || demo || measureStart);
+    if (measureStart)
+        MeasureFirstPaint(dlg);
     DemoRun demoRun(dlg, ports, demoExamples, demoPictures);
     if (demo) QTimer::singleShot(0, &dlg, [&demoRun] { QCoreApplication::exit(demoRun.Run()); });
     dlg.show();

@@ -1,373 +1,35 @@
-// Intel HEX converter.  A record is ":LLAAAATT<data>CC": length, 16-bit load
-// offset, type, 2*LL data digits and a checksum that makes the sum of all
-// record bytes 0 modulo 256.  Types: 0 data, 1 end of file, 2 extended segment
-// address (offset = base*16 + address), 4 extended linear address (offset =
-// linear address - the first linear base in the file, or 0 when data came
-// before any linear record, so images above 64 KB lie flat), 5 start linear
-// address (ignored).
-// Type 3 (start segment address) is refused.
+// HexToBin: the Qt face of the converter core (image/HexCore), which holds
+// the record rules, the checks in their order and every message.
 #include "image/HexToBin.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
 
-#include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstring>
-#include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "image/HexCore.h"
 
 namespace talvo {
 
 namespace {
 
-// The texts the user has always seen for these faults.
-// The two open failures name the file and the reason after the old text.
-const char* const kMsgOpenSource = "无法打开文件1: %1 (%2)\n";
-const char* const kMsgOpenTarget = "无法打开文件2: %1 (%2)\n";
-const char* const kMsgNoStart = "无法在%1文件中找到起始字符,异常退出\n";
-const char* const kMsgLength = "传入的hex长度错误,转换终止!\n";
-const char* const kMsgAddrHigh = "传入的hex文件格式错误3,转换终止!\n";
-const char* const kMsgAddrLow = "传入的hex文件格式错误4,转换终止!\n";
-const char* const kMsgTypeDigits = "传入的hex文件格式错误5,转换终止!\n";
-const char* const kMsgType = "传入的hex文件格式错误6,转换终止!\n";
-const char* const kMsgData = "传入的hex文件格式错误7,转换终止!\n";
-const char* const kMsgChecksumDigits = "传入的hex文件格式错误8,转换终止!\n";
-const char* const kMsgChecksum = "传入的hex文件校验和错误9,转换终止!\n";
-const char* const kMsgWrite = "写入到bin文件失败,异常退出\n";
-const char* const kMsgSegmentRecord = "扩展段地址记录数据格式出错,异常退出\n";
-const char* const kMsgLinearRecord = "扩展线性地址记录数据格式出错,异常退出\n";
-// Checks this converter adds; they say what is wrong and where.
-const char* const kMsgBelowLinearBase =
-    "第%1行(第%2个记录): 数据地址0x%3低于文件中第一个扩展线性地址0x%4,无法放置,转换终止!\n";
-const char* const kMsgTooLarge =
-    "第%1行(第%2个记录): 数据落在映像位置0x%3至0x%4,超出映像上限%5字节,转换终止!\n";
-const char* const kMsgRead = "读取文件%1失败: %2,转换终止!\n";
+std::string encoded(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
-// Digit values of the 256 byte values; -1 for non-digits.
-constexpr std::array<int8_t, 256> makeDigitTable() {
-    std::array<int8_t, 256> t{};
-    for (int i = 0; i < 256; ++i)
-        t[i] = -1;
-    for (int i = 0; i < 10; ++i)
-        t['0' + i] = static_cast<int8_t>(i);
-    for (int i = 0; i < 6; ++i) {
-        t['A' + i] = static_cast<int8_t>(10 + i);
-        t['a' + i] = static_cast<int8_t>(10 + i);
-    }
-    return t;
-}
-constexpr std::array<int8_t, 256> kDigit = makeDigitTable();
-
-inline int digitValue(int c) { return c < 0 || c > 255 ? -1 : kDigit[static_cast<size_t>(c)]; }
-
-// Two characters to a byte (the rules of HexToBin::HexPairToByte), inlined in the record loop.
-inline HexPair pairToByte(int first, int second) {
-    const int a = digitValue(first);
-    const int b = digitValue(second);
-    if ((a | b) >= 0) [[likely]]
-        return {static_cast<uint8_t>(16 * a + b), false};
-    return {static_cast<uint8_t>(a < 0 ? 0 : 16 * a), true};
-}
-
-// Characters from memory.  get() returns -1 at the end, every time it is called.
-class MemorySource {
-public:
-    MemorySource(const char* data, size_t size)
-        : P(reinterpret_cast<const unsigned char*>(data)), End(P + size) {}
-    int get() { return P < End ? *P++ : -1; }
-    int peek() const { return P < End ? *P : -1; }
-    // The next n characters when they are all at hand (nullptr otherwise);
-    // skip(n) then consumes them.
-    const unsigned char* window(size_t n) const { return size_t(End - P) >= n ? P : nullptr; }
-    void skip(size_t n) { P += n; }
-    bool failed() const { return false; }
-    int error() const { return 0; }
-
-private:
-    const unsigned char* P;
-    const unsigned char* End;
-};
-
-// Characters from a file descriptor, read in large blocks.
-class FdSource {
-public:
-    explicit FdSource(int fd) : Fd(fd), Buffer(1 << 16) {}
-    int get() {
-        if (P == Len && !refill())
-            return -1;
-        return Buffer[P++];
-    }
-    int peek() {
-        if (P == Len && !refill())
-            return -1;
-        return Buffer[P];
-    }
-    const unsigned char* window(size_t n) const { return Len - P >= n ? Buffer.data() + P : nullptr; }
-    void skip(size_t n) { P += n; }
-    bool failed() const { return Error != 0; }
-    int error() const { return Error; }
-
-private:
-    bool refill() {
-        if (AtEnd)
-            return false;
-        for (;;) {
-            const ssize_t n = ::read(Fd, Buffer.data(), Buffer.size());
-            if (n > 0) {
-                P = 0;
-                Len = static_cast<size_t>(n);
-                return true;
-            }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                Error = errno;
-            AtEnd = true;
-            return false;
-        }
-    }
-    int Fd;
-    std::vector<unsigned char> Buffer;
-    size_t P = 0;
-    size_t Len = 0;
-    bool AtEnd = false;
-    int Error = 0;
-};
-
-// Text-mode reading: a CR directly followed by LF is read as the LF alone, so
-// the character counts (the 254-character search for ':') are the same for
-// files with CR LF and LF line ends.  A CR that is left (a file with CR-only
-// line ends) ends a line as well.
-template <class Source>
-class TextReader {
-public:
-    explicit TextReader(Source& s) : S(s) {}
-    int get() {
-        int c = S.get();
-        if (c == '\r' && S.peek() == '\n')
-            c = S.get();
-        return c;
-    }
-    // Reads n characters and returns them, either in place in the source's
-    // buffer (when all are at hand and free of CR) or copied to `scratch`; the
-    // end of the file reads as a NUL, which is no digit either.  `lines`
-    // receives the number of line ends among them.
-    const unsigned char* read(unsigned char* scratch, int n, int& lines) {
-        const size_t len = static_cast<size_t>(n);
-        const unsigned char* w = S.window(len);
-        if (w && !std::memchr(w, '\r', len)) {
-            S.skip(len);
-            lines = std::memchr(w, '\n', len) ? static_cast<int>(std::count(w, w + len, '\n')) : 0;
-            return w;
-        }
-        lines = 0;
-        for (size_t i = 0; i < len; ++i) {
-            const int c = get();
-            scratch[i] = c < 0 ? 0 : static_cast<unsigned char>(c);
-            lines += c == '\n' || c == '\r';
-        }
-        return scratch;
-    }
-
-private:
-    Source& S;
-};
-
-HexResult failure(HexResult::Kind kind, const QString& message, int line = 0, int record = 0) {
+HexResult fromCore(hexcore::Result&& c) {
     HexResult r;
-    r.kind = kind;
-    r.message = message;
-    r.line = line;
-    r.record = record;
+    r.kind = c.kind == hexcore::Kind::Ok        ? HexResult::Kind::Ok
+             : c.kind == hexcore::Kind::IoError ? HexResult::Kind::IoError
+                                                : HexResult::Kind::Malformed;
+    r.message = QString::fromStdString(c.message);
+    r.line = c.line;
+    r.record = c.record;
+    if (!c.image.empty())
+        r.image = QByteArray(reinterpret_cast<const char*>(c.image.data()), static_cast<qsizetype>(c.image.size()));
+    r.tempPath = QFile::decodeName(QByteArray::fromStdString(c.tempPath));
     return r;
 }
 
-QString hex(uint64_t v, int width) { return QStringLiteral("%1").arg(v, width, 16, QLatin1Char('0')).toUpper(); }
-
-// The record loop.  Returns the image in r.image on success.
-template <class Source>
-HexResult parseHex(Source& source, const QString& sourceName) {
-    TextReader<Source> in(source);
-    std::vector<uint8_t> image;
-    uint16_t base = 0;
-    int mode = 0;                  // 0 none yet, 1 end of file seen, 2 segment, 4 linear
-    bool haveLinearBase = false;
-    uint32_t firstLinearBase = 0;  // first extended linear base, or 0 once data came before any
-    int line = 1;
-    int record = 0;
-    unsigned char scratch[8 + 2 * 255]; // address, type, data and checksum digits of one record
-    uint8_t data[255];
-
-    const auto finish = [&]() {
-        HexResult r;
-        if (source.failed())
-            return failure(HexResult::Kind::IoError,
-                           QString::fromUtf8(kMsgRead).arg(sourceName, QString::fromLocal8Bit(std::strerror(source.error()))));
-        r.image = QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<qsizetype>(image.size()));
-        return r;
-    };
-    // A read error shows as end-of-file characters; report it as what it is.
-    const auto malformed = [&](const char* text, int recLine) {
-        if (source.failed())
-            return finish();
-        return failure(HexResult::Kind::Malformed, QString::fromUtf8(text), recLine, record);
-    };
-
-    for (;;) {
-        // Find the start character; 253 other characters may precede it.
-        int misses = 0;
-        for (;;) {
-            const int c = in.get();
-            if (c == ':')
-                break;
-            if (c == '\n' || c == '\r')
-                ++line;
-            if (++misses >= 254) {
-                if (source.failed())
-                    return finish();
-                return failure(HexResult::Kind::Malformed, QString::fromUtf8(kMsgNoStart).arg(sourceName), line,
-                               record + 1);
-            }
-        }
-        ++record;
-        const int recLine = line;
-
-        const int l1 = in.get();
-        const int l2 = in.get();
-        const HexPair len = pairToByte(l1, l2);
-        if (len.error)
-            return malformed(kMsgLength, recLine);
-        const int length = len.byte;
-        const int count = 8 + 2 * length;
-        int recordLines = 0;
-        const unsigned char* chars = in.read(scratch, count, recordLines);
-        line += recordLines;
-
-        const HexPair hi = pairToByte(chars[0], chars[1]);
-        if (hi.error)
-            return malformed(kMsgAddrHigh, recLine);
-        const HexPair lo = pairToByte(chars[2], chars[3]);
-        if (lo.error)
-            return malformed(kMsgAddrLow, recLine);
-        const HexPair ty = pairToByte(chars[4], chars[5]);
-        if (ty.error)
-            return malformed(kMsgTypeDigits, recLine);
-        const int type = ty.byte;
-        if (type != 0 && type != 1 && type != 2 && type != 4 && type != 5)
-            return malformed(kMsgType, recLine);
-        unsigned sum = static_cast<unsigned>(length) + hi.byte + lo.byte + ty.byte;
-        for (int i = 0; i < length; ++i) {
-            const HexPair d = pairToByte(chars[6 + 2 * i], chars[7 + 2 * i]);
-            if (d.error)
-                return malformed(kMsgData, recLine);
-            data[i] = d.byte;
-            sum += d.byte;
-        }
-        const HexPair ck = pairToByte(chars[6 + 2 * length], chars[7 + 2 * length]);
-        if (ck.error)
-            return malformed(kMsgChecksumDigits, recLine);
-        sum += ck.byte;
-        if ((sum & 0xFF) != 0)
-            return malformed(kMsgChecksum, recLine);
-
-        const uint16_t address = static_cast<uint16_t>(hi.byte << 8 | lo.byte);
-        switch (type) {
-        case 0: {
-            if (mode == 1)
-                return finish(); // data after an end-of-file record with a length: silent end
-            if (length == 0)
-                break; // places nothing and does not extend the image
-            // Data placed before any linear record lies at linear base 0; a
-            // later base record must not fold its data back onto it.
-            if (!haveLinearBase) {
-                haveLinearBase = true;
-                firstLinearBase = 0;
-            }
-            int64_t offset = address;
-            if (mode == 2) {
-                offset = int64_t(base) * 16 + address;
-            } else if (mode == 4) {
-                const int64_t linear = int64_t(base) << 16 | address;
-                offset = linear - firstLinearBase;
-                if (offset < 0)
-                    return failure(HexResult::Kind::Malformed,
-                                   QString::fromUtf8(kMsgBelowLinearBase)
-                                       .arg(recLine)
-                                       .arg(record)
-                                       .arg(hex(uint64_t(linear), 8), hex(firstLinearBase, 8)),
-                                   recLine, record);
-            }
-            const int64_t end = offset + length;
-            if (end > HexToBin::kMaxImageBytes)
-                return failure(HexResult::Kind::Malformed,
-                               QString::fromUtf8(kMsgTooLarge)
-                                   .arg(recLine)
-                                   .arg(record)
-                                   .arg(hex(uint64_t(offset), 8), hex(uint64_t(end - 1), 8))
-                                   .arg(HexToBin::kMaxImageBytes),
-                               recLine, record);
-            if (static_cast<size_t>(end) > image.size())
-                image.resize(static_cast<size_t>(end));
-            std::memcpy(image.data() + offset, data, static_cast<size_t>(length));
-            break;
-        }
-        case 1:
-            mode = 1;
-            if (length == 0)
-                return finish();
-            break;
-        case 2:
-            if (length != 2 || address != 0)
-                return malformed(kMsgSegmentRecord, recLine);
-            base = static_cast<uint16_t>(data[0] << 8 | data[1]);
-            mode = 2;
-            break;
-        case 4:
-            if (length != 2 || address != 0)
-                return malformed(kMsgLinearRecord, recLine);
-            base = static_cast<uint16_t>(data[0] << 8 | data[1]);
-            mode = 4;
-            if (!haveLinearBase) {
-                haveLinearBase = true;
-                firstLinearBase = uint32_t(base) << 16;
-            }
-            break;
-        default: // 5: start linear address, nothing to place
-            break;
-        }
-    }
-}
-
-QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
-
-bool writeAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-HexResult parseFd(int fd, const QString& sourceName) {
-    FdSource source(fd);
-    return parseHex(source, sourceName);
-}
-
 } // namespace
+
+static_assert(HexToBin::kMaxImageBytes == hexcore::kMaxImageBytes);
 
 QString HexResult::where() const {
     if (line <= 0)
@@ -375,162 +37,39 @@ QString HexResult::where() const {
     return QStringLiteral("line %1, record %2").arg(line).arg(record);
 }
 
-HexPair HexToBin::HexPairToByte(int first, int second) { return pairToByte(first, second); }
+HexPair HexToBin::HexPairToByte(int first, int second) {
+    const hexcore::Pair p = hexcore::PairToByte(first, second);
+    return {p.byte, p.error};
+}
 
 HexResult HexToBin::ConvertBytes(const char* data, size_t size, const QString& sourceName) {
-    MemorySource source(data, size);
-    return parseHex(source, sourceName);
+    return fromCore(hexcore::ParseBytes(data, size, sourceName.toStdString()));
 }
 
-QString HexToBin::FileKindText(unsigned mode) {
-    if (S_ISDIR(mode)) return QStringLiteral("这是文件夹,不是普通文件");
-    if (S_ISCHR(mode)) return QStringLiteral("这是字符设备,不是普通文件");
-    if (S_ISBLK(mode)) return QStringLiteral("这是块设备,不是普通文件");
-    if (S_ISFIFO(mode)) return QStringLiteral("这是命名管道(FIFO),不是普通文件");
-    if (S_ISSOCK(mode)) return QStringLiteral("这是套接字,不是普通文件");
-    return QStringLiteral("不是普通文件");
-}
+QString HexToBin::FileKindText(unsigned mode) { return QString::fromUtf8(hexcore::FileKindText(mode)); }
 
 int HexToBin::OpenRegularFile(const QString& path, QString* reason) {
-    const auto fail = [reason](const QString& why) {
-        if (reason) *reason = why;
-        return -1;
-    };
-    const QByteArray name = QFile::encodeName(path);
-    if (name.isEmpty()) return fail(QStringLiteral("没有给出文件名"));
-    // Without O_NONBLOCK, opening a FIFO waits for a writer for ever.
-    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return fail(systemReason(errno));
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int e = errno;
-        ::close(fd);
-        return fail(systemReason(e));
-    }
-    // A device never ends (/dev/zero) and a pipe may never deliver: only
-    // regular files are read.
-    if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return fail(FileKindText(st.st_mode));
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    std::string why;
+    const int fd = hexcore::OpenRegularFile(encoded(path), &why);
+    if (fd < 0 && reason)
+        *reason = QString::fromStdString(why);
     return fd;
 }
 
-namespace {
-HexResult openFailure(const char* text, const QString& path, const QString& reason) {
-    return failure(HexResult::Kind::IoError, QString::fromUtf8(text).arg(path, reason));
-}
-} // namespace
-
 HexResult HexToBin::ConvertFile(const QString& sourcePath) {
-    QString reason;
-    const int fd = OpenRegularFile(sourcePath, &reason);
-    if (fd < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
-    HexResult r = parseFd(fd, sourcePath);
-    ::close(fd);
-    return r;
+    return fromCore(hexcore::ConvertFile(encoded(sourcePath)));
 }
 
 HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath) {
-    QString reason;
-    const int src = OpenRegularFile(sourcePath, &reason);
-    if (src < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
-
-    // Where the bytes go, decided before parsing (so the messages keep their
-    // order) without touching an existing target:
-    //  - no target yet: create it (and remove it again if parsing fails);
-    //  - an existing regular file: write a new file next to it and rename it
-    //    over the target at the end, so the target is replaced in one step
-    //    (no half-written target, and no slow truncation of the old one);
-    //  - anything else (a link, a device, a folder we cannot write beside):
-    //    open it for writing and empty it only once the image is ready.
-    const QByteArray target = QFile::encodeName(targetPath);
-    enum class Way { Created, Sibling, InPlace } way = Way::InPlace;
-    QString siblingPath;
-    int dst = -1;
-    struct stat st {};
-    int openError = ENOENT;
-    if (!target.isEmpty()) {
-        dst = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        openError = errno;
-        if (dst >= 0) {
-            way = Way::Created;
-        } else if (errno == EEXIST) {
-            if (::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-                const QFileInfo info(targetPath);
-                dst = CreateExclusiveFile(info.absolutePath(), QLatin1Char('.') + info.fileName() + QLatin1Char('.'),
-                                          siblingPath);
-                if (dst >= 0)
-                    way = Way::Sibling;
-            }
-            if (dst < 0) {
-                dst = ::open(target.constData(), O_WRONLY | O_CLOEXEC);
-                openError = errno;
-            }
-        }
-    }
-    if (dst >= 0 && way != Way::Sibling && (::fstat(dst, &st) != 0 || S_ISDIR(st.st_mode))) {
-        ::close(dst);
-        dst = -1;
-        openError = EISDIR;
-    }
-    if (dst < 0) {
-        ::close(src);
-        return openFailure(kMsgOpenTarget, targetPath, systemReason(openError));
-    }
-    const QByteArray sibling = QFile::encodeName(siblingPath);
-    const auto discard = [&] {
-        ::close(dst);
-        if (way == Way::Created)
-            ::unlink(target.constData());
-        else if (way == Way::Sibling)
-            ::unlink(sibling.constData());
-    };
-
-    HexResult r = parseFd(src, sourcePath);
-    ::close(src);
-    if (!r.ok()) {
-        discard();
-        return r;
-    }
-    bool written = true;
-    if (way == Way::Sibling)
-        written = ::fchmod(dst, st.st_mode & 07777) == 0;
-    else if (way == Way::InPlace && S_ISREG(st.st_mode))
-        written = ::ftruncate(dst, 0) == 0;
-    written = written && writeAll(dst, r.image);
-    if (!written) {
-        discard();
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgWrite));
-    }
-    if (::close(dst) != 0 ||
-        (way == Way::Sibling && ::rename(sibling.constData(), target.constData()) != 0)) {
-        if (way == Way::Sibling)
-            ::unlink(sibling.constData());
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgWrite));
-    }
-    return r;
+    return fromCore(hexcore::Convert(encoded(sourcePath), encoded(targetPath)));
 }
 
 int HexToBin::CreateExclusiveFile(const QString& dir, const QString& prefix, QString& pathOut) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString path = dir + QLatin1Char('/') + prefix +
-                             QStringLiteral("%1.tmp").arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
-        const QByteArray name = QFile::encodeName(path);
-        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd >= 0) {
-            pathOut = path;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-    }
-    errno = EEXIST;
-    return -1;
+    std::string path;
+    const int fd = hexcore::CreateExclusiveFile(encoded(dir), encoded(prefix), path);
+    if (fd >= 0)
+        pathOut = QFile::decodeName(QByteArray::fromStdString(path));
+    return fd;
 }
 
 int HexToBin::CreatePrivateTempFile(QString& pathOut) {
@@ -538,32 +77,7 @@ int HexToBin::CreatePrivateTempFile(QString& pathOut) {
 }
 
 HexResult HexToBin::ConvertToTemp(const QString& sourcePath) {
-    QString reason;
-    const int src = OpenRegularFile(sourcePath, &reason);
-    if (src < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
-    QString tempPath;
-    const int dst = CreatePrivateTempFile(tempPath);
-    if (dst < 0) {
-        const int e = errno;
-        ::close(src);
-        return openFailure(kMsgOpenTarget, QDir::tempPath(), systemReason(e));
-    }
-    HexResult r = parseFd(src, sourcePath);
-    ::close(src);
-    const QByteArray name = QFile::encodeName(tempPath);
-    if (!r.ok()) {
-        ::close(dst);
-        ::unlink(name.constData());
-        return r;
-    }
-    const bool written = writeAll(dst, r.image);
-    if (::close(dst) != 0 || !written) {
-        ::unlink(name.constData());
-        return failure(HexResult::Kind::IoError, QString::fromUtf8(kMsgWrite));
-    }
-    r.tempPath = tempPath;
-    return r;
+    return fromCore(hexcore::ConvertToTemp(encoded(sourcePath), encoded(QDir::tempPath()), kTempPrefix));
 }
 
 } // namespace talvo

@@ -7,6 +7,10 @@
 // texts the window has always shown) and its category, and the caller decides
 // how to present it (message box in the window, standard error and exit code 3
 // in `talvo hex2bin`).
+//
+// The record rules, the checks, their order and the messages live in the
+// Qt-free core image/HexCore; this class gives them QString and QByteArray
+// faces, so the window, the libraries and `talvo hex2bin` convert alike.
 
 #include <QByteArray>
 #include <QString>

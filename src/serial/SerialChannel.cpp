@@ -105,6 +105,15 @@ void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
     });
 }
 
+void SerialChannel::SetArrivalWatch(bool on) {
+    std::lock_guard lock(Mutex);
+    if (on && !ArrivalWaker) ArrivalWaker = std::make_unique<ThreadNotifier>([] {});
+    // Set under the lock: a drain either comes before it (and the waiter
+    // finds the bytes queued) or sees the watch on and wakes the waiter.
+    WatchArrivals = on;
+    Cv.notify_all(); // a reader delaying a notification gives it up
+}
+
 void SerialChannel::setMessageSink(std::function<void(const QString&)> showMessage) {
     ShowMessage = std::move(showMessage);
 }
@@ -427,6 +436,7 @@ void SerialChannel::ReaderThread() {
         ReaderInDevice = false;
         Cv.notify_all();
         if (Device != device) continue; // closed meanwhile
+        const size_t queuedBefore = QueueCount;
         switch (status) {
         case WaitStatus::Readable:
         case WaitStatus::Woken:
@@ -440,6 +450,8 @@ void SerialChannel::ReaderThread() {
             break;
         }
         if (DeviceFailed) qCWarning(lcSerialReader) << "serial device" << device->name() << "went away";
+        // A waiting download sees every arrival (and a lost device) at once.
+        if ((QueueCount > queuedBefore || DeviceFailed) && WatchArrivals.load() && ArrivalWaker) ArrivalWaker->notify();
     }
     ReaderActive = false;
     Cv.notify_all();
@@ -455,9 +467,12 @@ void SerialChannel::HandleEventCharLocked(std::unique_lock<std::mutex>& lock, bo
         return;
     }
     IsStop = 0;
+    // A waiter that watches arrivals has been woken by them already.
+    if (WatchArrivals.load()) return;
     if (const int delay = ReplyDelayMs.load(); delay > 0)
-        Cv.wait_for(lock, std::chrono::milliseconds(delay), [&] { return IsFun.load() == 0 || QuitReader; });
-    if (IsFun.load() == 0 || QuitReader) return;
+        Cv.wait_for(lock, std::chrono::milliseconds(delay),
+                    [&] { return IsFun.load() == 0 || QuitReader || WatchArrivals.load(); });
+    if (IsFun.load() == 0 || QuitReader || WatchArrivals.load()) return;
     Notify(lock);
 }
 

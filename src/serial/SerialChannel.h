@@ -18,6 +18,14 @@
 // Read sleeps ReplyDelayMs once more, so the bytes that arrive in that time
 // are read together.
 //
+// While a download waits for a reply it turns the arrival watch on
+// (SetArrivalWatch): then every arrival of bytes wakes the waiting thread's
+// event loop at once, and an event character neither waits ReplyDelayMs nor
+// notifies -- the waiting code takes the bytes with ReadNow and judges
+// itself whether the reply is complete.  The delays exist so that one
+// notification carries a whole reply; a waiter that assembles the reply from
+// every arrival sees it complete as soon as its last byte is in.
+//
 // All operations except the reader run on the user-interface thread.  The
 // process-wide flags are atomics; everything else the two threads share is
 // guarded by the channel's mutex.
@@ -112,6 +120,9 @@ public:
     int Stop();
     // Starts the reader thread after the previous one (if any) has ended.
     void StartReader();
+    // Turns the arrival watch on or off (see above).  Call it on the thread
+    // that waits; the first call makes the waker there.
+    void SetArrivalWatch(bool on);
 
     // The modem control lines of the open device.
     bool SetRts(bool on);
@@ -178,6 +189,9 @@ private:
     // Wake the targets' thread from the reader (created on that thread).
     std::unique_ptr<ThreadNotifier> SerialDataNotifier;
     std::unique_ptr<ThreadNotifier> PortTestNotifier;
+    // Wakes the thread that watches arrivals (created on that thread).
+    std::unique_ptr<ThreadNotifier> ArrivalWaker;
+    std::atomic<bool> WatchArrivals{false};
     std::shared_ptr<PortTestDataEvent::Handshake> PendingDelivery;
 
     std::thread Reader;

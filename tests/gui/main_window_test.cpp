@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QRandomGenerator>
 #include <QComboBox>
 #include <QGroupBox>
@@ -268,6 +269,33 @@ private slots:
         QVERIFY(QFileInfo(shot).size() > 0);
         QVERIFY2(err.contains("错误：无法查询有关的注册表信息") && err.contains(conf), qPrintable(err));
         QVERIFY2(err.contains("answered with OK"), qPrintable(err));
+    }
+
+    // --measure-start reports at the first paint and closes the window; a
+    // message box at the start (unreadable settings) is answered, not waited on.
+    void measureStartReportsTheFirstPaintAndCloses() {
+        QTemporaryDir config;
+        QVERIFY(QDir().mkpath(config.path() + "/TALVO"));
+        QFile f(config.path() + "/TALVO/TALVO.conf");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(64, '\xff'));
+        f.close();
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", config.path());
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("TALVO_START_NS", "");
+        p.setProcessEnvironment(env);
+        p.start(TALVO_GUI_BINARY, {"--measure-start"});
+        QVERIFY(p.waitForFinished(120000)); // a bound only a window that never paints reaches
+        QCOMPARE(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        const QRegularExpression line("^first paint: ([0-9.]+) ms after the start, CPU ([0-9.]+) ms, RSS ([0-9]+) kB \\(offscreen\\)\n$");
+        const QRegularExpressionMatch m = line.match(out);
+        QVERIFY2(m.hasMatch(), qPrintable(out));
+        QVERIFY(m.captured(1).toDouble() > 0 && m.captured(2).toDouble() > 0);
+        QVERIFY(m.captured(3).toLong() > 1024); // a window with Qt loaded holds more than a megabyte
+        QVERIFY2(QString::fromUtf8(p.readAllStandardError()).contains("answered with OK"), "the settings box was not answered");
     }
 
     // --help and --version need no display at all.

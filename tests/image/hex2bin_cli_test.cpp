@@ -1,10 +1,15 @@
 // `talvo hex2bin`: the converter's message on standard error and the exit
 // codes scripts test for (0 ok, 1 file trouble, 2 usage, 3 malformed HEX).
+// `talvo` is a launcher that converts the plain form itself and runs the Qt
+// command program talvo-cli for everything else: both must answer alike.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -17,17 +22,26 @@ namespace {
 struct CliRun {
     int exitCode = -1;
     QString err;
+    QString out;
 };
 
-CliRun runTalvo(const QStringList& args) {
+CliRun runProgram(const QString& program, const QStringList& args) {
     QProcess p;
-    p.start(QStringLiteral(TALVO_CLI), args);
+    p.start(program, args);
     CliRun r;
     if (!p.waitForFinished(60000))
         return r;
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
     r.err = QString::fromUtf8(p.readAllStandardError());
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
     return r;
+}
+
+CliRun runTalvo(const QStringList& args) { return runProgram(QStringLiteral(TALVO_CLI), args); }
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
 }
 
 } // namespace
@@ -111,4 +125,115 @@ TEST(Hex2BinCommand, MessagesAndExitCodes) {
     const QByteArray image = o.readAll();
     ASSERT_EQ(image.size(), 0x10011);
     EXPECT_EQ(image.at(0x10010), 7);
+}
+
+// Every outcome of the plain form, converted by the launcher itself and by
+// talvo-cli: the same exit code, the same texts and the same target.
+TEST(Hex2BinCommand, LauncherConvertsAsTheCommandProgramDoes) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto file = [&](const QString& name, const QByteArray& text) {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+        return path;
+    };
+    const QByteArray good = linearRecord(0x0800) + dataRecord(0, counting(16)) + dataRecord(0x20, counting(5)) + eofRecord();
+    const QString fifo = dir.filePath(QStringLiteral("pipe.hex"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+    struct Case {
+        QString in;
+        QString out;
+        bool targetExists;
+    };
+    const Case cases[] = {
+        {file(QStringLiteral("good.hex"), good), QStringLiteral("a.bin"), false},
+        {file(QStringLiteral("good.hex"), good), QStringLiteral("a.bin"), true},              // replaced whole
+        {file(QStringLiteral("100%2 固件.hex"), good), QStringLiteral("b %1.bin"), false},     // names kept as given
+        {file(QStringLiteral("sum.hex"), dataRecord(0, counting(4)).replace("0102", "0103") + eofRecord()),
+         QStringLiteral("a.bin"), true},                                                      // old target kept
+        {file(QStringLiteral("noeof.hex"), dataRecord(0, counting(4))), QStringLiteral("c.bin"), false},
+        {file(QStringLiteral("below.hex"), linearRecord(0x0800) + dataRecord(0, counting(2)) + linearRecord(0x07FF) +
+                                               dataRecord(0, counting(2)) + eofRecord()),
+         QStringLiteral("c.bin"), false},
+        {file(QStringLiteral("seg.hex"), hexRecord(2, 4, bytes({0x10, 0})) + eofRecord()), QStringLiteral("c.bin"), false},
+        {dir.filePath(QStringLiteral("missing.hex")), QStringLiteral("c.bin"), false},
+        {fifo, QStringLiteral("c.bin"), false},
+        {dir.filePath(QStringLiteral("folder")), QStringLiteral("c.bin"), false},
+        {file(QStringLiteral("good.hex"), good), QStringLiteral("folder"), false},
+        {file(QStringLiteral("good.hex"), good), QStringLiteral("no/such/c.bin"), false},
+    };
+    for (const Case& c : cases) {
+        CliRun runs[2];
+        QByteArray targets[2];
+        const QString programs[2] = {QStringLiteral(TALVO_CLI), QStringLiteral(TALVO_CLI_QT)};
+        for (int k = 0; k < 2; ++k) {
+            const QString out = dir.filePath(c.out);
+            if (!QFileInfo(out).isDir()) {
+                QFile::remove(out);
+                if (c.targetExists)
+                    file(c.out, "old target");
+            }
+            runs[k] = runProgram(programs[k], {QStringLiteral("hex2bin"), c.in, out});
+            targets[k] = QFileInfo(out).isDir() ? QByteArray("<folder>") : contents(out);
+        }
+        const std::string what = (c.in + QStringLiteral(" -> ") + c.out).toStdString();
+        EXPECT_GE(runs[0].exitCode, 0) << what;
+        EXPECT_EQ(runs[0].exitCode, runs[1].exitCode) << what;
+        EXPECT_EQ(runs[0].err, runs[1].err) << what;
+        EXPECT_EQ(runs[0].out, runs[1].out) << what;
+        EXPECT_EQ(targets[0], targets[1]) << what;
+    }
+    // The good file's image, the old target kept over a bad checksum, and a
+    // message naming a file whose name holds "%2" as it is.
+    QFile::remove(dir.filePath(QStringLiteral("a.bin")));
+    EXPECT_EQ(runTalvo({QStringLiteral("hex2bin"), dir.filePath(QStringLiteral("good.hex")), dir.filePath(QStringLiteral("a.bin"))}).exitCode, 0);
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("a.bin"))), counting(16) + QByteArray(16, '\0') + counting(5));
+    EXPECT_EQ(runTalvo({QStringLiteral("hex2bin"), dir.filePath(QStringLiteral("sum.hex")), dir.filePath(QStringLiteral("a.bin"))}).exitCode, 3);
+    EXPECT_EQ(contents(dir.filePath(QStringLiteral("a.bin"))), counting(16) + QByteArray(16, '\0') + counting(5));
+    const QString odd = dir.filePath(QStringLiteral("100%2 固件.hex"));
+    QFile::remove(odd);
+    EXPECT_EQ(runTalvo({QStringLiteral("hex2bin"), odd, dir.filePath(QStringLiteral("x.bin"))}).err,
+              QStringLiteral("无法打开文件1: %1 (%2)\n").arg(odd, QString::fromLocal8Bit(strerror(ENOENT))));
+}
+
+// Everything but the plain form goes to talvo-cli with the same arguments,
+// found next to the launcher or in ../libexec/talvo/ of an installation.
+TEST(Hex2BinCommand, LauncherHandsEverythingElseToTheCommandProgram) {
+    const QStringList handedOver[] = {
+        {QStringLiteral("--version")},
+        {QStringLiteral("hex2bin"), QStringLiteral("--help")},
+        {QStringLiteral("hex2bin"), QStringLiteral("a.hex")},
+        {QStringLiteral("hex2bin"), QStringLiteral("--bogus"), QStringLiteral("a.hex"), QStringLiteral("b.bin")},
+        {QStringLiteral("nosuch"), QStringLiteral("a"), QStringLiteral("b")},
+        {},
+    };
+    for (const QStringList& args : handedOver) {
+        const CliRun viaLauncher = runTalvo(args);
+        const CliRun direct = runProgram(QStringLiteral(TALVO_CLI_QT), args);
+        EXPECT_EQ(viaLauncher.exitCode, direct.exitCode) << args.join(' ').toStdString();
+        EXPECT_EQ(viaLauncher.out, direct.out) << args.join(' ').toStdString();
+        EXPECT_EQ(viaLauncher.err, direct.err) << args.join(' ').toStdString();
+    }
+    // The help names the command as it was started, not the program behind it.
+    EXPECT_TRUE(runTalvo({QStringLiteral("hex2bin"), QStringLiteral("--help")}).out.startsWith(QStringLiteral("Usage: talvo hex2bin")));
+
+    // An installation's layout: bin/talvo and libexec/talvo/talvo-cli.
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("bin")));
+    ASSERT_TRUE(QDir(root.path()).mkpath(QStringLiteral("libexec/talvo")));
+    const QString launcher = root.filePath(QStringLiteral("bin/talvo"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(TALVO_CLI), launcher));
+    CliRun r = runProgram(launcher, {QStringLiteral("--version")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith(QStringLiteral("talvo: cannot run talvo-cli (looked for %1/bin/talvo-cli and %1/bin/../libexec/talvo/talvo-cli)")
+                                     .arg(QFileInfo(root.path()).canonicalFilePath())))
+        << r.err.toStdString();
+    ASSERT_TRUE(QFile::link(QStringLiteral(TALVO_CLI_QT), root.filePath(QStringLiteral("libexec/talvo/talvo-cli"))));
+    r = runProgram(launcher, {QStringLiteral("--version")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, runProgram(QStringLiteral(TALVO_CLI_QT), {QStringLiteral("--version")}).out);
 }

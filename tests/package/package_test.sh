@@ -29,7 +29,7 @@ grep -q dialout "$scratch/control/postinst" || fail "the post-install note does 
 
 root="$scratch/root"
 dpkg -x "$deb" "$root"
-for f in usr/bin/talvo usr/bin/talvo-gui usr/share/applications/talvo.desktop \
+for f in usr/bin/talvo usr/libexec/talvo/talvo-cli usr/bin/talvo-gui usr/share/applications/talvo.desktop \
          usr/share/icons/hicolor/16x16/apps/talvo.png usr/share/icons/hicolor/48x48/apps/talvo.png \
          usr/share/icons/hicolor/256x256/apps/talvo.png usr/share/man/man1/talvo.1.gz \
          usr/share/man/man1/talvo-gui.1.gz usr/share/doc/talvo/copyright usr/share/doc/talvo/changelog.gz; do
@@ -43,6 +43,11 @@ if ! grep -q '^Icon=talvo$' "$root/usr/share/applications/talvo.desktop"; then f
 unset DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
 out=$("$root/usr/bin/talvo" --version)
 case "$out" in "talvo $version (Qt 6."*) ;; *) fail "talvo --version said: $out" ;; esac
+# The launcher converts HEX itself and runs /usr/libexec/talvo/talvo-cli for the rest.
+ldd "$root/usr/bin/talvo" | grep -q libQt6 && fail "the installed talvo loads Qt"
+printf ':0300000001020CEE\n:00000001FF\n' >"$scratch/in.hex"
+"$root/usr/bin/talvo" hex2bin "$scratch/in.hex" "$scratch/out.bin" || fail "talvo hex2bin failed"
+[ "$(od -An -tx1 "$scratch/out.bin" | tr -d ' \n')" = 01020c ] || fail "talvo hex2bin wrote $(od -An -tx1 "$scratch/out.bin")"
 out=$("$root/usr/bin/talvo" sim --list)
 case "$out" in *stc89c52rc*stm32f103*|*stm32f103*stc89c52rc*) ;; *) fail "talvo sim --list said: $out" ;; esac
 out=$("$root/usr/bin/talvo-gui" --version)

@@ -2,6 +2,10 @@
 // reply delay, port-test delivery, hang-up; on simulated wires and ptys.
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
+#include <QThread>
+#include <QTimer>
+
 #include <sys/resource.h>
 
 #include "common/Wait.h"
@@ -395,4 +399,45 @@ TEST_F(ChannelFixture, ACancelledPortTestDeliveryIsNotRepeatedForTheNextOne) {
     ASSERT_TRUE(pumpUntil([&] { return portTest.portTestData >= 1; }));
     pumpFor(milliseconds(300));
     EXPECT_EQ(portTest.portTestData, 1);
+}
+
+TEST_F(ChannelFixture, WatchedArrivalsWakeTheWaiterAtOnceAndSendNoNotification) {
+    ASSERT_TRUE(openSim(115200, 0x79));
+    channel.StartReader();
+    // A reply delay the waiter must not sit out: arrivals wake it, not the
+    // event character's notification.
+    SerialChannel::ReplyDelayMs = 60000;
+    channel.SetArrivalWatch(true);
+    // Nothing else wakes this thread's loop: no timer but the safety net.
+    bool safetyNetFired = false;
+    QTimer safetyNet;
+    safetyNet.setSingleShot(true);
+    QObject::connect(&safetyNet, &QTimer::timeout, [&] { safetyNetFired = true; });
+    safetyNet.start(20000);
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    ASSERT_NE(dispatcher, nullptr);
+    QByteArray received;
+    EXPECT_EQ(write({0x79, 0x01, 0x02}), 1);
+    while (received.size() < 3 && !safetyNetFired) {
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        QByteArray chunk;
+        const unsigned n = channel.ReadNow(chunk, 1024);
+        received.append(chunk.constData(), n);
+    }
+    EXPECT_FALSE(safetyNetFired) << "the arrivals did not wake the waiting loop";
+    EXPECT_EQ(received, QByteArray("\x79\x01\x02", 3));
+
+    // Watched, the event character sends no notification, even without a delay.
+    SerialChannel::ReplyDelayMs = 0;
+    EXPECT_EQ(write({0x79}), 1);
+    ASSERT_TRUE(queued(1));
+    pumpFor(milliseconds(200));
+    EXPECT_EQ(target.serialData, 0);
+
+    // Unwatched, it notifies as before.
+    channel.SetArrivalWatch(false);
+    QByteArray scratch;
+    channel.ReadNow(scratch, 1024);
+    EXPECT_EQ(write({0x79}), 1);
+    EXPECT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
 }

@@ -1,0 +1,29 @@
+#include "cli/Hex2Bin.h"
+
+#include <cstdio>
+#include <string>
+
+#include "image/HexCore.h"
+
+namespace talvo::cli {
+
+namespace {
+void err(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fflush(stderr);
+}
+} // namespace
+
+int ConvertHexFile(const char* in, const char* out) {
+    const hexcore::Result r = hexcore::Convert(in, out);
+    if (r.ok())
+        return Hex2BinOk;
+    // The converter's own message first, as the window shows it; then where.
+    const bool ends = !r.message.empty() && r.message.back() == '\n';
+    err(ends ? r.message : r.message + '\n');
+    if (const std::string where = hexcore::Where(r); !where.empty())
+        err("talvo hex2bin: " + std::string(in) + ": " + where + '\n');
+    return r.kind == hexcore::Kind::Malformed ? Hex2BinMalformed : Hex2BinFailure;
+}
+
+} // namespace talvo::cli

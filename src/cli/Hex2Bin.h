@@ -1,0 +1,15 @@
+#pragma once
+// `talvo hex2bin IN OUT` once its arguments are known: converts, prints the
+// converter's message and where it applies to standard error, and returns
+// the exit code.  Free of Qt: the `talvo` launcher runs it without loading
+// the Qt command program, which runs it too after parsing options.
+
+namespace talvo::cli {
+
+// Exit codes of the conversion (the same values as ExitOk, ExitFailure and
+// ExitMalformedHex of the Qt command program).
+enum Hex2BinExit : int { Hex2BinOk = 0, Hex2BinFailure = 1, Hex2BinMalformed = 3 };
+
+int ConvertHexFile(const char* in, const char* out);
+
+} // namespace talvo::cli
