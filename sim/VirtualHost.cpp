@@ -194,8 +194,15 @@ void VirtualHost::step() {
         const UartChar c = uartReceive(b.value, b.settings, settings_);
         if (!c.received) continue;
         held_.append(static_cast<char>(c.value));
-        if (c.value == eventChar_ && writeDone_ && !notifyAt_)
+        // While the download waits, every arrival is handed on at once (the
+        // window's channel wakes the waiting loop on each read); otherwise
+        // the event character hands it on after the reply delay, twice.
+        if (waiting_) {
+            received_ += held_;
+            held_.clear();
+        } else if (c.value == eventChar_ && writeDone_ && !notifyAt_) {
             notifyAt_ = now_ + 2 * std::chrono::milliseconds(replyDelayMs_);
+        }
     }
     if (notifyAt_ && *notifyAt_ <= now_) {
         notifyAt_.reset();
@@ -229,6 +236,16 @@ void VirtualHost::ResetTicks() {
 
 WaitResult VirtualHost::Wait(int tickLimit, const protocol::ReplyJudge& judge) {
     ticking_ = true;
+    // What arrived before the wait and is still held is taken at its start,
+    // as the window's wait does.
+    received_ += held_;
+    held_.clear();
+    notifyAt_.reset();
+    waiting_ = true;
+    struct WaitingOff {
+        bool& flag;
+        ~WaitingOff() { flag = false; }
+    } off{waiting_};
     for (;;) {
         if (judge && judge(received_)) return WaitResult::Replied;
         if (lost_) return WaitResult::PortLost;

@@ -137,6 +137,7 @@ private:
     QByteArray received_;
     bool writeDone_ = false;              // a write completed since the last hand-over
     std::optional<TimePoint> notifyAt_;   // the receiver hands on at this time
+    bool waiting_ = false;                // inside Wait: arrivals are handed on at once
 
     // Ticks and the sync stream.
     int ticks_ = 0;
