@@ -75,19 +75,23 @@ std::optional<LineSettings> SimChip::receiverFor(const LineSettings& host) const
 void SimChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
     if (!started_) attach(link_);
     if (!powered_) return;
-    if (!wireFaults(&byte, "host byte ")) return;
+    bool flipped = false;
+    if (!wireFaults(&byte, "host byte ", &flipped)) return;
     applyUartChanges(at - host.charTime());
     const auto rx = receiverFor(host);
     if (!rx) return;
-    const UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
+    UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
     if (!c.received) return;
+    // One bit flipped on the line: a receiver that checks parity sees it.
+    if (flipped && host.parity != 0 && rx->parity != 0) c.parityError = true;
     lastActivity_ = std::max(lastActivity_, at);
     activeSinceBoot_ = true;
     onChar(c, host, at);
 }
 
-bool SimChip::wireFaults(uint8_t* byte, const char* what) {
+bool SimChip::wireFaults(uint8_t* byte, const char* what, bool* flipped) {
     const FaultSpec& f = options_.faults;
+    if (flipped) *flipped = false;
     if (rng_.chance(f.drop)) {
         trace(std::string("fault: ") + what + hexBytes(byte, 1) + " dropped");
         return false;
@@ -95,6 +99,7 @@ bool SimChip::wireFaults(uint8_t* byte, const char* what) {
     if (rng_.chance(f.corrupt)) {
         const uint8_t was = *byte;
         *byte ^= static_cast<uint8_t>(1u << rng_.range(0, 7));
+        if (flipped) *flipped = true;
         trace(std::string("fault: ") + what + hexBytes(&was, 1) + " corrupted to " + hexBytes(byte, 1));
     }
     return true;

@@ -26,6 +26,11 @@ VirtualHost::~VirtualHost() { chip_.attach(nullptr); }
 
 double VirtualHost::elapsedSeconds() const { return std::chrono::duration<double>(now_ - start_).count(); }
 
+void VirtualHost::splitReads(double chance, uint64_t seed) {
+    splitChance_ = chance;
+    splitRng_ = Rng(seed);
+}
+
 bool VirtualHost::cancelled() const {
     return cancelAfterSeconds && elapsedSeconds() >= *cancelAfterSeconds;
 }
@@ -193,6 +198,7 @@ void VirtualHost::step() {
         const UartChar c = uartReceive(b.value, b.settings, settings_);
         if (!c.received) continue;
         held_.append(static_cast<char>(c.value));
+        if (splitChance_ > 0 && splitRng_.chance(splitChance_)) received_ += held_, held_.clear();
         if (c.value == eventChar_ && writeDone_ && !notifyAt_)
             notifyAt_ = now_ + 2 * std::chrono::milliseconds(replyDelayMs_);
     }

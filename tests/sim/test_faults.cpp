@@ -207,3 +207,29 @@ TEST(Power, PtyReopenDuringTheRateSwitchKeepsTheSession) {
     EXPECT_EQ(chip->bootCount(), boots + 1);
     EXPECT_EQ(stcSession(w, 1), 1);
 }
+
+// A bit flipped on the line: an 8E1 receiver sees a parity error and drops
+// the frame before its checksum is even looked at; without parity only the
+// checksum can tell.
+TEST(Faults, FlippedBitsShowAsParityErrorsOnEvenParityLines) {
+    auto rejections = [](const std::string& selector, uint8_t parity, const Bytes& frame) {
+        auto chip = stc(selector);
+        VirtualWire w(*chip, line(1200, parity));
+        for (int i = 0; i < 60 && w.heard.empty(); ++i) {
+            w.send({0x7F, 0x7F});
+            w.run(14ms);
+        }
+        w.run(1s);
+        for (int i = 0; i < 40; ++i) w.exchange(frame, 8, 300ms);
+        std::string notes;
+        for (const auto& f : chip->rejectedFrames()) notes += f.note + "|";
+        return notes;
+    };
+    const std::string even =
+        rejections("stc12c5a60s2,corrupt=0.02,seed=4", 2, stcHostFrame(hexToBytes("50 07 00 36 01 D1 7E"), 2));
+    EXPECT_NE(even.find("parity"), std::string::npos) << even;
+    EXPECT_EQ(even.find("checksum"), std::string::npos) << even;
+    const std::string none =
+        rejections("stc89c52rc,corrupt=0.02,seed=4", 0, stcHostFrame(hexToBytes("80 02 00 36 01 F0 02"), 1));
+    EXPECT_NE(none.find("checksum"), std::string::npos) << none;
+}
