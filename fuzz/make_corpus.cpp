@@ -1,0 +1,124 @@
+// Writes the seed corpora of the chip-input fuzz targets from what the
+// simulated chips really send: for every STC model, several crystals, clock
+// modes and both speed modes, a clean download in virtual time, its received
+// bytes cut into the replies the host awaited (the status frame first); and
+// the status frame as a host may also receive it (cut short, after noise).
+// Each file is one settings byte, as the target reads it, and the bytes.
+//
+// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status and FUZZDIR/corpus-stc-answers)
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "protocol/CMcuType.h"
+#include "sim/Simulators.h"
+#include "sim/StcChip.h"
+#include "sim/VirtualHost.h"
+
+using namespace talvo;
+
+namespace {
+
+int written = 0;
+
+void writeSeed(const QString& dir, uint8_t settings, const QByteArray& bytes) {
+    QByteArray content(1, static_cast<char>(settings));
+    content += bytes;
+    const QString name = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+    QFile f(dir + QLatin1Char('/') + name);
+    if (f.exists()) return;
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) {
+        std::fprintf(stderr, "make_corpus: cannot write %s\n", qPrintable(f.fileName()));
+        std::exit(1);
+    }
+    ++written;
+}
+
+// The replies of one clean download: the chip's bytes between two frames of the host.
+std::vector<QByteArray> replies(const std::vector<sim::VirtualHost::WireByte>& wire) {
+    std::vector<QByteArray> out;
+    QByteArray current;
+    for (const auto& b : wire) {
+        if (!b.fromHost) {
+            current.append(static_cast<char>(b.value));
+        } else if (b.value == protocol::kStcStart0 && !current.isEmpty()) {
+            // A host frame begins (sync bytes 7F go on during the status frame).
+            out.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.isEmpty()) out.push_back(current);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_corpus FUZZDIR\n");
+        return 2;
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QString statusDir = root + QStringLiteral("/corpus-stc-status");
+    const QString answersDir = root + QStringLiteral("/corpus-stc-answers");
+    QDir().mkpath(statusDir);
+    QDir().mkpath(answersDir);
+
+    struct Chip {
+        const char* name;
+        int chipType;
+    };
+    const Chip chips[] = {{"stc89c52rc", 1}, {"stc90c516", 4}, {"stc12c5a60s2", 3}, {"stc11f60", 2}};
+    // Boards' crystals, and the ends of what the simulators take (counts near 0 and near 0xFFFF).
+    const char* crystals[] = {"0.5", "6", "11.0592", "12", "16", "20", "24", "33", "100"};
+    QByteArray image(700, '\0');
+    for (int i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 31 + 7) & 0xFF);
+
+    for (const Chip& chip : chips) {
+        for (const char* freq : crystals) {
+            for (int clock : {12, 6}) {
+                if (clock == 6 && std::string(chip.name) != "stc89c52rc") continue;
+                for (bool lowSpeed : {false, true}) {
+                    std::string error;
+                    const std::string selector =
+                        std::string(chip.name) + ",freq=" + freq + (clock == 6 ? ",clock=6" : "") + ",seed=3";
+                    auto c = sim::makeChip(selector, &error);
+                    if (!c) {
+                        std::fprintf(stderr, "make_corpus: %s\n", error.c_str());
+                        return 1;
+                    }
+                    sim::VirtualHost host(*c);
+                    host.recordWire = true;
+                    protocol::StcOptions o;
+                    o.chipType = chip.chipType;
+                    o.lowSpeed = lowSpeed;
+                    o.blocks = protocol::StcBlocks(image);
+                    o.imageBytes = static_cast<int>(image.size());
+                    protocol::CMcuType mcu(host, o);
+                    mcu.RunStcDownload();
+                    const int family = protocol::ChipTypeAt(chip.chipType).familyCode;
+                    const auto r = replies(host.wire);
+                    if (r.empty()) continue;
+                    const uint8_t familyBit = family == 2 ? 1 : 0;
+                    const uint8_t statusSettings = static_cast<uint8_t>(familyBit | (lowSpeed ? 2 : 0));
+                    writeSeed(statusDir, statusSettings, r.front());
+                    // As a host may also receive it: cut short, after the echo of the sync stream.
+                    if (std::string(freq) == "11.0592") {
+                        writeSeed(statusDir, statusSettings, r.front().left(r.front().size() / 2));
+                        writeSeed(statusDir, statusSettings, QByteArray("\x7f\x7f\x7f", 3) + r.front());
+                    }
+                    writeSeed(answersDir, static_cast<uint8_t>(familyBit | 2), r.front());
+                    for (size_t i = 1; i < r.size(); ++i)
+                        writeSeed(answersDir, static_cast<uint8_t>(familyBit | ((i * 4) & 0xFC)), r[i]);
+                }
+            }
+        }
+    }
+    std::printf("make_corpus: %d new seeds under %s\n", written, qPrintable(root));
+    return 0;
+}
