@@ -42,6 +42,8 @@ std::string FaultSpec::describe() const {
     if (delay > 0) put("delay", delay);
     if (silentAfter >= 0) put("silent-after", silentAfter);
     if (nackBlock > 0) put("nack-block", nackBlock);
+    if (nackBlock > 0 && nackCount != 1) put("nack-count", nackCount);
+    if (badAck > 0) put("bad-ack", badAck);
     if (truncateStatus >= 0) put("truncate-status", truncateStatus);
     if (hangupBlock > 0) put("hangup-block", hangupBlock);
     put("seed", seed);
@@ -97,6 +99,12 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
     } else if (key == "nack-block") {
         if (!toInt(value, 1, 1000000, &n)) return fail("expects a block number (1 or more)");
         nackBlock = static_cast<int>(n);
+    } else if (key == "nack-count") {
+        if (!toInt(value, 1, 1000000, &n)) return fail("expects a count (1 or more)");
+        nackCount = static_cast<int>(n);
+    } else if (key == "bad-ack") {
+        if (!toInt(value, 1, 1000000, &n)) return fail("expects a block number (1 or more)");
+        badAck = static_cast<int>(n);
     } else if (key == "truncate-status") {
         if (!toInt(value, 0, 1000, &n)) return fail("expects a byte count (0 or more)");
         truncateStatus = static_cast<int>(n);
@@ -109,7 +117,8 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
     } else {
         if (error)
             *error = "unknown fault '" + key +
-                     "' (known: drop, corrupt, delay, silent-after, nack-block, truncate-status, hangup-block, seed)";
+                     "' (known: drop, corrupt, delay, silent-after, nack-block, nack-count, bad-ack, truncate-status, "
+                     "hangup-block, seed)";
         return false;
     }
     return true;

@@ -34,6 +34,9 @@ bool parseNumber(const std::string& text, double lo, double hi, double* out);
 //   silent-after=N    the chip answers the first N frames of a session, then nothing
 //   nack-block=N      the N-th data block (1-based) is refused once: STC chips give no
 //                     answer (the host must resend), STM32 chips NACK it
+//   nack-count=K      ... K times in a row instead of once (each resend is refused again)
+//   bad-ack=N         STC: the answer to the N-th data block arriving carries a wrong data
+//                     sum (the chip stored the block as sent)
 //   truncate-status=K the STC status frame is cut after K bytes
 //   hangup-block=N    the wire is hung up when the N-th data block arrives (once per run)
 //   seed=N            seed of the random source (default 1)
@@ -43,6 +46,8 @@ struct FaultSpec {
     double delay = 0.0;
     int silentAfter = -1;
     int nackBlock = -1;
+    int nackCount = 1;
+    int badAck = -1;
     int truncateStatus = -1;
     int hangupBlock = -1;
     uint64_t seed = 1;

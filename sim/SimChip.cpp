@@ -1,6 +1,7 @@
 #include "sim/SimChip.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -75,23 +76,24 @@ std::optional<LineSettings> SimChip::receiverFor(const LineSettings& host) const
 void SimChip::onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) {
     if (!started_) attach(link_);
     if (!powered_) return;
-    bool flipped = false;
-    if (!wireFaults(&byte, "host byte ", &flipped)) return;
+    const uint8_t sent = byte;
+    if (!wireFaults(&byte, "host byte ")) return;
     applyUartChanges(at - host.charTime());
     const auto rx = receiverFor(host);
     if (!rx) return;
     UartChar c = uartReceive(byte, host, *rx, options_.tolerance);
     if (!c.received) return;
-    // One bit flipped on the line: a receiver that checks parity sees it.
-    if (flipped && host.parity != 0 && rx->parity != 0) c.parityError = true;
+    // Noise flipped bits on the line: with a parity bit, an odd number of
+    // flips shows as a parity error at the receiver, as on a real wire.
+    if (byte != sent && host.parity != 0 && rx->parity != 0 && (std::popcount(static_cast<unsigned>(byte ^ sent)) & 1))
+        c.parityError = true;
     lastActivity_ = std::max(lastActivity_, at);
     activeSinceBoot_ = true;
     onChar(c, host, at);
 }
 
-bool SimChip::wireFaults(uint8_t* byte, const char* what, bool* flipped) {
+bool SimChip::wireFaults(uint8_t* byte, const char* what) {
     const FaultSpec& f = options_.faults;
-    if (flipped) *flipped = false;
     if (rng_.chance(f.drop)) {
         trace(std::string("fault: ") + what + hexBytes(byte, 1) + " dropped");
         return false;
@@ -99,7 +101,6 @@ bool SimChip::wireFaults(uint8_t* byte, const char* what, bool* flipped) {
     if (rng_.chance(f.corrupt)) {
         const uint8_t was = *byte;
         *byte ^= static_cast<uint8_t>(1u << rng_.range(0, 7));
-        if (flipped) *flipped = true;
         trace(std::string("fault: ") + what + hexBytes(&was, 1) + " corrupted to " + hexBytes(byte, 1));
     }
     return true;
@@ -246,10 +247,16 @@ SimChip::BlockFault SimChip::blockArrived(TimePoint at) {
         if (link_) link_->hangUp();
         return BlockFault::HangUp;
     }
-    if (f.nackBlock == runBlocks_ && !refusedDone_) {
-        refusedDone_ = true;
-        trace("fault: data block " + std::to_string(runBlocks_) + " refused");
+    // The refused block counts once however often it comes again.
+    if (f.nackBlock > 0 && refusals_ < f.nackCount && runBlocks_ == f.nackBlock + refusals_) {
+        ++refusals_;
+        trace("fault: data block " + std::to_string(f.nackBlock) + " refused (" + std::to_string(refusals_) + " of " +
+              std::to_string(f.nackCount) + ")");
         return BlockFault::Refuse;
+    }
+    if (f.badAck == runBlocks_) {
+        trace("fault: the answer to data block " + std::to_string(runBlocks_) + " carries a wrong sum");
+        return BlockFault::BadAck;
     }
     return BlockFault::None;
 }

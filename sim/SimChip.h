@@ -133,13 +133,12 @@ protected:
     void record(TimePoint at, Bytes bytes, bool accepted, std::string note);
     // Counts a frame of the session; false when the chip has gone silent (fault).
     bool frameAllowed();
-    enum class BlockFault { None, Refuse, HangUp };
+    enum class BlockFault { None, Refuse, HangUp, BadAck };
     // Counts a data block of the run and says which fault, if any, hits it.
     BlockFault blockArrived(TimePoint at);
     void trace(const std::string& text) const;
     // Applies the drop and corrupt faults to one byte; false when it is lost.
-    // *flipped (when given) tells whether a bit of it was flipped on the wire.
-    bool wireFaults(uint8_t* byte, const char* what, bool* flipped = nullptr);
+    bool wireFaults(uint8_t* byte, const char* what);
 
     std::string name_;
     ChipOptions options_;
@@ -171,7 +170,7 @@ private:
     int bootCount_ = 0;
     int sessionFrames_ = 0;
     int runBlocks_ = 0;
-    bool refusedDone_ = false;
+    int refusals_ = 0;
     bool hangupDone_ = false;
     Rng rng_;
     std::function<void(const std::string&)> trace_;

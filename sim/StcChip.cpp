@@ -337,7 +337,7 @@ bool StcChip::writeBlock(const Bytes& f, const Bytes& payload, TimePoint at, uin
         flash_[static_cast<size_t>(addr) + i] &= d; // programming only clears bits
         s += d;
     }
-    *sum = static_cast<uint8_t>(s & 0xFF);
+    *sum = static_cast<uint8_t>((s + (fault == BlockFault::BadAck ? 1 : 0)) & 0xFF);
     const int index = blocksThisSession_++;
     *delay = scaled(model_.writeMin + (model_.writeMax - model_.writeMin) * ((index * 7) % 11) / 10.0);
     record(at, f, true,

@@ -141,6 +141,7 @@ bool MainWindowCore::Initialise() {
         FirmwareName = QStringLiteral("hex");
         Panel.setText(ctl::FilePath, FirmwarePath);
     }
+    LoadAccessorySettings();
 
     RefreshPortList();
 

@@ -35,6 +35,7 @@ class PortWatch;
 class FolderWatch;
 class ThreadNotifier;
 class SerialDeviceFactory;
+class PortTestLink;
 
 // What the core needs from the operating system; every member may be
 // replaced by tests.  Null members take the platform's defaults.
@@ -210,6 +211,16 @@ public:
     bool StartTickTimer();
     void KillTickTimer();
 
+    // ---- Accessories: port test link and the STM32 verify setting -----------
+    // The port loopback test's link over this window's channel: it opens the
+    // current port through OpenPort (with PortOpenAllowed set, and OpenPort's
+    // message box on failure).
+    PortTestLink& PortTestChannel();
+    // "校验STM32下载": the STM32 download reads it; saved under "VerifyStm32"
+    // (default off), read at start, written at once when toggled.
+    bool VerifyStm32() const { return VerifyStm32Flag; }
+    void SetVerifyStm32(bool on);
+
 protected:
     bool event(QEvent* e) override;
 
@@ -232,6 +243,10 @@ private:
     std::atomic<bool> CancelRequested{false};
     protocol::DownloadReport Report;
     std::unique_ptr<ThreadNotifier> CancelBell;
+
+    void LoadAccessorySettings();
+    bool VerifyStm32Flag = false;
+    std::shared_ptr<PortTestLink> PortTestLinkImpl;
 
     QString LastTickError;
 

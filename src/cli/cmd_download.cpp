@@ -121,7 +121,9 @@ int runDownload(const QStringList& args) {
                                         QStringLiteral("PORT"));
     const QCommandLineOption lowSpeedOption(QStringLiteral("low-speed"),
                                             QStringLiteral("STC: handshake and download at 4800 baud (\"低速下载\")."));
-    parser.addOptions({chipOption, portOption, lowSpeedOption});
+    const QCommandLineOption verifyOption(QStringLiteral("verify"),
+                                          QStringLiteral("STM32: read every written block back and compare."));
+    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
@@ -164,6 +166,7 @@ int runDownload(const QStringList& args) {
     panel.setChecked(ctl::HighSpeed, !lowSpeed);
     panel.setChecked(ctl::LowSpeed, lowSpeed);
     core.OnSpeedMode(lowSpeed);
+    core.SetVerifyStm32(parser.isSet(verifyOption));
     core.SelectPort(port);
     core.FirmwarePath = QFileInfo(file).absoluteFilePath();
     core.FirmwareName = QFileInfo(file).fileName();
@@ -213,7 +216,7 @@ int runDownload(const QStringList& args) {
 } // namespace
 
 TALVO_SUBCOMMAND(download, "download",
-                 "download --chip NAME --port PORT [--low-speed] [--trace[=FILE]] FILE  program a chip",
+                 "download --chip NAME --port PORT [--low-speed] [--verify] [--trace[=FILE]] FILE  program a chip",
                  runDownload);
 
 } // namespace talvo::cli

@@ -28,6 +28,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MemoryPanel.h"
+#include "gui/DialogUnits.h"
 #include "gui/Fonts.h"
 
 namespace talvo::gui {
@@ -66,27 +67,26 @@ QString CTALVODlg::Caption() {
 }
 
 CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent, bool answerMessageBoxes)
-    : QDialog(parent), AnswerMessageBoxes(answerMessageBoxes) {
+    : QDialog(parent), WidgetPanel(this), AnswerMessageBoxes(answerMessageBoxes) {
     setWindowTitle(Caption());
     // A fixed frame with system menu and minimise box.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFont(DialogFont());
 
-    // Dialog base units as Windows derives them from the dialog font: the
-    // average width of the Latin letters, and the character height.  The
-    // character height is the font's em height in pixels (what Windows
-    // reports for the dialog's own face); a fallback face's larger line
-    // spacing would otherwise stretch the window out of the template's
-    // proportions.
-    const QFontMetrics fm(font());
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    const int emHeight = QFontInfo(font()).pixelSize();
-    BaseUnits = QSize((fm.horizontalAdvance(alphabet) + 26) / 52, emHeight > 0 ? emHeight : fm.height());
+    // Dialog base units from the dialog font.  The character height is the
+    // font's em height in pixels (what Windows reports for the dialog's own
+    // face); a fallback face's larger line spacing would otherwise stretch the
+    // window out of the template's proportions.
+    BaseUnits = DialogBaseUnits(font());
 
     BuildControls();
+    SysfsRoot = services.sysfsRoot;
+    DevRoot = services.devRoot;
+    ExtraPorts = services.extraPorts;
     Core = std::make_unique<MainWindowCore>(*this, std::move(services));
     BindCommands();
+    BindAccessories();
 
     // Initialisation, in the window's fixed order: the window's own parts
     // first (member dialogs, status bar, icon), then the core's steps (port
@@ -96,6 +96,8 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent, bool answerMessageB
     setWindowIcon(WindowIcon());
     Core->Initialise();
     StartSloganStrip();
+    // The serial debug window is a working terminal here: its button is offered.
+    WidgetPanel::setEnabled(ctl::SerialDebug, true);
 
     // The clock in the status bar follows the repaints; repaint once a second.
     auto* clockTimer = new QTimer(this);
@@ -104,12 +106,8 @@ CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent, bool answerMessageB
     Core->ShowClock();
 }
 
-CTALVODlg::~CTALVODlg() = default;
 
-QRect CTALVODlg::toPixels(int x, int y, int w, int h) const {
-    const int bx = BaseUnits.width(), by = BaseUnits.height();
-    return QRect(x * bx / 4, y * by / 8, w * bx / 4, h * by / 8);
-}
+QRect CTALVODlg::toPixels(int x, int y, int w, int h) const { return DialogRect(BaseUnits, x, y, w, h); }
 
 void CTALVODlg::BuildControls() {
     const QRect client = toPixels(0, 0, kTemplateWidthDu, kTemplateHeightDu);
@@ -126,7 +124,6 @@ void CTALVODlg::BuildControls() {
             e->setReadOnly(true);
             e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
             e->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-            LogBox = e;
             w = e;
             break;
         }
@@ -201,9 +198,6 @@ void CTALVODlg::BindCommands() {
             [this] { Core->OnSpeedMode(true); });
 }
 
-// The port loopback test and the serial debug window are created hidden
-// here once they exist; neither is built yet.
-void CTALVODlg::CreateMemberDialogs() {}
 
 void CTALVODlg::CreateStatusBar() {
     // Along the bottom edge, three parts whose right edges stand at 100 and
@@ -224,6 +218,7 @@ void CTALVODlg::CreateStatusBar() {
         StatusParts[i] = part;
     }
     StatusBar->show();
+    CreateLogo();
 }
 
 QImage CTALVODlg::DrawIcon(int size) {
@@ -258,8 +253,6 @@ QIcon CTALVODlg::WindowIcon() {
     return icon;
 }
 
-// The scrolling slogan above the status bar starts here once it is built.
-void CTALVODlg::StartSloganStrip() {}
 
 // ---------------------------------------------------------------------------
 // Close, Enter and Escape
@@ -291,6 +284,7 @@ void CTALVODlg::keyPressEvent(QKeyEvent* event) {
 
 void CTALVODlg::quitApplication(int exitCode) {
     ExitCode = exitCode;
+    AbortPortTest();
     hide();
     if (Core->Downloading) {
         // Closed in the middle of a download: the download's own loop is
@@ -308,90 +302,8 @@ void CTALVODlg::paintEvent(QPaintEvent* event) {
 }
 
 // ---------------------------------------------------------------------------
-// FrontPanel
-
-QString CTALVODlg::text(int id) const {
-    if (id == ctl::StatusLog) return LogText;
-    QWidget* w = Controls.value(id);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    if (auto* cb = qobject_cast<QComboBox*>(w)) return cb->currentText();
-    return {};
-}
-
-void CTALVODlg::setText(int id, const QString& text) {
-    if (id == ctl::StatusLog) {
-        LogText = text;
-        QString shown = text;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        LogBox->setPlainText(shown);
-        LogBox->verticalScrollBar()->setValue(LogBox->verticalScrollBar()->maximum());
-        return;
-    }
-    QWidget* w = Controls.value(id);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
-    else if (auto* l = qobject_cast<QLabel*>(w)) l->setText(text);
-    else if (auto* b = qobject_cast<QAbstractButton*>(w)) b->setText(text);
-}
-
-bool CTALVODlg::isEnabled(int id) const {
-    QWidget* w = Controls.value(id);
-    return w && w->isEnabled();
-}
-
-void CTALVODlg::setEnabled(int id, bool enabled) {
-    if (QWidget* w = Controls.value(id)) w->setEnabled(enabled);
-}
-
-QStringList CTALVODlg::items(int id) const {
-    QStringList out;
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
-        for (int i = 0; i < cb->count(); ++i) out << cb->itemText(i);
-    return out;
-}
-
-void CTALVODlg::setItems(int id, const QStringList& items) {
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id))) {
-        cb->clear();
-        cb->addItems(items);
-        cb->setCurrentIndex(-1);
-    }
-}
-
-int CTALVODlg::currentIndex(int id) const {
-    auto* cb = qobject_cast<QComboBox*>(Controls.value(id));
-    return cb ? cb->currentIndex() : -1;
-}
-
-void CTALVODlg::setCurrentIndex(int id, int index) {
-    if (auto* cb = qobject_cast<QComboBox*>(Controls.value(id)))
-        cb->setCurrentIndex(index >= 0 && index < cb->count() ? index : -1);
-}
-
-bool CTALVODlg::isChecked(int id) const {
-    auto* b = qobject_cast<QAbstractButton*>(Controls.value(id));
-    return b && b->isChecked();
-}
-
-void CTALVODlg::setChecked(int id, bool checked) {
-    if (auto* b = qobject_cast<QAbstractButton*>(Controls.value(id))) b->setChecked(checked);
-}
-
-void CTALVODlg::setProgressRange(int id, int low, int high) {
-    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id))) p->setRange(low, high);
-}
-
-void CTALVODlg::setProgress(int id, int position) {
-    // A progress bar holds positions outside its range at the nearest end.
-    if (auto* p = qobject_cast<QProgressBar*>(Controls.value(id)))
-        p->setValue(std::clamp(position, p->minimum(), std::max(p->minimum(), p->maximum())));
-}
-
-int CTALVODlg::progress(int id) const {
-    auto* p = qobject_cast<QProgressBar*>(Controls.value(id));
-    return p ? p->value() : 0;
-}
+// FrontPanel: the controls through WidgetPanel; the status bar, the file
+// dialog and the end of the application here.
 
 QString CTALVODlg::statusText(int part) const {
     return part >= 0 && part < 3 ? StatusParts[part]->text() : QString();
@@ -407,11 +319,7 @@ void CTALVODlg::messageBox(const QString& text, const QString& caption, MsgIcon 
 
 void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon,
                                     const QString& cause) {
-    if (RecordMessageBoxes) {
-        RecordedMessages << text;
-        return;
-    }
-    if (AnswerMessageBoxes) {
+    if (AnswerMessageBoxes && !RecordMessageBoxes) {
         QString line = QStringLiteral("talvo-gui: message box \"%1\" answered with OK")
                            .arg(text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')));
         if (!cause.isEmpty()) line += QStringLiteral(" (%1)").arg(cause);
@@ -420,17 +328,7 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
         std::fflush(stderr);
         return;
     }
-    QMessageBox box(isVisible() ? this : nullptr);
-    box.setWindowTitle(caption.isEmpty() ? MainWindowCore::AppTitle() : caption);
-    box.setText(text);
-    box.setStandardButtons(QMessageBox::Ok);
-    switch (icon) {
-    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
-    case MsgIcon::None: break;
-    }
-    box.exec();
+    WidgetPanel::messageBox(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, icon);
 }
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {

@@ -8,16 +8,25 @@
 #include <QMap>
 #include <QPointer>
 
+#include <functional>
 #include <memory>
 
 #include "app/FrontPanel.h"
 #include "app/MainWindowCore.h"
+#include "gui/WidgetPanel.h"
 
 class QLabel;
 class QPlainTextEdit;
 class QFrame;
+class QMenu;
+class QUrl;
 
 namespace talvo::gui {
+
+class CPortTest;
+class Ccom_Debug;
+class CUsbDevicesDlg;
+class Marquee;
 
 // One control of the dialog template: id (-1 for labels without one), kind,
 // text and position in dialog units.
@@ -34,7 +43,7 @@ const std::vector<TemplateControl>& MainTemplate();
 inline constexpr int kTemplateWidthDu = 395;
 inline constexpr int kTemplateHeightDu = 292;
 
-class CTALVODlg : public QDialog, public FrontPanel {
+class CTALVODlg : public QDialog, public WidgetPanel {
     Q_OBJECT
     // Set in the modes that nobody watches (screenshot, demo): every message
     // box is logged to standard error, with its cause, and answered with OK
@@ -50,22 +59,8 @@ public:
     QSize baseUnits() const { return BaseUnits; }
     QRect toPixels(int x, int y, int w, int h) const;
     static QString Caption();
-    QWidget* control(int id) const { return Controls.value(id); }
 
-    // FrontPanel
-    QString text(int id) const override;
-    void setText(int id, const QString& text) override;
-    bool isEnabled(int id) const override;
-    void setEnabled(int id, bool enabled) override;
-    QStringList items(int id) const override;
-    void setItems(int id, const QStringList& items) override;
-    int currentIndex(int id) const override;
-    void setCurrentIndex(int id, int index) override;
-    bool isChecked(int id) const override;
-    void setChecked(int id, bool checked) override;
-    void setProgressRange(int id, int low, int high) override;
-    void setProgress(int id, int position) override;
-    int progress(int id) const override;
+    // FrontPanel (the controls' own operations come from WidgetPanel)
     QString statusText(int part) const override;
     void setStatusText(int part, const QString& text) override;
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
@@ -77,10 +72,8 @@ public:
     // The window icon (a small chip) drawn at `size` pixels.
     static QImage DrawIcon(int size);
 
+    // Message boxes are logged on standard error and answered (headless runs).
     bool AnswerMessageBoxes = false;
-    // Message boxes are recorded instead of shown when this is set (tests).
-    bool RecordMessageBoxes = false;
-    QStringList RecordedMessages;
     int ExitCode = -1;
 
 public slots:
@@ -89,10 +82,35 @@ public slots:
     // Enter does not end the main window.
     void accept() override {}
 
+public:
+    // ---- Accessories: port test, terminal, USB devices, about, help, logo,
+    //      slogan and the context menu (CTALVODlgAccessories.cpp) ------------
+    CPortTest* portTest() const { return PortTest; }
+    Ccom_Debug* serialDebug() const { return SerialDebug; }
+    CUsbDevicesDlg* usbDevices() const { return UsbDevices; }
+    Marquee* slogan() const { return Slogan; }
+    QWidget* logo() const { return Logo; }
+    // The logo's link area in client coordinates: x 401-597, y 417-438.
+    static bool InLogoLink(const QPoint& client);
+    // Opens an address through the desktop (tests replace it).  A failure is
+    // logged in the status log, never fatal.
+    std::function<bool(const QUrl&)> OpenUrl;
+    // The help page: <exe dir>/../share/doc/talvo/help/index.html, else the
+    // build tree's; "" when neither exists.
+    static QString HelpPagePath();
+    void ShowAbout();
+    void OpenHelp();
+    void ShowUsbDevices();
+    void ShowSerialDebug();
+    void ShowPortTest();
+    // "关于 TALVO(&A)..." and the check item "校验STM32下载".
+    QMenu* BuildContextMenu(QWidget* parent);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void BuildControls();
@@ -103,13 +121,23 @@ private:
     void StartSloganStrip();
 
     std::unique_ptr<MainWindowCore> Core;
-    QMap<int, QWidget*> Controls;
     QSize BaseUnits;
-    QString LogText; // the log exactly as the core wrote it ("\r\n" separators)
-    QPlainTextEdit* LogBox = nullptr;
     QFrame* StatusBar = nullptr;
     QLabel* StatusParts[3] = {nullptr, nullptr, nullptr};
     bool Closing = false;
+
+    // Accessories.
+    void BindAccessories();
+    // A loopback test still running ends at its next pump pass.
+    void AbortPortTest();
+    void CreateLogo();
+    QString SysfsRoot, DevRoot;
+    QStringList ExtraPorts;
+    CPortTest* PortTest = nullptr;
+    Ccom_Debug* SerialDebug = nullptr;
+    CUsbDevicesDlg* UsbDevices = nullptr;
+    Marquee* Slogan = nullptr;
+    QWidget* Logo = nullptr;
 };
 
 } // namespace talvo::gui

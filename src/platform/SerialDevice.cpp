@@ -45,13 +45,17 @@ SerialDevice::~SerialDevice() = default;
 DeviceStatus SerialDevice::configure(const LineSettings& settings) {
     DeviceStatus st = doConfigure(settings);
     if (st.ok()) {
-        PackedSettings.store(pack(settings), std::memory_order_release);
+        recordSettings(settings);
         if (WireTrace::enabled()) WireTrace::note(Name, QStringLiteral("configured %1").arg(WireTrace::describe(settings)));
     } else if (WireTrace::enabled()) {
         WireTrace::note(Name, QStringLiteral("configuring %1 failed: %2")
                                   .arg(WireTrace::describe(settings), st.describe()));
     }
     return st;
+}
+
+void SerialDevice::recordSettings(const LineSettings& settings) {
+    PackedSettings.store(pack(settings), std::memory_order_release);
 }
 
 LineSettings SerialDevice::settings() const { return unpack(PackedSettings.load(std::memory_order_acquire)); }

@@ -92,6 +92,9 @@ protected:
 
     // A remark for the trace (settings that could not be applied, ...).
     void traceNote(const QString& text) const;
+    // The settings settings() reports, for a device configured by another
+    // (a port onto a board).
+    void recordSettings(const LineSettings& settings);
 
 private:
     QString Name;

@@ -156,7 +156,11 @@ public:
     SimWireDevice& board() { return *Board; }
 
 protected:
-    DeviceStatus doConfigure(const LineSettings& s) override { return Board->doConfigure(s); }
+    DeviceStatus doConfigure(const LineSettings& s) override {
+        DeviceStatus st = Board->doConfigure(s);
+        if (st.ok()) Board->recordSettings(s);
+        return st;
+    }
     DeviceIo doWrite(const uint8_t* d, size_t n, std::chrono::milliseconds t) override { return Board->doWrite(d, n, t); }
     DeviceIo doRead(uint8_t* d, size_t n) override { return Board->doRead(d, n); }
     DeviceStatus doSetRts(bool on) override { return Board->doSetRts(on); }

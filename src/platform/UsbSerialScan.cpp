@@ -11,12 +11,6 @@ namespace talvo {
 
 namespace {
 
-QString readAttribute(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(f.read(4096)).trimmed();
-}
-
 // The last element of the path a sysfs link points to ("" when missing).
 QString linkName(const QString& path) {
     const QString target = QFileInfo(path).canonicalFilePath();
@@ -50,6 +44,12 @@ QString cleanUsbString(const QString& raw) {
     std::sort(stray.begin(), stray.end());
     for (auto it = stray.rbegin(); it != stray.rend(); ++it) text.remove(*it, 1);
     return text.simplified();
+}
+
+QString readSysfsAttribute(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.read(4096)).trimmed();
 }
 
 QString UsbSerialPort::friendlyName() const {
@@ -97,8 +97,8 @@ UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot) {
         if (port.driver.isEmpty()) continue; // no driver bound: not a usable port
         port.service = linkName(device + QStringLiteral("/driver/module"));
         if (port.service.isEmpty()) port.service = port.driver;
-        port.manufacturer = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/manufacturer")));
-        port.product = cleanUsbString(readAttribute(usbDevice + QStringLiteral("/product")));
+        port.manufacturer = cleanUsbString(readSysfsAttribute(usbDevice + QStringLiteral("/manufacturer")));
+        port.product = cleanUsbString(readSysfsAttribute(usbDevice + QStringLiteral("/product")));
         port.usbDevicePath = usbDevice;
         found.push_back(Found{m.captured(1), m.captured(2).toULongLong(), port});
     }

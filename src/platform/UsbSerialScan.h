@@ -42,4 +42,7 @@ QString cleanUsbString(const QString& raw);
 // `sysfsRoot` "" = /sys.
 UsbSerialScan scanUsbSerialPorts(const QString& sysfsRoot);
 
+// One sysfs attribute's text, trimmed; "" when it is missing.
+QString readSysfsAttribute(const QString& path);
+
 } // namespace talvo

@@ -1,14 +1,18 @@
-// STC downloads through the window's core in real time, on a simulated board.
+// STC downloads through the window's core in real time, on simulated boards
+// ("sim:" ports): the serial channel, its reader, the tick and the pump
+// under the protocol.
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
+#include <QElapsedTimer>
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
-#include "platform/SettingsStore.h"
+#include "common/IsolatedRoots.h"
+#include "common/QtPrinters.h"
 #include "platform/SimRegistry.h"
 #include "platform/SimWireDevice.h"
+#include "serial/SerialChannel.h"
 #include "sim/SimChip.h"
 #include "sim/Simulators.h"
 
@@ -16,53 +20,106 @@ using namespace talvo;
 
 namespace {
 
+const QString kSuccess = QString(39, u' ') + QStringLiteral("数 据 下 载 成 功!");
+const QString kFirmware = QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.hex");
+
 struct CoreRig {
-    QTemporaryDir dir;
-    QSettingsStore settings{dir.filePath("TALVO.conf")};
+    test::IsolatedRoots roots;
     MemoryPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
-    CoreRig(const QString& port, int chipType, const QString& firmware) {
+    CoreRig(const QStringList& ports, int chipType, bool lowSpeed = false) {
         sim::registerSimulators();
-        CoreServices services;
-        services.settings = &settings;
-        services.extraPorts = {port};
-        services.devRoot = dir.path();
-        services.sysfsRoot = dir.path();
+        CoreServices services = roots.services();
+        services.extraPorts = ports;
         core = std::make_unique<MainWindowCore>(panel, services);
         core->Initialise();
         panel.setCurrentIndex(ctl::ChipType, chipType);
-        const int index = panel.items(ctl::PortList).indexOf(port);
-        panel.setCurrentIndex(ctl::PortList, index);
-        core->OnPortSelected();
-        core->FirmwarePath = firmware;
-        core->FirmwareName = QFileInfo(firmware).fileName();
+        core->OnSpeedMode(lowSpeed);
+        core->SelectPort(ports.last());
+        core->FirmwarePath = kFirmware;
+        core->FirmwareName = QStringLiteral("blink.hex");
     }
     ~CoreRig() {
         core->StopPortWatch();
         core.reset();
         releaseSimBoards();
     }
+    QByteArray flash(const QString& port) const {
+        QByteArray out;
+        if (auto board = findSimBoard(port.mid(4)))
+            board->withPeer([&](WirePeer& p) {
+                const auto& f = static_cast<sim::SimChip&>(p).flash();
+                out = QByteArray(reinterpret_cast<const char*>(f.data()),
+                                 std::min<qsizetype>(core->ImageSize, static_cast<qsizetype>(f.size())));
+            });
+        return out;
+    }
+    void expectIdle() const {
+        EXPECT_FALSE(core->Channel->IsOpen());
+        EXPECT_TRUE(panel.isEnabled(ctl::Download));
+        EXPECT_EQ(panel.progress(ctl::Progress), 0);
+    }
 };
-
-QByteArray flashOf(const QString& selector, int n) {
-    QByteArray out;
-    auto board = findSimBoard(selector);
-    if (!board) return out;
-    board->withPeer([&](WirePeer& p) {
-        const auto& f = static_cast<sim::SimChip&>(p).flash();
-        out = QByteArray(reinterpret_cast<const char*>(f.data()), std::min<qsizetype>(n, f.size()));
-    });
-    return out;
-}
 
 } // namespace
 
-TEST(CoreStcDownload, ProgramsTheSimulatedBoard) {
-    const QString selector = "stc89c52rc,scale=0.2";
-    CoreRig rig("sim:" + selector, 1, TALVO_SOURCE_DIR "/tests/app/data/tiny.hex");
+TEST(CoreStcDownload, ProgramsSimulatedBoardsAtRealPace) {
+    struct Case {
+        const char* port;
+        int chipType;
+        bool lowSpeed;
+    };
+    for (const Case& c : {Case{"sim:stc89c52rc,scale=0.2", 1, false}, Case{"sim:stc12c5a60s2,scale=0.1", 3, true}}) {
+        CoreRig rig({c.port}, c.chipType, c.lowSpeed);
+        rig.core->StartDownload();
+        EXPECT_TRUE(rig.core->LastReport().success) << rig.panel.logLines.join('\n').toStdString();
+        EXPECT_EQ(rig.panel.logLines.last(), kSuccess);
+        EXPECT_EQ(rig.flash(c.port), rig.core->ImageBytes.left(rig.core->ImageSize)) << c.port;
+        rig.expectIdle();
+    }
+}
+
+// A converter plugged in elsewhere refreshes the port list in the middle of a
+// download: the download keeps its port.
+TEST(CoreStcDownload, APortListRefreshDoesNotMoveTheDownload) {
+    const QString other = QStringLiteral("sim:loopback");
+    const QString board = QStringLiteral("sim:stc89c52rc,scale=0.2");
+    CoreRig rig({other, board}, 1);
+    bool refreshed = false;
+    rig.panel.onLogLine = [&](const QString& line) {
+        if (line == QStringLiteral("调整波特率...") && !refreshed) {
+            refreshed = true;
+            rig.core->RefreshPortList(); // selects the first entry again
+        }
+    };
     rig.core->StartDownload();
-    for (const auto& l : rig.panel.logLines) std::printf("%s\n", l.left(90).toUtf8().constData());
-    EXPECT_TRUE(rig.core->LastReport().success) << rig.core->LastReport().failure.toStdString();
-    EXPECT_EQ(flashOf(selector, rig.core->ImageSize), rig.core->ImageBytes.left(rig.core->ImageSize));
+    ASSERT_TRUE(refreshed);
+    EXPECT_EQ(rig.core->CurrentPort, other) << "the list moved on";
+    EXPECT_TRUE(rig.core->LastReport().success) << rig.panel.logLines.join('\n').toStdString();
+    EXPECT_FALSE(findSimBoard(other.mid(4))) << "the other port was never opened";
+}
+
+// The converter goes away in the middle of the transfer, or the user stops
+// the download: it ends at once, with a line that says so, the port closed.
+TEST(CoreStcDownload, ALostPortAndAStopEndTheDownloadAtOnce) {
+    {
+        CoreRig rig({"sim:stc89c52rc,scale=0.2,hangup-block=2"}, 1);
+        rig.core->StartDownload();
+        EXPECT_FALSE(rig.core->LastReport().success);
+        EXPECT_TRUE(rig.panel.logLines.join('\n').contains("已断开")) << rig.panel.logLines.join('\n').toStdString();
+        EXPECT_EQ(rig.panel.logLines.last(), "写数据失败，重试!");
+        rig.expectIdle();
+    }
+    {
+        CoreRig rig({"sim:stc89c52rc,scale=0.2"}, 1);
+        rig.panel.onLogLine = [&](const QString& line) {
+            if (line.startsWith(QStringLiteral("正在下载数据"))) rig.core->RequestCancel();
+        };
+        rig.core->StartDownload();
+        EXPECT_FALSE(rig.core->LastReport().success);
+        EXPECT_TRUE(rig.panel.logLines.contains("下载已取消"));
+        EXPECT_EQ(rig.core->LastReport().failure, "写数据失败，重试!");
+        rig.expectIdle();
+    }
 }

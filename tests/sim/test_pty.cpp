@@ -331,3 +331,31 @@ TEST_F(PtyRateSwitch, BytesWrittenWhileTheSimulatorStallsKeepTheRateTheyWereSent
     ASSERT_TRUE(p->ok());
     EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
 }
+
+// The whole STC download through a pseudo-terminal: `talvo download` on one
+// end, `talvo sim` on the other, the image read back from the simulator's dump.
+TEST(PtyStc, TalvoDownloadProgramsTheSimulatorBehindAPty) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("stc"));
+    const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+    const QString firmware = QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.hex");
+    QFile bin(QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.bin"));
+    ASSERT_TRUE(bin.open(QIODevice::ReadOnly));
+    const QByteArray image = bin.readAll();
+
+    for (const char* speed : {"", "--low-speed"}) {
+        SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--dump"), dump}, link);
+        ASSERT_TRUE(sim.ready());
+        QStringList args = {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stc89"),
+                            QStringLiteral("--port"), link, firmware};
+        if (*speed) args << QString::fromLatin1(speed);
+        QString output;
+        EXPECT_EQ(run(QStringLiteral(TALVO_EXE), args, &output), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("数 据 下 载 成 功!"))) << output.toStdString();
+        EXPECT_EQ(sim.stop(), 0);
+        QFile dumped(dump);
+        ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
+        EXPECT_EQ(dumped.readAll().left(image.size()), image) << speed;
+    }
+}
