@@ -131,6 +131,24 @@ TEST(Faults, DelayedAnswers) {
     EXPECT_GE(w.heard.front().at - t, 500ms);
 }
 
+TEST(Faults, DelayFromTheNthFrameLeavesEarlierAnswersOnTime) {
+    auto chip = stc("stc89c52rc,delay=0.5,delay-from=2,scale=0,switchfloor=0");
+    VirtualWire w(*chip, line(1200));
+    ASSERT_EQ(sync(w, 59).size(), 59u); // the status frame is not late
+    w.run(300ms);
+    const Bytes control = stcHostFrame(hexToBytes("80 02 00 36 01 F0 02"), 1);
+    auto answerTime = [&] {
+        w.heard.clear();
+        w.send(control);
+        const TimePoint sent = w.now();
+        w.run(2s);
+        EXPECT_EQ(w.heard.size(), 8u);
+        return w.heard.empty() ? 0s : std::chrono::duration_cast<std::chrono::nanoseconds>(w.heard.front().at - sent);
+    };
+    EXPECT_LT(answerTime(), 100ms); // frame 1
+    EXPECT_GE(answerTime(), 500ms); // frame 2
+}
+
 TEST(Faults, HangUpMidDownloadThenTheNextSessionIsServed) {
     auto chip = stc("stc89c52rc,hangup-block=3");
     VirtualWire w(*chip, line(1200));
@@ -215,10 +233,7 @@ TEST(Faults, FlippedBitsShowAsParityErrorsOnEvenParityLines) {
     auto rejections = [](const std::string& selector, uint8_t parity, const Bytes& frame) {
         auto chip = stc(selector);
         VirtualWire w(*chip, line(1200, parity));
-        for (int i = 0; i < 60 && w.heard.empty(); ++i) {
-            w.send({0x7F, 0x7F});
-            w.run(14ms);
-        }
+        sync(w, 51);
         w.run(1s);
         for (int i = 0; i < 40; ++i) w.exchange(frame, 8, 300ms);
         std::string notes;
