@@ -204,7 +204,7 @@ const std::vector<StageLine> kStcStages = {
 
 const std::vector<FaultKind> kAllKinds = {
     FaultKind::None,   FaultKind::Drop,       FaultKind::Corrupt,     FaultKind::Delay,
-    FaultKind::SilentAfter, FaultKind::NackBlock, FaultKind::TruncateStatus, FaultKind::HangUp,
+    FaultKind::SilentAfter, FaultKind::NackBlock, FaultKind::BadAck, FaultKind::TruncateStatus, FaultKind::HangUp,
     FaultKind::RateInside, FaultKind::RateOutside, FaultKind::SplitReads,  FaultKind::Mixed};
 
 std::vector<std::pair<size_t, size_t>> stcUnseenWireErrors(const SoakCase& c, const sim::SimChip& chip) {
@@ -269,9 +269,17 @@ void applyKind(const Family& family, SoakCase& c, Rng& rng) {
     case FaultKind::None: break;
     case FaultKind::Drop: f = ",drop=" + number(rare(rng, 0.0002, 0.02), 3); break;
     case FaultKind::Corrupt: f = ",corrupt=" + number(rare(rng, 0.0002, 0.02), 3); break;
-    case FaultKind::Delay: f = ",delay=" + number(lateness(rng)); break;
+    case FaultKind::Delay:
+        // Often from some frame on, so that the later stages' limits are reached too.
+        f = ",delay=" + number(lateness(rng));
+        if (rng.chance(0.7)) f += ",delay-from=" + std::to_string(rng.range(1, framesOfRun(c)));
+        break;
     case FaultKind::SilentAfter: f = ",silent-after=" + std::to_string(rng.range(0, framesOfRun(c))); break;
-    case FaultKind::NackBlock: f = ",nack-block=" + std::to_string(rng.range(1, blocksOfImage(c))); break;
+    case FaultKind::NackBlock:
+        f = ",nack-block=" + std::to_string(rng.range(1, blocksOfImage(c))) +
+            ",nack-count=" + std::to_string(rng.chance(0.5) ? 1 : rng.range(2, 6));
+        break;
+    case FaultKind::BadAck: f = ",bad-ack=" + std::to_string(rng.range(1, blocksOfImage(c))); break;
     case FaultKind::TruncateStatus: f = ",truncate-status=" + std::to_string(rng.range(0, 60)); break;
     case FaultKind::HangUp: f = ",hangup-block=" + std::to_string(rng.range(1, blocksOfImage(c))); break;
     case FaultKind::RateInside:
@@ -338,6 +346,7 @@ const std::vector<FaultKindInfo>& FaultKinds() {
         {FaultKind::Delay, "delay"},
         {FaultKind::SilentAfter, "silent-after"},
         {FaultKind::NackBlock, "nack-block"},
+        {FaultKind::BadAck, "bad-ack"},
         {FaultKind::TruncateStatus, "truncate-status"},
         {FaultKind::HangUp, "hang-up"},
         {FaultKind::RateInside, "rate inside tol."},

@@ -41,7 +41,8 @@ enum class FaultKind {
     Corrupt,        // bits flipped on the wire
     Delay,          // every answer late, around and beyond the tick limits
     SilentAfter,    // the chip stops answering after frame N
-    NackBlock,      // one data block refused once
+    NackBlock,      // one data block refused, once or several times in a row
+    BadAck,         // the answer to one data block carries a wrong sum
     TruncateStatus, // the STC status frame cut short
     HangUp,         // the converter pulled out at data block N
     RateInside,     // the chip's clock drifts until the link's rate error lies just inside the UART tolerance
