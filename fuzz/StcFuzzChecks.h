@@ -2,20 +2,15 @@
 // What every scan of STC chip frames must hold, whatever the bytes: each
 // frame it returns lies within the input, in order and without overlap, and
 // is well-formed (start, direction, length, checksum, end byte); its payload
-// is the bytes between the length and the checksum.  A violation aborts, so
-// that libFuzzer keeps the input.
+// is the bytes between the length and the checksum.
 #include <QByteArray>
 
 #include <cstdint>
-#include <cstdlib>
 
+#include "FuzzCheck.h"
 #include "protocol/StcFrame.h"
 
 namespace talvo::fuzz {
-
-inline void require(bool condition) {
-    if (!condition) std::abort();
-}
 
 inline void checkStcScan(const QByteArray& received, const protocol::StcScan& scan, int form, bool statusForm) {
     using namespace protocol;
@@ -58,6 +53,14 @@ inline QByteArray chipFrame(const QByteArray& payload, int form) {
     f.append(static_cast<char>(sum & 0xFF));
     f.append(static_cast<char>(0x16));
     return f;
+}
+
+// The image of the whole-download target: 1 + 64 * steps bytes of a fixed
+// pattern (the corpus writer downloads the same, so that its acknowledges fit).
+inline QByteArray stcFuzzImage(int steps) {
+    QByteArray image(1 + 64 * steps, '\0');
+    for (qsizetype i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + 5);
+    return image;
 }
 
 } // namespace talvo::fuzz

@@ -3,9 +3,10 @@
 // modes and both speed modes, a clean download in virtual time, its received
 // bytes cut into the replies the host awaited (the status frame first); and
 // the status frame as a host may also receive it (cut short, after noise).
-// Each file is one settings byte, as the target reads it, and the bytes.
+// Each file is one settings byte, as the target reads it, and the bytes (for
+// the whole download, the replies as FuzzHost.h reads them).
 //
-// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status and FUZZDIR/corpus-stc-answers)
+// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers and -stc-download)
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "StcFuzzChecks.h"
 #include "protocol/CMcuType.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
@@ -66,8 +68,8 @@ int main(int argc, char** argv) {
     const QString root = QString::fromLocal8Bit(argv[1]);
     const QString statusDir = root + QStringLiteral("/corpus-stc-status");
     const QString answersDir = root + QStringLiteral("/corpus-stc-answers");
-    QDir().mkpath(statusDir);
-    QDir().mkpath(answersDir);
+    const QString downloadDir = root + QStringLiteral("/corpus-stc-download");
+    for (const QString& d : {statusDir, answersDir, downloadDir}) QDir().mkpath(d);
 
     struct Chip {
         const char* name;
@@ -76,8 +78,8 @@ int main(int argc, char** argv) {
     const Chip chips[] = {{"stc89c52rc", 1}, {"stc90c516", 4}, {"stc12c5a60s2", 3}, {"stc11f60", 2}};
     // Boards' crystals, and the ends of what the simulators take (counts near 0 and near 0xFFFF).
     const char* crystals[] = {"0.5", "6", "11.0592", "12", "16", "20", "24", "33", "100"};
-    QByteArray image(700, '\0');
-    for (int i = 0; i < image.size(); ++i) image[i] = static_cast<char>((i * 31 + 7) & 0xFF);
+    constexpr int kImageSteps = 4; // 257 bytes: two blocks, a part block and the zero block
+    const QByteArray image = fuzz::stcFuzzImage(kImageSteps);
 
     for (const Chip& chip : chips) {
         for (const char* freq : crystals) {
@@ -115,6 +117,15 @@ int main(int argc, char** argv) {
                     writeSeed(answersDir, static_cast<uint8_t>(familyBit | 2), r.front());
                     for (size_t i = 1; i < r.size(); ++i)
                         writeSeed(answersDir, static_cast<uint8_t>(familyBit | ((i * 4) & 0xFC)), r[i]);
+                    // The whole download as chunks (FuzzHost.h): each reply in pieces of at most 254 bytes.
+                    QByteArray chunks;
+                    for (const QByteArray& reply : r)
+                        for (qsizetype at = 0; at < reply.size(); at += 254) {
+                            const QByteArray piece = reply.mid(at, 254);
+                            chunks.append(static_cast<char>(piece.size())).append(piece);
+                        }
+                    writeSeed(downloadDir,
+                              static_cast<uint8_t>((chip.chipType - 1) | (lowSpeed ? 4 : 0) | (kImageSteps << 3)), chunks);
                 }
             }
         }
