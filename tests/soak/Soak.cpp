@@ -239,6 +239,27 @@ std::vector<std::pair<size_t, size_t>> stcUnseenWireErrors(const SoakCase& c, co
     return ranges;
 }
 
+// The closing frames a success waited for must have reached the chip and
+// been answered; an answer to anything else does not close the session.
+std::string stcMissingAfterSuccess(const SoakCase& c, const sim::SimChip& chip) {
+    auto answered = [&](uint8_t command) {
+        return std::any_of(chip.frames().begin(), chip.frames().end(), [&](const sim::FrameRecord& f) {
+            return f.accepted && f.bytes.size() > 5 && f.bytes[5] == command && f.note.rfind("no answer", 0) != 0;
+        });
+    };
+    switch (protocol::ChipTypeAt(c.chipType).closing) {
+    case protocol::StcClosing::OptionsThenEnd:
+        if (!answered(0x8D)) return "the chip never answered the 8D frame";
+        if (!answered(0x82)) return "the chip never answered the 82 frame";
+        break;
+    case protocol::StcClosing::SixtyNineThenEnd:
+        if (!answered(0x69)) return "the chip never answered the 69 frame";
+        break;
+    case protocol::StcClosing::EndOnly: break;
+    }
+    return {};
+}
+
 DownloadReport stcDownload(sim::VirtualHost& host, const SoakCase& c) {
     protocol::CMcuType mcu(host, stcOptions(c));
     return mcu.RunStcDownload();
@@ -375,9 +396,11 @@ std::string SoakCase::describe() const {
 const std::vector<Family>& Families() {
     static const std::vector<Family> families = {
         {"stc-one-byte", "STC one-byte checksum (STC89C52RC, STC90C516RD+)", {"stc89c52rc", "stc90c516"}, kAllKinds,
-         kStcStages, makeStcCase, stcBound, stcLinkError, stcDownload, stcUnseenWireErrors},
+         kStcStages, makeStcCase, stcBound, stcLinkError, stcDownload, stcUnseenWireErrors,
+         stcMissingAfterSuccess},
         {"stc-two-byte", "STC two-byte checksum (STC12C5A60S2, STC11F60XE)", {"stc12c5a60s2", "stc11f60"}, kAllKinds,
-         kStcStages, makeStcCase, stcBound, stcLinkError, stcDownload, stcUnseenWireErrors},
+         kStcStages, makeStcCase, stcBound, stcLinkError, stcDownload, stcUnseenWireErrors,
+         stcMissingAfterSuccess},
     };
     return families;
 }
@@ -468,6 +491,9 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
             else
                 violation("success over a wrong flash", difference);
         }
+        if (report.success)
+            if (const std::string missing = family.missingAfterSuccess(c, *chip); !missing.empty())
+                violation("success without the session's end", missing);
         if (report.success != successLine)
             violation(report.success ? "success without the success lines" : "success lines in a failed download");
         if (report.success && !stage.isEmpty()) violation("success with a failure line (" + stage.toStdString() + ")");

@@ -121,6 +121,9 @@ struct Family {
     // that cancel in a sum), and no host can tell such a frame from its own.
     // The flash ranges [first, last) those frames wrote or should have written.
     std::function<std::vector<std::pair<size_t, size_t>>(const SoakCase&, const sim::SimChip&)> unseenWireErrors;
+    // What else a success needs the chip to have seen (the frames that end a
+    // session, say): "" when it did, else what is missing.
+    std::function<std::string(const SoakCase&, const sim::SimChip&)> missingAfterSuccess;
 };
 
 const std::vector<Family>& Families();
