@@ -10,11 +10,9 @@ namespace talvo::protocol {
 
 namespace {
 
-// The write answer of the family: 80 SS (one checksum byte) or 00 SS (two),
-// SS the sum of the 128 data bytes the chip took.
+// The write answer of the family for data with this sum.
 bool isWriteAnswer(const StcChipFrame& f, int form, uint8_t sum) {
-    return f.payload.size() >= 2 && static_cast<uint8_t>(f.payload[0]) == (form == 2 ? 0x00 : 0x80) &&
-           static_cast<uint8_t>(f.payload[1]) == sum;
+    return IsStcWriteAnswer(f, form) && static_cast<uint8_t>(f.payload[1]) == sum;
 }
 
 uint8_t dataSum(const QByteArray& block) {
@@ -42,6 +40,7 @@ bool CMcuType::SendBlocks(int form) {
     // answer names only the data's sum.  A block sent again may therefore
     // still be answered after the next block has gone out; while the next
     // block has the same sum, that many answers do not count for it.
+    WriteAnswersMayFollow = true;
     int previousMayStillAnswer = 0;
     uint8_t previousSum = 0;
     uint16_t address = 0;

@@ -2,6 +2,7 @@
 // that shows it, against the simulators in virtual time.
 #include <gtest/gtest.h>
 
+#include "common/QtPrinters.h"
 #include "protocol/CMcuType.h"
 #include "sim/Simulators.h"
 #include "sim/VirtualHost.h"
@@ -15,6 +16,7 @@ struct StcRun {
     DownloadReport report;
     QByteArray flash;
     QStringList log;
+    std::vector<uint8_t> commands; // of the frames the chip received, in order
 };
 
 StcRun stcDownload(const std::string& selector, int chipType, const QByteArray& image) {
@@ -32,6 +34,8 @@ StcRun stcDownload(const std::string& selector, int chipType, const QByteArray& 
     run.report = mcu.RunStcDownload();
     run.flash = QByteArray(reinterpret_cast<const char*>(chip->flash().data()), image.size());
     run.log = host.log;
+    for (const auto& f : chip->frames())
+        if (f.bytes.size() > 5) run.commands.push_back(f.bytes[5]);
     return run;
 }
 
@@ -72,5 +76,30 @@ TEST(SoakFindings, LateSecondAnswerOfABlockIsNotTheNextBlocksAcknowledge) {
         const StcRun run = stcDownload(c.selector, c.chipType, image);
         EXPECT_TRUE(run.report.success) << c.selector << ": " << run.log.join(QLatin1Char('\n')).toStdString();
         EXPECT_EQ(firstDifference(run.flash, image), "") << c.selector;
+    }
+}
+
+// The last block, answered late, is sent again and answered twice; the
+// second answer arrives while the host waits for the answer to its closing
+// frame.  A write acknowledge is no answer to 8D or 69: when the chip does
+// not answer the closing frame, the download must fail there ("写数据超时"),
+// not go on as if the chip had taken it.
+TEST(SoakFindings, LateWriteAnswerIsNoAnswerToTheClosingFrame) {
+    const QByteArray image(1, '\x5A');
+    struct Case {
+        const char* selector; // answers 1.0 s late; silent from the closing frame on
+        int chipType;
+        uint8_t closing; // the awaited closing frame
+    };
+    const Case cases[] = {{"stc89c52rc,delay=1.0,silent-after=12", 1, 0x8D},
+                          {"stc12c5a60s2,delay=1.0,silent-after=8", 3, 0x69},
+                          {"stc11f60,delay=1.0,silent-after=8", 2, 0x69}};
+    for (const Case& c : cases) {
+        const StcRun run = stcDownload(c.selector, c.chipType, image);
+        EXPECT_FALSE(run.report.success) << c.selector;
+        EXPECT_EQ(run.log.isEmpty() ? QString() : run.log.last(), QStringLiteral("写数据超时")) << c.selector;
+        // Nothing went out after the unanswered closing frame.
+        ASSERT_FALSE(run.commands.empty()) << c.selector;
+        EXPECT_EQ(run.commands.back(), c.closing) << c.selector;
     }
 }
