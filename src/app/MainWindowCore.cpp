@@ -345,7 +345,8 @@ void MainWindowCore::StartDownload() {
         DownloadStm32();
     else
         RunStcDownload();
-    if (!Report.success) Report.failure = LastFailureLine();
+    if (!Report.success)
+        Report.failure = CancelRequested.load() ? QStringLiteral("下载已取消") : LastFailureLine();
 
     // 9. Whatever happened.
     StopChannel();

@@ -1,7 +1,9 @@
 // `talvo download`: the window's download, from the command line.  The same
 // core runs it (log lines, tick limits, protocols); the log goes to standard
 // output line by line, progress to standard error -- a bar on a terminal,
-// plain lines otherwise.
+// plain lines otherwise.  Several --port options program the same image into
+// every board at once (MultiDownload.h).
+#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <csignal>
@@ -12,12 +14,11 @@
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
 #include "cli/Command.h"
+#include "cli/MultiDownload.h"
 #include "image/FirmwareImage.h"
 #include "platform/SettingsStore.h"
-#include "platform/SimRegistry.h"
-#include "platform/SimWireDevice.h"
 #include "protocol/ChipTypes.h"
-#include "sim/SimChip.h"
+#include "sim/BoardFlash.h"
 
 namespace talvo::cli {
 namespace {
@@ -76,34 +77,6 @@ private:
     int LastTenth = -1;
 };
 
-// For a simulated board: does its flash hold the image?  "" when it does.
-QString compareSimFlash(const QString& port, const QByteArray& image) {
-    if (!port.startsWith(QLatin1String(kSimPortPrefix))) return {};
-    auto board = findSimBoard(port.mid(int(sizeof kSimPortPrefix) - 1));
-    if (!board) return QStringLiteral("the simulated board is gone");
-    QString verdict;
-    board->withPeer([&](WirePeer& peer) {
-        auto* chip = dynamic_cast<sim::SimChip*>(&peer);
-        if (!chip) return;
-        const auto& flash = chip->flash();
-        if (flash.size() < static_cast<size_t>(image.size())) {
-            verdict = QStringLiteral("the image (%1 bytes) is larger than the chip's flash (%2 bytes)")
-                          .arg(image.size())
-                          .arg(flash.size());
-            return;
-        }
-        for (qsizetype i = 0; i < image.size(); ++i)
-            if (flash[static_cast<size_t>(i)] != static_cast<uint8_t>(image[i])) {
-                verdict = QStringLiteral("differs at 0x%1: expected %2, found %3")
-                              .arg(i, 4, 16, QLatin1Char('0'))
-                              .arg(static_cast<uint8_t>(image[i]), 2, 16, QLatin1Char('0'))
-                              .arg(flash[static_cast<size_t>(i)], 2, 16, QLatin1Char('0'));
-                return;
-            }
-    });
-    return verdict;
-}
-
 QString printable(const QString& line) {
     QString s = line;
     s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -117,22 +90,31 @@ int runDownload(const QStringList& args) {
                                         QStringLiteral("NAME"));
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("The serial port: a device (/dev/ttyUSB0, ttyUSB0), a "
-                                                       "pseudo-terminal, or sim:CHIP[,options] for a simulated board."),
+                                                       "pseudo-terminal, or sim:CHIP[,options] for a simulated board. "
+                                                       "Repeat it to program several boards at once."),
                                         QStringLiteral("PORT"));
     const QCommandLineOption lowSpeedOption(QStringLiteral("low-speed"),
                                             QStringLiteral("STC: handshake and download at 4800 baud (\"低速下载\")."));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
                                           QStringLiteral("STM32: read every written block back and compare."));
-    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption});
+    QCommandLineOption childReportOption(QString::fromLatin1(kChildReportOption),
+                                         QStringLiteral("One board of a run of several: tagged lines for the parent."));
+    childReportOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, childReportOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
         "Exit 0 when the download succeeded, 1 when it failed, 2 for wrong arguments, 3 for a malformed HEX file.\n"
         "--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
+        "\nWith several --port options every board gets the same image at once, each in a process of its own:\n"
+        "the log lines start with their port, standard error shows a progress line per board, and a table\n"
+        "sums up each board (port, chip, crystal, rate, bytes, time, result).  Exit 0 only when every board\n"
+        "succeeded; a board that fails does not stop the others; Ctrl-C stops them all.\n"
         "\nExamples:\n"
         "  talvo download --chip stc89 --port /dev/ttyUSB0 blink.hex\n"
         "  talvo download --chip stc12 --port ttyUSB0 --low-speed firmware.hex\n"
-        "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex");
+        "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
+        "  talvo download --chip stc89 --port ttyUSB0 --port ttyUSB1 --port ttyUSB2 blink.hex");
     if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 1, 1); rc >= 0)
         return rc;
     if (!parser.isSet(chipOption)) return usageError(QStringLiteral("download"), QStringLiteral("--chip is required"));
@@ -141,9 +123,15 @@ int runDownload(const QStringList& args) {
         return usageError(QStringLiteral("download"),
                           QStringLiteral("unknown chip '%1' (%2)").arg(parser.value(chipOption), protocol::ChipTypeNamesHelp()));
     const QStringList ports = parser.values(portOption);
-    if (ports.size() != 1)
-        return usageError(QStringLiteral("download"), ports.isEmpty() ? QStringLiteral("--port is required")
-                                                                      : QStringLiteral("one --port only"));
+    const bool childReport = parser.isSet(childReportOption);
+    if (ports.isEmpty()) return usageError(QStringLiteral("download"), QStringLiteral("--port is required"));
+    if (ports.size() > 1) {
+        if (childReport)
+            return usageError(QStringLiteral("download"),
+                              QStringLiteral("--%1 takes one --port").arg(kChildReportOption));
+        if (const QString why = CheckSeveralPorts(ports); !why.isEmpty())
+            return usageError(QStringLiteral("download"), why);
+    }
     const QString port = ports.first();
     const QString file = parser.positionalArguments().first();
 
@@ -152,6 +140,18 @@ int runDownload(const QStringList& args) {
     if (!probe.ok) {
         err(QStringLiteral("talvo download: %1: %2\n").arg(file, probe.message.trimmed()));
         return probe.kind == HexResult::Kind::Malformed ? ExitMalformedHex : ExitFailure;
+    }
+    if (ports.size() > 1) {
+        SeveralBoards run;
+        run.ports = ports;
+        run.chip = parser.value(chipOption);
+        run.lowSpeed = parser.isSet(lowSpeedOption);
+        run.verify = parser.isSet(verifyOption);
+        run.file = QFileInfo(file).absoluteFilePath();
+        // main() took the trace options out of the arguments; the children get them as they were given.
+        for (const QString& a : QCoreApplication::arguments())
+            if (a == QLatin1String("--trace") || a.startsWith(QLatin1String("--trace="))) run.traceArguments << a;
+        return DownloadSeveralBoards(run);
     }
 
     NoSettings settings;
@@ -173,20 +173,33 @@ int runDownload(const QStringList& args) {
 
     ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
     int position = 0;
-    panel.onLogLine = [&](const QString& line) {
-        progress.clear();
-        out(printable(line) + QLatin1Char('\n'));
-        progress.restore(position);
-    };
-    panel.onMessage = [&](const ShownMessage& m) {
-        progress.clear();
-        err(QStringLiteral("talvo download: %1\n").arg(printable(m.text)));
-        progress.restore(position);
-    };
-    panel.onProgress = [&](int p) {
-        position = p;
-        progress.position(p);
-    };
+    int childPercent = -1;
+    if (childReport) {
+        // The parent prints; progress goes to it at each percent.
+        panel.onLogLine = [](const QString& line) { WriteChildRecord(ChildRecord::Log, line); };
+        panel.onMessage = [](const ShownMessage& m) { WriteChildRecord(ChildRecord::Message, m.text); };
+        panel.onProgress = [&](int p) {
+            const int percent = std::clamp(p, 0, 1024) * 100 / 1024;
+            if (percent == childPercent && p != 0) return;
+            childPercent = percent;
+            WriteChildRecord(ChildRecord::Progress, QString::number(p));
+        };
+    } else {
+        panel.onLogLine = [&](const QString& line) {
+            progress.clear();
+            out(printable(line) + QLatin1Char('\n'));
+            progress.restore(position);
+        };
+        panel.onMessage = [&](const ShownMessage& m) {
+            progress.clear();
+            err(QStringLiteral("talvo download: %1\n").arg(printable(m.text)));
+            progress.restore(position);
+        };
+        panel.onProgress = [&](int p) {
+            position = p;
+            progress.position(p);
+        };
+    }
 
     struct sigaction sa {};
     struct sigaction oldInt {}, oldTerm {};
@@ -202,21 +215,37 @@ int runDownload(const QStringList& args) {
     progress.clear();
     core.StopPortWatch();
 
-    bool ok = core.LastReport().success;
-    if (ok) {
-        const QString verdict = compareSimFlash(port, core.ImageBytes.left(core.ImageSize));
+    protocol::DownloadReport report = core.LastReport();
+    if (report.success) {
+        const QString verdict = sim::SimFlashMismatch(port, core.ImageBytes.left(core.ImageSize));
         if (!verdict.isEmpty()) {
-            err(QStringLiteral("talvo download: the simulated chip's flash %1\n").arg(verdict));
-            ok = false;
+            const QString line = QStringLiteral("the simulated chip's flash %1").arg(verdict);
+            if (childReport)
+                WriteChildRecord(ChildRecord::Message, line);
+            else
+                err(QStringLiteral("talvo download: %1\n").arg(line));
+            report.success = false;
+            report.failure = line;
         }
     }
-    return ok ? ExitOk : ExitFailure;
+    if (!report.success && report.failure.trimmed().isEmpty() && !panel.messages.empty()) {
+        // The download ended with a message box (a port that cannot be
+        // opened): its text is the reason.
+        QStringList lines;
+        for (const QString& line : printable(panel.messages.back().text).split(QLatin1Char('\n')))
+            if (!line.trimmed().isEmpty()) lines << line.trimmed();
+        report.failure = lines.join(QLatin1Char(' '));
+    }
+    if (childReport) WriteChildRecord(ChildRecord::Report, QString::fromUtf8(EncodeReport(report)));
+    return report.success ? ExitOk : ExitFailure;
 }
 
 } // namespace
 
-TALVO_SUBCOMMAND(download, "download",
-                 "download --chip NAME --port PORT [--low-speed] [--verify] [--trace[=FILE]] FILE  program a chip",
-                 runDownload);
+TALVO_SUBCOMMAND(
+    download, "download",
+    "download --chip NAME --port PORT [--port PORT...] [--low-speed] [--verify] [--trace[=FILE]] FILE  program a "
+    "chip (or several boards at once)",
+    runDownload);
 
 } // namespace talvo::cli

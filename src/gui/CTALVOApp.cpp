@@ -12,7 +12,9 @@
 #include <cstring>
 
 #include "gui/CTALVODlg.h"
+#include "gui/DemoRun.h"
 #include "gui/Fonts.h"
+#include "platform/SimRegistry.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
 
@@ -47,6 +49,7 @@ bool ExportIcon(const QString& dir) {
 QString CTALVOApp::UsageText() {
     return QStringLiteral(
         "Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n"
+        "       talvo-gui --demo EXAMPLES [--pictures DIR] --port sim:CHIP...\n"
         "       talvo-gui --export-icon DIR | --version | --help\n"
         "\n"
         "The TALVO window: programs STC 8051 and STM32 microcontrollers through\n"
@@ -57,6 +60,13 @@ QString CTALVOApp::UsageText() {
         "                        (also: environment variable TALVO_TRACE=FILE)\n"
         "  --screenshot FILE     save a picture of the window and end; message boxes\n"
         "                        are answered and logged to standard error\n"
+        "  --demo EXAMPLES       program the example firmware of the folder EXAMPLES into\n"
+        "                        each simulated board given with --port (sim:stc89c52rc,\n"
+        "                        sim:stm32f103) through the window's own controls, print\n"
+        "                        each log, save a picture of each finished window and end:\n"
+        "                        0 when every board holds its example, 1 otherwise;\n"
+        "                        message boxes are answered and logged as above\n"
+        "  --pictures DIR        where --demo saves its pictures (default: .)\n"
         "  --export-icon DIR     write the window icon as DIR/NxN/apps/talvo.png and end\n"
         "  --version             print the version and the Qt version\n"
         "  --help                print this text\n");
@@ -112,12 +122,20 @@ int CTALVOApp::Run(const QStringList& arguments) {
 
     CoreServices services;
     QString screenshot;
+    QString demoExamples;
+    QString demoPictures = QStringLiteral(".");
+    bool demo = false;
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
         if (a == QLatin1String("--port") && i + 1 < args.size()) {
             services.extraPorts << args[++i];
         } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
             screenshot = args[++i];
+        } else if (a == QLatin1String("--demo") && i + 1 < args.size()) {
+            demo = true;
+            demoExamples = args[++i];
+        } else if (a == QLatin1String("--pictures") && i + 1 < args.size()) {
+            demoPictures = args[++i];
         } else if (a == QLatin1String("--export-icon") && i + 1 < args.size()) {
             return ExportIcon(args[++i]) ? 0 : 1;
         } else {
@@ -126,9 +144,27 @@ int CTALVOApp::Run(const QStringList& arguments) {
         }
     }
 
-    // Nobody answers a message box in the screenshot mode: the window logs
-    // and answers its boxes itself, from its very first one on.
-    CTALVODlg dlg(services, nullptr, !screenshot.isEmpty());
+    if (demo) {
+        if (!screenshot.isEmpty()) {
+            print(stderr, QStringLiteral("talvo-gui: --demo saves its own pictures; it takes no --screenshot\n"));
+            return 2;
+        }
+        if (const QString problem = DemoRun::Problem(services.extraPorts, demoExamples, demoPictures);
+            !problem.isEmpty()) {
+            print(stderr, QStringLiteral("talvo-gui: %1\n").arg(problem));
+            return 2;
+        }
+        // The demo answers the open-file dialog itself; Qt's own dialog is
+        // the one it knows how to answer.
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    }
+    const QStringList ports = services.extraPorts;
+
+    // Nobody answers a message box in the screenshot and demo modes: the
+    // window logs and answers its boxes itself, from its very first one on.
+    CTALVODlg dlg(services, nullptr, !screenshot.isEmpty() || demo);
+    DemoRun demoRun(dlg, ports, demoExamples, demoPictures);
+    if (demo) QTimer::singleShot(0, &dlg, [&demoRun] { QCoreApplication::exit(demoRun.Run()); });
     dlg.show();
     if (!screenshot.isEmpty()) {
         QTimer::singleShot(300, &dlg, [&dlg, screenshot] {
@@ -137,7 +173,10 @@ int CTALVOApp::Run(const QStringList& arguments) {
             QCoreApplication::exit(ok ? 0 : 1);
         });
     }
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    // Simulated boards end here (their chips write any requested dumps).
+    releaseSimBoards();
+    return exitCode;
 }
 
 } // namespace talvo::gui

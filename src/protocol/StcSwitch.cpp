@@ -98,14 +98,20 @@ bool CMcuType::SwitchAndEraseForm1(const QString& p) {
     return eraseForm1(*this, Host, bytesWritten(Options));
 }
 
-bool CMcuType::SwitchAndEraseForm2(const QString& p1, const QString& p2, const QString& p3) {
-    if (!configure(SwitchRate1)) return false;
-    if (!Exchange(QStringLiteral("50"), p1, {}, true, 2)) {
-        Host.Log(kSwitch1Late);
+// The two-byte families' first switch step: the port at the first rate, the
+// 50 frame answered, and the 8F frame sent.
+static bool prepareForm2(CMcuType& mcu, DownloadHost& host, const QString& p1, const QString& p2) {
+    if (!mcu.Exchange(QStringLiteral("50"), p1, {}, true, 2)) {
+        host.Log(kSwitch1Late);
         return false;
     }
-    Host.Log(kSwitch1Done);
-    send(BuildFrame(k6A, QStringLiteral("8F"), p2, QStringLiteral("83"), 2));
+    host.Log(kSwitch1Done);
+    host.Send(QByteArray::fromHex(CMcuType::BuildFrame(k6A, QStringLiteral("8F"), p2, QStringLiteral("83"), 2).toLatin1()));
+    return true;
+}
+
+bool CMcuType::SwitchAndEraseForm2(const QString& p1, const QString& p2, const QString& p3) {
+    if (!configure(SwitchRate1) || !prepareForm2(*this, Host, p1, p2)) return false;
     Host.Pause(10);
     if (!reopen(SwitchRate2, 0)) return false;
     Host.SetReplyDelay(0);
@@ -144,13 +150,7 @@ bool CMcuType::SwitchAndEraseForm1Fixed(const QString& p) {
 }
 
 bool CMcuType::SwitchAndEraseForm2Fixed(const QString& p1, const QString& p2, const QString& p3) {
-    if (!configure(SwitchRate1)) return false;
-    if (!Exchange(QStringLiteral("50"), p1, {}, true, 2)) {
-        Host.Log(kSwitch1Late);
-        return false;
-    }
-    Host.Log(kSwitch1Done);
-    send(BuildFrame(k6A, QStringLiteral("8F"), p2, QStringLiteral("83"), 2));
+    if (!configure(SwitchRate1) || !prepareForm2(*this, Host, p1, p2)) return false;
     Host.SetReplyDelay(10);
     if (!Exchange({}, {}, {}, false, 2)) {
         Host.Log(kSwitch2Late);

@@ -26,7 +26,7 @@ private slots:
         sim::registerSimulators();
         test::IsolatedRoots roots;
         CoreServices services = roots.services();
-        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2");
+        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5");
         services.extraPorts = {port};
         CTALVODlg w(services);
         w.RecordMessageBoxes = true;

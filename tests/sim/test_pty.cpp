@@ -345,7 +345,8 @@ TEST(PtyStc, TalvoDownloadProgramsTheSimulatorBehindAPty) {
     const QByteArray image = bin.readAll();
 
     for (const char* speed : {"", "--low-speed"}) {
-        SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--dump"), dump}, link);
+        SimProcess sim({QStringLiteral("stc89c52rc"), QStringLiteral("--dump"), dump, QStringLiteral("--faults"),
+                        QStringLiteral("switchfloor=0.5")}, link);
         ASSERT_TRUE(sim.ready());
         QStringList args = {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stc89"),
                             QStringLiteral("--port"), link, firmware};
@@ -358,4 +359,14 @@ TEST(PtyStc, TalvoDownloadProgramsTheSimulatorBehindAPty) {
         ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
         EXPECT_EQ(dumped.readAll().left(image.size()), image) << speed;
     }
+}
+
+// Without --pace the 8F answer reaches the host at once: the chip is back at
+// the handshake rate by then, so an 8E sent a millisecond after the answer
+// was read, at the handshake rate, is heard.
+TEST_F(PtyRateSwitch, AnEightESentAtOnceAfterTheAnswerIsHeard) {
+    reopenAt(B1200, 1);
+    p->write(f8e);
+    reopenAt(B57600, 50);
+    EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
 }

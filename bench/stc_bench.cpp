@@ -1,0 +1,159 @@
+// The STC download against its floor, and what it costs the processor.
+//
+// 1. Wall time: a 32 KB image into each STC family, through the window's
+//    core on a paced simulated wire in real time, against the protocol floor:
+//    the same download run in virtual time (sim/VirtualHost), where the host
+//    costs nothing -- every byte takes its time on the wire at the rates used,
+//    the chip takes its own times, and the download's fixed pauses and tick
+//    limits apply exactly.  Same chip, same options, same image, same run.
+// 2. Processor: `talvo download` as its own process against `talvo sim
+//    --pace` behind a pseudo-terminal: the download process's CPU time over
+//    its wall time.
+//
+// Usage: stc_bench [IMAGE_BYTES]   (default 32768)
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include "app/ControlIds.h"
+#include "app/MainWindowCore.h"
+#include "app/MemoryPanel.h"
+#include "platform/SettingsStore.h"
+#include "platform/SimRegistry.h"
+#include "protocol/CMcuType.h"
+#include "sim/Simulators.h"
+#include "sim/StcChip.h"
+#include "sim/VirtualHost.h"
+
+using namespace talvo;
+
+namespace {
+
+QByteArray image(int n) {
+    QByteArray b(n, '\0');
+    uint32_t x = 0x12345678;
+    for (int i = 0; i < n; ++i) {
+        x = x * 1664525u + 1013904223u;
+        b[i] = static_cast<char>(x >> 24);
+    }
+    return b;
+}
+
+// The floor: the download in virtual time.
+double floorSeconds(const std::string& selector, int chipType, const QByteArray& img) {
+    std::string error;
+    auto chip = sim::makeChip(selector, &error);
+    sim::VirtualHost host(*chip);
+    protocol::StcOptions o;
+    o.chipType = chipType;
+    o.blocks = protocol::StcBlocks(img);
+    o.imageBytes = static_cast<int>(img.size());
+    protocol::CMcuType mcu(host, o);
+    const bool ok = mcu.RunStcDownload().success;
+    return ok ? host.elapsedSeconds() : -1;
+}
+
+// The download through the core, on the paced in-process wire.
+double coreSeconds(const QString& port, int chipType, const QString& file) {
+    QTemporaryDir dir;
+    QSettingsStore settings(dir.filePath(QStringLiteral("TALVO.conf")));
+    MemoryPanel panel;
+    CoreServices services;
+    services.settings = &settings;
+    services.sysfsRoot = dir.path();
+    services.devRoot = dir.path();
+    services.extraPorts = {port};
+    MainWindowCore core(panel, services);
+    core.Initialise();
+    panel.setCurrentIndex(ctl::ChipType, chipType);
+    core.SelectPort(port);
+    core.FirmwarePath = file;
+    core.FirmwareName = QStringLiteral("bench.bin");
+    QElapsedTimer t;
+    t.start();
+    core.StartDownload();
+    const double s = t.nsecsElapsed() / 1e9;
+    core.StopPortWatch();
+    return core.LastReport().success ? s : -1;
+}
+
+// `talvo download` in its own process against `talvo sim --pace` on a pty:
+// its CPU seconds and wall seconds.
+bool processFigures(const QString& talvo, const char* chip, const char* chipName, const QString& file, double* cpu,
+                    double* wall) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("pty"));
+    QProcess sim;
+    sim.start(talvo, {QStringLiteral("sim"), QString::fromLatin1(chip), QStringLiteral("--pace"), QStringLiteral("--link"), link});
+    for (int i = 0; i < 500 && !QFile::exists(link); ++i) QThread::msleep(10);
+    if (!QFile::exists(link)) return false;
+    QElapsedTimer t;
+    t.start();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const QByteArray exe = talvo.toLocal8Bit(), port = link.toLocal8Bit(), fw = file.toLocal8Bit();
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execl(exe.constData(), exe.constData(), "download", "--chip", chipName, "--port", port.constData(),
+              fw.constData(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    *wall = t.nsecsElapsed() / 1e9;
+    *cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    sim.terminate();
+    sim.waitForFinished(5000);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    sim::registerSimulators();
+    const int bytes = argc > 1 ? std::atoi(argv[1]) : 32768;
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("bench.bin"));
+    QFile f(file);
+    f.open(QIODevice::WriteOnly);
+    const QByteArray img = image(bytes);
+    f.write(img);
+    f.close();
+
+    struct Family {
+        const char* name;
+        const char* chip;
+        const char* chipName;
+        int chipType;
+    };
+    const Family families[] = {{"STC one-byte (STC90C516RD+)", "stc90c516", "stc90", 4},
+                               {"STC two-byte (STC12C5A60S2)", "stc12c5a60s2", "stc12", 3}};
+    std::printf("STC download of %d bytes, wall time against the protocol floor (virtual time, same run):\n", bytes);
+    for (const Family& fam : families) {
+        const double floor = floorSeconds(fam.chip, fam.chipType, img);
+        const double real = coreSeconds(QStringLiteral("sim:") + fam.chip, fam.chipType, file);
+        releaseSimBoards();
+        std::printf("  %-28s wall %7.3f s  floor %7.3f s  ratio %.3f\n", fam.name, real, floor,
+                    floor > 0 && real > 0 ? real / floor : -1.0);
+    }
+    const QString talvo = QStringLiteral(TALVO_CLI);
+    std::printf("talvo download as a process against talvo sim --pace on a pty:\n");
+    for (const Family& fam : families) {
+        double cpu = 0, wall = 0;
+        const bool ok = processFigures(talvo, fam.chip, fam.chipName, file, &cpu, &wall);
+        std::printf("  %-28s %s wall %7.3f s  CPU %6.3f s  CPU/wall %.2f %%\n", fam.name, ok ? "ok    " : "FAILED", wall,
+                    cpu, wall > 0 ? 100.0 * cpu / wall : -1.0);
+    }
+    return 0;
+}
