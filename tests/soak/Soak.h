@@ -108,6 +108,10 @@ struct Family {
     std::vector<StageLine> stages;
     // Fills in the family's part of a case (chip options, image, speed mode).
     std::function<void(SoakCase&, sim::Rng&)> makeCase;
+    // The frames or commands a download of the case exchanges, roughly
+    // (where a chip may fall silent), and its data blocks.
+    std::function<int(const SoakCase&)> frames;
+    std::function<int(const SoakCase&)> blocks;
     // The most a download of this case may take: the protocol's tick limits
     // for every wait it can make, its resends, its pauses and the wire time.
     std::function<double(const SoakCase&, const RunCost&)> bound;
