@@ -100,6 +100,14 @@ private:
     int ticks_ = 0;
 };
 
+// The image of the whole-download targets: 1 + 64 * steps bytes of a fixed
+// pattern (the corpus writer downloads the same, so that its acknowledges fit).
+inline QByteArray fuzzImage(int steps) {
+    QByteArray image(1 + 64 * steps, '\0');
+    for (qsizetype i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + 5);
+    return image;
+}
+
 // What every download must come to, whatever the chip sent: success with
 // its two lines and the port closed, or a failure that ended the download
 // and said why; progress within its range and back at 0.

@@ -55,12 +55,4 @@ inline QByteArray chipFrame(const QByteArray& payload, int form) {
     return f;
 }
 
-// The image of the whole-download target: 1 + 64 * steps bytes of a fixed
-// pattern (the corpus writer downloads the same, so that its acknowledges fit).
-inline QByteArray stcFuzzImage(int steps) {
-    QByteArray image(1 + 64 * steps, '\0');
-    for (qsizetype i = 0; i < image.size(); ++i) image[i] = static_cast<char>(i * 13 + 5);
-    return image;
-}
-
 } // namespace talvo::fuzz

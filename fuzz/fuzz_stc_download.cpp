@@ -11,7 +11,6 @@
 #include <cstdint>
 
 #include "FuzzHost.h"
-#include "StcFuzzChecks.h"
 #include "protocol/CMcuType.h"
 
 using namespace talvo::protocol;
@@ -21,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     StcOptions o;
     o.chipType = 1 + (data[0] & 3);
     o.lowSpeed = (data[0] & 4) != 0;
-    const QByteArray image = talvo::fuzz::stcFuzzImage((data[0] >> 3) & 7);
+    const QByteArray image = talvo::fuzz::fuzzImage((data[0] >> 3) & 7);
     o.blocks = StcBlocks(image);
     o.imageBytes = static_cast<int>(image.size());
 

@@ -1,12 +1,14 @@
 // Writes the seed corpora of the chip-input fuzz targets from what the
 // simulated chips really send: for every STC model, several crystals, clock
-// modes and both speed modes, a clean download in virtual time, its received
-// bytes cut into the replies the host awaited (the status frame first); and
-// the status frame as a host may also receive it (cut short, after noise).
+// modes and both speed modes, and for every STM32 part with and without the
+// read-back, a clean download in virtual time, its received bytes cut into
+// the replies the host awaited (the STC status frame first); and the status
+// frame as a host may also receive it (cut short, after noise).
 // Each file is one settings byte, as the target reads it, and the bytes (for
 // the whole download, the replies as FuzzHost.h reads them).
 //
-// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers and -stc-download)
+// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers, -stc-download,
+//                               -stm32-fields and -stm32-download)
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -16,8 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "StcFuzzChecks.h"
+#include "FuzzHost.h"
 #include "protocol/CMcuType.h"
+#include "protocol/Stm32Download.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
 #include "sim/VirtualHost.h"
@@ -79,7 +82,7 @@ int main(int argc, char** argv) {
     // Boards' crystals, and the ends of what the simulators take (counts near 0 and near 0xFFFF).
     const char* crystals[] = {"0.5", "6", "11.0592", "12", "16", "20", "24", "33", "100"};
     constexpr int kImageSteps = 4; // 257 bytes: two blocks, a part block and the zero block
-    const QByteArray image = fuzz::stcFuzzImage(kImageSteps);
+    const QByteArray image = fuzz::fuzzImage(kImageSteps);
 
     for (const Chip& chip : chips) {
         for (const char* freq : crystals) {
@@ -117,19 +120,37 @@ int main(int argc, char** argv) {
                     writeSeed(answersDir, static_cast<uint8_t>(familyBit | 2), r.front());
                     for (size_t i = 1; i < r.size(); ++i)
                         writeSeed(answersDir, static_cast<uint8_t>(familyBit | ((i * 4) & 0xFC)), r[i]);
-                    // The whole download as chunks (FuzzHost.h): each reply in pieces of at most 254 bytes.
-                    QByteArray chunks;
-                    for (const QByteArray& reply : r)
-                        for (qsizetype at = 0; at < reply.size(); at += 254) {
-                            const QByteArray piece = reply.mid(at, 254);
-                            chunks.append(static_cast<char>(piece.size())).append(piece);
-                        }
                     writeSeed(downloadDir,
-                              static_cast<uint8_t>((chip.chipType - 1) | (lowSpeed ? 4 : 0) | (kImageSteps << 3)), chunks);
+                              static_cast<uint8_t>((chip.chipType - 1) | (lowSpeed ? 4 : 0) | (kImageSteps << 3)),
+                              chunked(r));
                 }
             }
         }
     }
+    // STM32: every simulated part, with and without the read-back.
+    const QString stm32DownloadDir = root + QStringLiteral("/corpus-stm32-download");
+    const QString stm32FieldsDir = root + QStringLiteral("/corpus-stm32-fields");
+    for (const QString& d : {stm32DownloadDir, stm32FieldsDir}) QDir().mkpath(d);
+    for (const char* name : {"stm32f103", "stm32f103hd", "stm32f030"}) {
+        for (bool verify : {false, true}) {
+            std::string error;
+            auto c = sim::makeChip(std::string(name) + ",seed=3", &error);
+            if (!c) {
+                std::fprintf(stderr, "make_corpus: %s\n", error.c_str());
+                return 1;
+            }
+            sim::VirtualHost host(*c);
+            host.recordWire = true;
+            protocol::Stm32Options o;
+            o.image = image;
+            o.verify = verify;
+            protocol::DownloadStm32(host, o);
+            const auto r = stm32Replies(host.wire);
+            writeSeed(stm32DownloadDir, static_cast<uint8_t>((verify ? 1 : 0) | (kImageSteps << 1)), chunked(r));
+            for (const QByteArray& reply : r) writeSeed(stm32FieldsDir, reply.isEmpty() ? 0 : reply[0], reply.mid(1));
+        }
+    }
+
     std::printf("make_corpus: %d new seeds under %s\n", written, qPrintable(root));
     return 0;
 }

@@ -27,7 +27,7 @@ int Rng::range(int lo, int hi) {
 
 bool FaultSpec::any() const {
     return drop > 0 || corrupt > 0 || delay > 0 || silentAfter >= 0 || nackBlock > 0 || truncateStatus >= 0 ||
-           hangupBlock > 0;
+           hangupBlock > 0 || badWord > 0;
 }
 
 std::string FaultSpec::describe() const {
@@ -47,6 +47,7 @@ std::string FaultSpec::describe() const {
     if (badAck > 0) put("bad-ack", badAck);
     if (truncateStatus >= 0) put("truncate-status", truncateStatus);
     if (hangupBlock > 0) put("hangup-block", hangupBlock);
+    if (badWord > 0) put("bad-word", badWord);
     put("seed", seed);
     return s.str();
 }
@@ -115,14 +116,17 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
     } else if (key == "hangup-block") {
         if (!toInt(value, 1, 1000000, &n)) return fail("expects a block number (1 or more)");
         hangupBlock = static_cast<int>(n);
+    } else if (key == "bad-word") {
+        if (!toInt(value, 1, 100000000, &n)) return fail("expects a word number (1 or more)");
+        badWord = static_cast<int>(n);
     } else if (key == "seed") {
         if (!toInt(value, 0, (1ll << 62), &n)) return fail("expects a non-negative integer");
         seed = static_cast<uint64_t>(n);
     } else {
         if (error)
             *error = "unknown fault '" + key +
-                     "' (known: drop, corrupt, delay, delay-from, silent-after, nack-block, nack-count, bad-ack, truncate-status, "
-                     "hangup-block, seed)";
+                     "' (known: drop, corrupt, delay, delay-from, silent-after, nack-block, nack-count, bad-ack, "
+                     "truncate-status, hangup-block, bad-word, seed)";
         return false;
     }
     return true;

@@ -41,6 +41,8 @@ bool parseNumber(const std::string& text, double lo, double hi, double* out);
 //                     sum (the chip stored the block as sent)
 //   truncate-status=K the STC status frame is cut after K bytes
 //   hangup-block=N    the wire is hung up when the N-th data block arrives (once per run)
+//   bad-word=N        the N-th four-byte word (1-based) an STM32 writes to flash is stored
+//                     with one bit wrong, and acknowledged all the same (once per run)
 //   seed=N            seed of the random source (default 1)
 struct FaultSpec {
     double drop = 0.0;
@@ -53,6 +55,7 @@ struct FaultSpec {
     int badAck = -1;
     int truncateStatus = -1;
     int hangupBlock = -1;
+    int badWord = -1;
     uint64_t seed = 1;
 
     bool any() const;

@@ -1,6 +1,7 @@
 #include "sim/Stm32Chip.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace talvo::sim {
@@ -13,18 +14,37 @@ std::string hex(uint32_t v, int digits) {
     return b;
 }
 
-// The commands the F1 bootloader (version 2.2) offers in answer to Get.
-const Bytes kCommands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x63, 0x73, 0x82, 0x92};
-constexpr uint8_t kVersion = 0x22;
-
 } // namespace
 
 const std::vector<Stm32Model>& stm32Models() {
+    // ST AN2606 (bootloader versions, commands, RAM it keeps), RM0008 (F1) and
+    // RM0360 (F030: flash size register at 0x1FFFF7CC, system memory from
+    // 0x1FFFEC00).
     static const std::vector<Stm32Model> models = {
-        {"stm32f103", "STM32F103 medium density (PID 0x410, 64 KB flash, 1 KB pages, 8E1)", 0x410, 64 * 1024, 1024,
-         20 * 1024},
-        {"stm32f103hd", "STM32F103 high density (PID 0x414, 256 KB flash, 2 KB pages, 8E1)", 0x414, 256 * 1024, 2048,
-         48 * 1024},
+        {.name = "stm32f103",
+         .title = "STM32F103 medium density (PID 0x410, 64 KB flash, 1 KB pages, 8E1)",
+         .pid = 0x410,
+         .flashSize = 64 * 1024,
+         .pageSize = 1024,
+         .ramSize = 20 * 1024},
+        {.name = "stm32f103hd",
+         .title = "STM32F103 high density (PID 0x414, 256 KB flash, 2 KB pages, 8E1)",
+         .pid = 0x414,
+         .flashSize = 256 * 1024,
+         .pageSize = 2048,
+         .ramSize = 48 * 1024},
+        {.name = "stm32f030",
+         .title = "STM32F030x8 (PID 0x440, bootloader 3.1, 64 KB flash, 1 KB pages, Extended Erase, 8E1)",
+         .pid = 0x440,
+         .flashSize = 64 * 1024,
+         .pageSize = 1024,
+         .ramSize = 8 * 1024,
+         .version = 0x31,
+         .commands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x44, 0x63, 0x73, 0x82, 0x92},
+         .flashSizeAddress = 0x1FFFF7CC,
+         .systemBase = 0x1FFFEC00,
+         .ramReserved = 0x800,
+         .uniqueId = false},
     };
     return models;
 }
@@ -33,21 +53,27 @@ const Stm32Model* findStm32Model(const std::string& name) {
     for (const auto& m : stm32Models())
         if (m.name == name) return &m;
     if (name == "stm32f103md") return &stm32Models()[0];
+    if (name == "stm32f030x8") return &stm32Models()[2];
     return nullptr;
 }
 
 Stm32Chip::Stm32Chip(const Stm32Model& model, ChipOptions options)
     : SimChip(model.name, std::move(options), model.flashSize), model_(model), ram_(model.ramSize, 0x00),
-      system_(kSystemEnd - kSystemBase, 0xFF) {
-    // Bootloader code (a fixed pattern), then the device data: the flash size
-    // in KB at 0x1FFFF7E0 (little-endian), the reserved half-word after it
-    // (reads FF FF on F103 parts), and the 96-bit unique ID at 0x1FFFF7E8.
-    for (size_t i = 0; i < 0x7E0; ++i) system_[i] = static_cast<uint8_t>((i * 37 + 11) & 0xFF);
+      system_(kSystemEnd - model.systemBase, 0xFF) {
+    // Bootloader code (a fixed pattern) with the device data in it: the flash
+    // size in KB (little-endian) and the reserved half-word after it (reads
+    // FF FF), and on F1 parts the 96-bit unique ID at 0x1FFFF7E8.  A read of
+    // another family's flash size address finds code there, as on a chip.
+    for (size_t i = 0; i < system_.size(); ++i) system_[i] = static_cast<uint8_t>((i * 37 + 11) & 0xFF);
+    const size_t at = model_.flashSizeAddress - model_.systemBase;
     const size_t kb = model_.flashSize / 1024;
-    system_[0x7E0] = static_cast<uint8_t>(kb & 0xFF);
-    system_[0x7E1] = static_cast<uint8_t>(kb >> 8);
-    const uint8_t uid[12] = {0x36, 0xFF, 0xD8, 0x05, 0x42, 0x4D, 0x30, 0x38, 0x27, 0x63, 0x21, 0x43};
-    std::copy(uid, uid + 12, system_.begin() + 0x7E8);
+    system_[at] = static_cast<uint8_t>(kb & 0xFF);
+    system_[at + 1] = static_cast<uint8_t>(kb >> 8);
+    system_[at + 2] = system_[at + 3] = 0xFF;
+    if (model_.uniqueId) {
+        const uint8_t uid[12] = {0x36, 0xFF, 0xD8, 0x05, 0x42, 0x4D, 0x30, 0x38, 0x27, 0x63, 0x21, 0x43};
+        std::copy(uid, uid + 12, system_.begin() + (0x1FFFF7E8 - model_.systemBase));
+    }
     optionBytes_ = {0xA5, 0x5A, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00, 0xFF, 0x00};
     LineSettings s;
     s.baud = 115200;
@@ -116,6 +142,25 @@ void Stm32Chip::systemReset(TimePoint after) {
     need_ = 0;
 }
 
+bool Stm32Chip::offers(uint8_t code) const {
+    return std::find(model_.commands.begin(), model_.commands.end(), code) != model_.commands.end();
+}
+
+void Stm32Chip::erasePages(const std::vector<size_t>& pages, TimePoint at) {
+    const size_t count = model_.flashSize / model_.pageSize;
+    for (size_t p : pages)
+        if (p >= count) return nack(at, "page " + std::to_string(p) + " does not exist");
+    double seconds = 0;
+    for (size_t p : pages) {
+        std::fill(flash_.begin() + static_cast<long>(p * model_.pageSize),
+                  flash_.begin() + static_cast<long>((p + 1) * model_.pageSize), 0xFF);
+        seconds += (20 + (p * 13) % 21) * 1e-3; // 20-40 ms per page
+    }
+    ack(at, scaled(seconds));
+    done(at, true, "erase of " + std::to_string(pages.size()) + " pages");
+    expect(State::Command, 0);
+}
+
 bool Stm32Chip::xorOk(const Bytes& b) {
     uint8_t x = 0;
     for (uint8_t v : b) x ^= v;
@@ -130,13 +175,13 @@ uint32_t Stm32Chip::address(const Bytes& b) {
 bool Stm32Chip::readable(uint32_t addr, size_t n) const {
     const uint64_t end = static_cast<uint64_t>(addr) + n;
     auto in = [&](uint64_t base, uint64_t size) { return addr >= base && end <= base + size; };
-    return in(kFlashBase, model_.flashSize) || in(kSystemBase, kSystemEnd - kSystemBase) ||
+    return in(kFlashBase, model_.flashSize) || in(model_.systemBase, kSystemEnd - model_.systemBase) ||
            in(kOptionBase, kOptionEnd - kOptionBase) || in(kRamBase, model_.ramSize);
 }
 
 uint8_t Stm32Chip::readByte(uint32_t addr) const {
     if (addr >= kFlashBase && addr < kFlashBase + model_.flashSize) return flash_[addr - kFlashBase];
-    if (addr >= kSystemBase && addr < kSystemEnd) return system_[addr - kSystemBase];
+    if (addr >= model_.systemBase && addr < kSystemEnd) return system_[addr - model_.systemBase];
     if (addr >= kOptionBase && addr < kOptionEnd) return optionBytes_[addr - kOptionBase];
     if (addr >= kRamBase && addr < kRamBase + model_.ramSize) return ram_[addr - kRamBase];
     return 0xFF;
@@ -151,7 +196,14 @@ void Stm32Chip::onChar(const UartChar& c, const LineSettings& host, TimePoint at
         s.parity = 2;
         setUart(s);
         exchange_ = {0x7F};
-        ack(at);
+        const TimePoint acknowledged = answer({kAck}, 0.0, s, at);
+        // The clock's drift from here on: the rate the bootloader set up
+        // from the start byte is off by as much.
+        if (options_.clockDrift != 0.0) {
+            LineSettings drifted = s;
+            drifted.baud = static_cast<uint32_t>(std::lround(s.baud * (1.0 + options_.clockDrift)));
+            setUartAt(acknowledged, drifted);
+        }
         done(at, true, "init at " + std::to_string(host.baud) + " baud");
         expect(State::Command, 0);
         return;
@@ -174,27 +226,34 @@ void Stm32Chip::onChar(const UartChar& c, const LineSettings& host, TimePoint at
         if (state_ == State::EraseCount) need_ = unit_[0] == 0xFF ? 2 : static_cast<size_t>(unit_[0]) + 3;
         if (state_ == State::ProtectCount) need_ = static_cast<size_t>(unit_[0]) + 3;
     }
+    if (unit_.size() == 2 && state_ == State::ExtendedEraseCount) {
+        // Two-byte count: a special erase (FFFx) and its checksum, or N + 1
+        // two-byte page numbers and the checksum.
+        const size_t n = static_cast<size_t>(unit_[0]) << 8 | unit_[1];
+        need_ = n >= 0xFFF0 ? 3 : 2 + 2 * (n + 1) + 1;
+    }
     if (unit_.size() >= need_) unitComplete(at);
 }
 
 void Stm32Chip::command(uint8_t code, TimePoint at) {
-    const bool needsAccess = code == 0x11 || code == 0x21 || code == 0x31 || code == 0x43 || code == 0x63;
+    if (!offers(code)) return nack(at, "unknown command " + hex(code, 2));
+    const bool needsAccess = code == 0x11 || code == 0x21 || code == 0x31 || code == 0x43 || code == 0x44 || code == 0x63;
     if (needsAccess && rdp_) return nack(at, "readout protection is active");
     switch (code) {
     case 0x00: {
         Bytes r;
-        r.reserve(kCommands.size() + 4);
+        r.reserve(model_.commands.size() + 4);
         r.push_back(kAck);
-        r.push_back(static_cast<uint8_t>(kCommands.size()));
-        r.push_back(kVersion);
-        for (uint8_t c : kCommands) r.push_back(c);
+        r.push_back(static_cast<uint8_t>(model_.commands.size()));
+        r.push_back(model_.version);
+        for (uint8_t c : model_.commands) r.push_back(c);
         r.push_back(kAck);
         answer(r, 0.0, uart(), at);
         done(at, true, "Get");
         return expect(State::Command, 0);
     }
     case 0x01:
-        answer({kAck, kVersion, 0x00, 0x00, kAck}, 0.0, uart(), at);
+        answer({kAck, model_.version, 0x00, 0x00, kAck}, 0.0, uart(), at);
         done(at, true, "Get Version");
         return expect(State::Command, 0);
     case 0x02:
@@ -214,6 +273,9 @@ void Stm32Chip::command(uint8_t code, TimePoint at) {
     case 0x43:
         ack(at);
         return expect(State::EraseCount, 1);
+    case 0x44:
+        ack(at);
+        return expect(State::ExtendedEraseCount, 2);
     case 0x63:
         ack(at);
         return expect(State::ProtectCount, 1);
@@ -275,7 +337,7 @@ void Stm32Chip::unitComplete(TimePoint at) {
             return;
         }
         const bool inFlash = addr_ >= kFlashBase && addr_ < kFlashBase + model_.flashSize;
-        const bool inRam = addr_ >= kRamBase + kRamReserved && addr_ < kRamBase + model_.ramSize;
+        const bool inRam = addr_ >= kRamBase + model_.ramReserved && addr_ < kRamBase + model_.ramSize;
         if (!inFlash && !inRam) return nack(at, "address " + hex(addr_, 8) + " cannot be written");
         if (inFlash && (addr_ & 3) != 0) return nack(at, "flash address " + hex(addr_, 8) + " not 4-byte aligned");
         ack(at);
@@ -328,6 +390,14 @@ void Stm32Chip::unitComplete(TimePoint at) {
             flash_[off + i] = u[1 + i];
             flash_[off + i + 1] = u[2 + i];
         }
+        // Fault bad-word: one word of the run is stored with a bit wrong, and
+        // acknowledged all the same.
+        for (size_t w = 0; w < n / 4; ++w) {
+            if (++runWords_ != options_.faults.badWord || badWordDone_) continue;
+            badWordDone_ = true;
+            flash_[off + 4 * w] ^= 0x01;
+            trace("fault: the word at " + hex(static_cast<uint32_t>(kFlashBase + off + 4 * w), 8) + " stored wrongly");
+        }
         ack(at, scaled(static_cast<double>(n / 2) * 52e-6)); // ~52 us per half-word
         done(at, true, "Write " + std::to_string(n) + " bytes to flash at " + hex(addr_, 8));
         return expect(State::Command, 0);
@@ -341,19 +411,21 @@ void Stm32Chip::unitComplete(TimePoint at) {
             return expect(State::Command, 0);
         }
         if (bad || !xorOk(u)) return nack(at, "erase page list: checksum");
-        const size_t pages = model_.flashSize / model_.pageSize;
-        double seconds = 0;
-        for (size_t i = 1; i + 1 < u.size(); ++i)
-            if (u[i] >= pages) return nack(at, "page " + std::to_string(u[i]) + " does not exist");
-        for (size_t i = 1; i + 1 < u.size(); ++i) {
-            const size_t p = u[i];
-            std::fill(flash_.begin() + static_cast<long>(p * model_.pageSize),
-                      flash_.begin() + static_cast<long>((p + 1) * model_.pageSize), 0xFF);
-            seconds += (20 + (p * 13) % 21) * 1e-3; // 20-40 ms per page
+        return erasePages(std::vector<size_t>(u.begin() + 1, u.end() - 1), at);
+    }
+    case State::ExtendedEraseCount: {
+        if (bad || !xorOk(u)) return nack(at, "extended erase list: checksum");
+        const size_t n = static_cast<size_t>(u[0]) << 8 | u[1];
+        if (n == 0xFFFF) {
+            std::fill(flash_.begin(), flash_.end(), 0xFF);
+            ack(at, scaled(0.04));
+            done(at, true, "mass erase");
+            return expect(State::Command, 0);
         }
-        ack(at, scaled(seconds));
-        done(at, true, "erase of " + std::to_string(u.size() - 2) + " pages");
-        return expect(State::Command, 0);
+        if (n >= 0xFFF0) return nack(at, "special erase " + hex(static_cast<uint32_t>(n), 4) + ": this chip has one bank");
+        std::vector<size_t> pages;
+        for (size_t i = 2; i + 1 < u.size(); i += 2) pages.push_back(static_cast<size_t>(u[i]) << 8 | u[i + 1]);
+        return erasePages(pages, at);
     }
     case State::ProtectCount: {
         if (bad || !xorOk(u)) return nack(at, "write protect list: checksum");

@@ -1,7 +1,8 @@
 #pragma once
-// STM32F103 system bootloader on USART1 (8E1), as ST's USART protocol and
-// real F1 parts behave: init 7F, Get, Get Version, Get ID, Read Memory, Go,
-// Write Memory, Erase (43), Write/Readout Protect and Unprotect.
+// STM32 system bootloader on USART1 (8E1), as ST's USART protocol and real
+// parts behave: init 7F, Get, Get Version, Get ID, Read Memory, Go, Write
+// Memory, Erase (43: F1, bootloader 2.x) or Extended Erase (44: F0,
+// bootloader 3.x), Write/Readout Protect and Unprotect.
 
 #include "sim/SimChip.h"
 
@@ -14,6 +15,12 @@ struct Stm32Model {
     size_t flashSize;
     size_t pageSize;
     size_t ramSize;
+    uint8_t version = 0x22;                   // bootloader version (Get, Get Version)
+    Bytes commands = {0x00, 0x01, 0x02, 0x11, 0x21, 0x31, 0x43, 0x63, 0x73, 0x82, 0x92}; // offered in answer to Get
+    uint32_t flashSizeAddress = 0x1FFFF7E0;   // the flash size in KB (little-endian), FF FF after it
+    uint32_t systemBase = 0x1FFFF000;         // start of system memory (bootloader ROM and device data)
+    uint32_t ramReserved = 0x200;             // RAM the bootloader keeps for itself
+    bool uniqueId = true;                     // the 96-bit unique ID at 0x1FFFF7E8 (F1)
 };
 
 const std::vector<Stm32Model>& stm32Models();
@@ -22,12 +29,10 @@ const Stm32Model* findStm32Model(const std::string& name);
 class Stm32Chip : public SimChip {
 public:
     static constexpr uint32_t kFlashBase = 0x08000000;
-    static constexpr uint32_t kSystemBase = 0x1FFFF000; // system memory (bootloader ROM) and device data
-    static constexpr uint32_t kSystemEnd = 0x1FFFF800;
+    static constexpr uint32_t kSystemEnd = 0x1FFFF800; // system memory ends where the option bytes start
     static constexpr uint32_t kOptionBase = 0x1FFFF800;
     static constexpr uint32_t kOptionEnd = 0x1FFFF810;
     static constexpr uint32_t kRamBase = 0x20000000;
-    static constexpr uint32_t kRamReserved = 0x200; // used by the bootloader itself
     static constexpr uint8_t kAck = 0x79;
     static constexpr uint8_t kNack = 0x1F;
 
@@ -48,7 +53,7 @@ protected:
 private:
     enum class State {
         WaitInit, Command, Complement, ReadAddress, ReadCount, GoAddress, WriteAddress, WriteData,
-        EraseCount, EraseGlobal, ErasePages, ProtectCount, ProtectSectors, User
+        EraseCount, ExtendedEraseCount, ProtectCount, User
     };
     // Bytes still needed before the current unit can be judged.
     void expect(State s, size_t n);
@@ -60,6 +65,9 @@ private:
     void systemReset(TimePoint after);
     bool readable(uint32_t addr, size_t n) const;
     uint8_t readByte(uint32_t addr) const;
+    bool offers(uint8_t code) const;
+    // Erases `pages` (each checked to exist first) and acknowledges when done.
+    void erasePages(const std::vector<size_t>& pages, TimePoint at);
     static bool xorOk(const Bytes& b);
     static uint32_t address(const Bytes& b);
 
@@ -74,6 +82,8 @@ private:
     bool rdp_ = false;
     uint32_t wrp_ = 0xFFFFFFFF; // WRP bits: 0 = the sector is write-protected
     bool bootPinHigh_ = true;
+    int runWords_ = 0;          // flash words written in this run (fault bad-word)
+    bool badWordDone_ = false;
     Bytes ram_;
     Bytes system_;
     Bytes optionBytes_;

@@ -92,6 +92,11 @@ void applyKind(const Family& family, SoakCase& c, Rng& rng) {
             ",nack-count=" + std::to_string(rng.chance(0.5) ? 1 : rng.range(2, 6));
         break;
     case FaultKind::BadAck: f = ",bad-ack=" + std::to_string(rng.range(1, family.blocks(c))); break;
+    case FaultKind::BadWord:
+        // Only a read-back can see it.
+        c.verify = true;
+        f = ",bad-word=" + std::to_string(rng.range(1, std::max(1, static_cast<int>(c.image.size() + 3) / 4)));
+        break;
     case FaultKind::TruncateStatus: f = ",truncate-status=" + std::to_string(rng.range(0, 60)); break;
     case FaultKind::HangUp: f = ",hangup-block=" + std::to_string(rng.range(1, family.blocks(c))); break;
     case FaultKind::RateInside:
@@ -218,6 +223,7 @@ const std::vector<FaultKindInfo>& FaultKinds() {
         {FaultKind::SilentAfter, "silent-after"},
         {FaultKind::NackBlock, "nack-block"},
         {FaultKind::BadAck, "bad-ack"},
+        {FaultKind::BadWord, "bad-word"},
         {FaultKind::TruncateStatus, "truncate-status"},
         {FaultKind::HangUp, "hang-up"},
         {FaultKind::RateInside, "rate inside tol."},
@@ -238,13 +244,18 @@ std::string SoakCase::describe() const {
     std::ostringstream s;
     s << family << " seed " << seed << ": " << FaultKindName(kind) << ", " << selector << ",seed=" << seed;
     if (splitChance > 0) s << ", split reads " << splitChance;
-    s << ", " << (lowSpeed ? "low" : "high") << " speed, chip type " << chipType << ", image " << image.size()
+    if (chipType == 0)
+        s << (verify ? ", verified" : ", not verified");
+    else
+        s << ", " << (lowSpeed ? "low" : "high") << " speed";
+    s << ", chip type " << chipType << ", image " << image.size()
       << " B, old firmware " << oldFlash.size() << " B";
     return s.str();
 }
 
 const std::vector<Family>& Families() {
-    static const std::vector<Family> families = {StcFamily(StcFamilyKind::OneByte), StcFamily(StcFamilyKind::TwoByte)};
+    static const std::vector<Family> families = {StcFamily(StcFamilyKind::OneByte), StcFamily(StcFamilyKind::TwoByte),
+                                                 Stm32Family()};
     return families;
 }
 

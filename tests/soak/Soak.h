@@ -43,6 +43,7 @@ enum class FaultKind {
     SilentAfter,    // the chip stops answering after frame N
     NackBlock,      // one data block refused, once or several times in a row
     BadAck,         // the answer to one data block carries a wrong sum
+    BadWord,        // one written word stored wrongly and acknowledged all the same (read back: verify on)
     TruncateStatus, // the STC status frame cut short
     HangUp,         // the converter pulled out at data block N
     RateInside,     // the chip's clock drifts until the link's rate error lies just inside the UART tolerance
@@ -67,6 +68,7 @@ struct SoakCase {
     std::string selector;   // the whole chip selector: options and faults
     int chipType = 0;       // index in the chip-type list
     bool lowSpeed = false;  // STC: handshake and download at 4800
+    bool verify = false;    // STM32: every written block read back
     double splitChance = 0; // VirtualHost::splitReads
     QByteArray image;
     QByteArray oldFlash;    // what the chip holds before the download (its flash's first bytes)

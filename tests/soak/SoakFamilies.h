@@ -29,5 +29,6 @@ QByteArray oldFirmware(sim::Rng& rng, size_t flashSize);
 
 enum class StcFamilyKind { OneByte, TwoByte };
 Family StcFamily(StcFamilyKind kind);
+Family Stm32Family();
 
 } // namespace talvo::soak

@@ -1,0 +1,125 @@
+#include "protocol/Stm32Frames.h"
+
+#include <algorithm>
+
+namespace talvo::protocol {
+
+uint8_t XorChecksum(const QByteArray& bytes) {
+    uint8_t x = 0;
+    for (char c : bytes) x ^= static_cast<uint8_t>(c);
+    return x;
+}
+
+namespace {
+
+QByteArray withXor(QByteArray bytes) {
+    bytes.append(static_cast<char>(XorChecksum(bytes)));
+    return bytes;
+}
+
+QByteArray withComplement(uint8_t value) {
+    QByteArray f;
+    f.append(static_cast<char>(value));
+    f.append(static_cast<char>(~value & 0xFF));
+    return f;
+}
+
+void appendWord(QByteArray* out, int value) {
+    out->append(static_cast<char>((value >> 8) & 0xFF));
+    out->append(static_cast<char>(value & 0xFF));
+}
+
+} // namespace
+
+QByteArray Stm32CommandBytes(Stm32Code code) { return withComplement(static_cast<uint8_t>(code)); }
+
+QByteArray Stm32AddressFrame(uint32_t address) {
+    QByteArray a;
+    for (int shift = 24; shift >= 0; shift -= 8) a.append(static_cast<char>((address >> shift) & 0xFF));
+    return withXor(a);
+}
+
+QByteArray Stm32ReadCountFrame(int count) { return withComplement(static_cast<uint8_t>(count - 1)); }
+
+QByteArray Stm32DataFrame(const QByteArray& data) {
+    QByteArray f;
+    f.reserve(data.size() + 2);
+    f.append(static_cast<char>((data.size() - 1) & 0xFF));
+    f.append(data);
+    return withXor(f);
+}
+
+QByteArray Stm32PadToWords(QByteArray block) {
+    const auto rest = block.size() % kStm32WordSize;
+    if (rest) block.append(kStm32WordSize - rest, '\xFF');
+    return block;
+}
+
+int Stm32BlockCount(int imageSize) { return (imageSize + kStm32BlockSize - 1) / kStm32BlockSize; }
+
+int Stm32ImageKb(int imageSize) { return imageSize / 1024 + 1; }
+
+int Stm32ErasePages(int imageSize, int pageSize, int flashPages) {
+    const int pages = imageSize / pageSize + 1;
+    return flashPages > 0 ? std::min(pages, flashPages) : pages;
+}
+
+QByteArray Stm32PageList(int pages) {
+    QByteArray list;
+    list.append(static_cast<char>((pages - 1) & 0xFF));
+    for (int p = 0; p < pages; ++p) list.append(static_cast<char>(p & 0xFF));
+    return withXor(list);
+}
+
+QByteArray Stm32ExtendedPageList(int pages) {
+    QByteArray list;
+    appendWord(&list, pages - 1);
+    for (int p = 0; p < pages; ++p) appendWord(&list, p);
+    return withXor(list);
+}
+
+int Stm32ListReplyLength(const QByteArray& reply) {
+    return reply.size() < 2 ? 0 : static_cast<uint8_t>(reply[1]) + 4;
+}
+
+bool Stm32Offers(const QByteArray& getReply, Stm32Code code) {
+    // 79, N, version, N command codes, 79.
+    const int end = std::min<int>(Stm32ListReplyLength(getReply) - 1, static_cast<int>(getReply.size()));
+    for (int i = 3; i < end; ++i)
+        if (static_cast<uint8_t>(getReply[i]) == static_cast<uint8_t>(code)) return true;
+    return false;
+}
+
+int Stm32Progress(int block, int blocks) {
+    // One block fills the bar; otherwise the step 1024 / (C - 1), held at the
+    // bar's end.
+    if (blocks <= 1) return 1024;
+    return std::min(1024, 1024 / (blocks - 1) * block);
+}
+
+QString Stm32VersionLine(uint8_t version) {
+    const QString digits = QStringLiteral("%1").arg(version, 2, 16, QLatin1Char('0'));
+    return QStringLiteral("bootloader版本:") + digits[0] + QLatin1Char('.') + digits[1];
+}
+
+QString Stm32DeviceIdLine(uint16_t pid) {
+    return QStringLiteral("Device ID:%1").arg(pid, 4, 16, QLatin1Char('0'));
+}
+
+QString Stm32FlashSizeLine(int kb) { return QStringLiteral("FLASH大小: %1 KB").arg(kb, 2, 10, QLatin1Char('0')); }
+
+QString Stm32SramLine(int flashKb, uint16_t word, const Stm32Part* part) {
+    if (part && part->family != Stm32Family::F1)
+        return part->sramKb ? QStringLiteral("SRAM：     %1 KB").arg(part->sramKb) : QStringLiteral("    ???");
+    if (word != 0xFFFF) return QStringLiteral("SRAM：");
+    switch (flashKb) {
+    case 32: return QStringLiteral("SRAM：     10 KB");
+    case 64:
+    case 128: return QStringLiteral("SRAM：     20 KB");
+    default: return QStringLiteral("    ???");
+    }
+}
+
+QString Stm32ImageSizeLine(int kb) { return QStringLiteral("文件大小： %1 KB").arg(kb); }
+
+} // namespace talvo::protocol
