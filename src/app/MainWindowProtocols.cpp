@@ -11,6 +11,7 @@
 #include "platform/ThreadNotifier.h"
 #include "protocol/CMcuType.h"
 #include "protocol/ChipTypes.h"
+#include "protocol/Stm32Download.h"
 #include "serial/HexText.h"
 #include "serial/PortList.h"
 #include "serial/SerialChannel.h"
@@ -45,10 +46,9 @@ void MainWindowCore::RunStcDownload() {
     Report = mcu.RunStcDownload();
 }
 
-// The STM32 system-bootloader download arrives with its own protocol file;
-// until then this branch does nothing, and the download command tidies up
-// after it.
-void MainWindowCore::DownloadStm32() {}
+void MainWindowCore::DownloadStm32() {
+    Report = protocol::DownloadStm32(*this, {ImageBytes.left(ImageSize), VerifyStm32()});
+}
 
 QString MainWindowCore::LastFailureLine() const {
     for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {

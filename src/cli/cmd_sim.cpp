@@ -24,7 +24,7 @@ QString listText() {
         "after its first answer), jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS, reopen=SECONDS,\n"
         "switchfloor=SECONDS, dump=FILE (the flash is written there when the chip ends).\n"
         "Faults: drop=P, corrupt=P, delay=SECONDS, delay-from=N, silent-after=N, nack-block=N, nack-count=K,\n"
-        "bad-ack=N, truncate-status=K, hangup-block=N, seed=N.\n"
+        "bad-ack=N, truncate-status=K, hangup-block=N, bad-word=N, seed=N.\n"
         "\nBehind the pty: the chip starts when a program opens the port, stops when the port stays closed\n"
         "for 0.5 s (reopen=SECONDS; a quicker re-open, as in a rate switch, finds it as it was), and\n"
         "restarts after 2 s without traffic (idle=SECONDS).  A pty carries no parity, so the host\n"

@@ -148,6 +148,20 @@ QByteArray readN(Port& p, int n, int ms = 3000) {
     return got;
 }
 
+QByteArray randomImage(int size, unsigned seed) {
+    QByteArray image(size, '\0');
+    std::mt19937 rng(seed);
+    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
+    return image;
+}
+
+bool writeFile(QFile& file, const QByteArray& bytes) {
+    if (!file.open(QIODevice::WriteOnly)) return false;
+    const bool ok = file.write(bytes) == bytes.size();
+    file.close();
+    return ok;
+}
+
 // The first clock count of an STC89 status frame.
 int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 8 | static_cast<uint8_t>(status[5]); }
 
@@ -156,42 +170,76 @@ int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 
 TEST(PtyStm32, Stm32flashWritesVerifiesAndReadsBack) {
     const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
     if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
+    // The F103 erases with Erase (43), the F030 with Extended Erase (44).
+    for (const char* chip : {"stm32f103", "stm32f030"}) {
+        SCOPED_TRACE(chip);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("stm32"));
+        const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+        const QByteArray image = randomImage(3000, 20261207);
+        QFile img(dir.filePath(QStringLiteral("img.bin")));
+        ASSERT_TRUE(writeFile(img, image));
+
+        SimProcess sim({QString::fromLatin1(chip), QStringLiteral("--dump"), dump}, link);
+        ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
+        QString output;
+        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                                   QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
+                      &output),
+                  0)
+            << output.toStdString();
+        const QString out = dir.filePath(QStringLiteral("out.bin"));
+        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                                   QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
+                      &output),
+                  0)
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QString::fromLatin1(chip) == QLatin1String("stm32f103") ? QStringLiteral("0x0410")
+                                                                                          : QStringLiteral("0x0440")))
+            << output.toStdString();
+        QFile back(out);
+        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+        EXPECT_EQ(back.readAll(), image);
+        EXPECT_EQ(sim.stop(), 0);
+        QFile dumped(dump);
+        ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
+        const QByteArray flash = dumped.readAll();
+        EXPECT_EQ(flash.size(), 64 * 1024);
+        EXPECT_EQ(flash.left(3000), image);
+    }
+}
+
+TEST(PtyStm32, TalvoWritesStm32flashReadsBack) {
+    const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+    if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString link = dir.filePath(QStringLiteral("stm32"));
-    const QString dump = dir.filePath(QStringLiteral("dump.bin"));
-    QByteArray image(3000, '\0');
-    std::mt19937 rng(20261207);
-    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
+    // Not a multiple of four: the last block goes out padded with FF.
+    const QByteArray image = randomImage(5001, 5001);
     QFile img(dir.filePath(QStringLiteral("img.bin")));
-    ASSERT_TRUE(img.open(QIODevice::WriteOnly));
-    img.write(image);
-    img.close();
+    ASSERT_TRUE(writeFile(img, image));
 
-    SimProcess sim({QStringLiteral("stm32f103"), QStringLiteral("--dump"), dump}, link);
-    ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
+    SimProcess sim({QStringLiteral("stm32f103")}, link);
+    ASSERT_TRUE(sim.ready());
     QString output;
-    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                               QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
+    ASSERT_EQ(run(QStringLiteral(TALVO_EXE), {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stm32"),
+                                              QStringLiteral("--port"), link, QStringLiteral("--verify"), img.fileName()},
                   &output),
               0)
         << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("校验成功"))) << output.toStdString();
+    // Someone else checks what TALVO wrote.
     const QString out = dir.filePath(QStringLiteral("out.bin"));
     ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                               QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
+                               QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:5004"), link},
                   &output),
               0)
         << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("0x0410"))) << output.toStdString();
     QFile back(out);
     ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-    EXPECT_EQ(back.readAll(), image);
-    EXPECT_EQ(sim.stop(), 0);
-    QFile dumped(dump);
-    ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
-    const QByteArray flash = dumped.readAll();
-    EXPECT_EQ(flash.size(), 64 * 1024);
-    EXPECT_EQ(flash.left(3000), image);
+    EXPECT_EQ(back.readAll(), image + QByteArray(3, '\xFF'));
 }
 
 TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {

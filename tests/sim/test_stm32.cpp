@@ -91,6 +91,45 @@ TEST(Stm32, EraseWriteReadBack) {
     EXPECT_EQ(s.chip->flash()[3 * 1024], 0xFF);
 }
 
+TEST(Stm32, F030OffersExtendedEraseOnly) {
+    Session s("stm32f030");
+    EXPECT_EQ(hexBytes(s.cmd(0x00, 15)), "79 0B 31 00 01 02 11 21 31 44 63 73 82 92 79");
+    EXPECT_EQ(hexBytes(s.cmd(0x01, 5)), "79 31 00 00 79");
+    EXPECT_EQ(hexBytes(s.cmd(0x02, 5)), "79 01 04 40 79");
+    EXPECT_EQ(hexBytes(s.read(0x1FFFF7CC, 4)), "40 00 FF FF"); // 64 KB
+    EXPECT_NE(hexBytes(s.read(0x1FFFF7E0, 2)), "40 00");     // the F1 address holds bootloader code here
+    EXPECT_EQ(hexBytes(s.cmd(0x43, 1)), "1F");
+    s.chip->flash()[1024] = 0x00;
+    s.chip->flash()[2048] = 0x00;
+    // Pages 0 and 1 as two-byte numbers, then the XOR.
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x01, 0x00, 0x00, 0x00, 0x01}), 1, 1s)), "79");
+    EXPECT_EQ(s.chip->flash()[1024], 0xFF);
+    EXPECT_EQ(s.chip->flash()[2048], 0x00);
+    // A page beyond the flash, a bank erase (one bank only), a bad checksum.
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x00, 0x00, 0x40}), 1, 1s)), "1F");
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0xFF, 0xFE}), 1, 1s)), "1F");
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(Bytes{0x00, 0x00, 0x00, 0x02, 0x00}, 1, 1s)), "1F");
+    // Mass erase.
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0xFF, 0xFF}), 1, 1s)), "79");
+    EXPECT_EQ(s.chip->flash()[2048], 0xFF);
+}
+
+TEST(Stm32, BadWordIsStoredWronglyButAcknowledged) {
+    Session s("stm32f103,scale=0,bad-word=66"); // the second word of the second block
+    Bytes data(256, 0x5A);
+    ASSERT_TRUE(s.write(0x08000000, data));
+    ASSERT_TRUE(s.write(0x08000100, data));
+    ASSERT_TRUE(s.write(0x08000200, data)); // once per run
+    const Bytes back = s.read(0x08000100, 8);
+    EXPECT_EQ(hexBytes(back), "5A 5A 5A 5A 5B 5A 5A 5A");
+    EXPECT_EQ(s.read(0x08000200, 256), data);
+}
+
 TEST(Stm32, NackRules) {
     Session s("stm32f103,scale=0");
     // Wrong complement, unknown command: NACK and back to waiting for a command.

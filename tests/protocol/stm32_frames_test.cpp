@@ -1,0 +1,114 @@
+// The pure pieces of the STM32 download: the bytes of each step, the erase
+// extent, the progress positions and the identification lines.
+#include <gtest/gtest.h>
+
+#include "protocol/Stm32Frames.h"
+#include "protocol/Stm32Parts.h"
+
+using namespace talvo::protocol;
+
+namespace {
+std::string hex(const QByteArray& b) { return b.toHex().toStdString(); }
+} // namespace
+
+TEST(Stm32Frames, BytesOfEachStep) {
+    const struct {
+        QByteArray bytes;
+        const char* hex;
+    } rows[] = {
+        {Stm32CommandBytes(Stm32Code::Get), "00ff"},
+        {Stm32CommandBytes(Stm32Code::GetId), "02fd"},
+        {Stm32CommandBytes(Stm32Code::ReadMemory), "11ee"},
+        {Stm32CommandBytes(Stm32Code::WriteMemory), "31ce"},
+        {Stm32CommandBytes(Stm32Code::Erase), "43bc"},
+        {Stm32CommandBytes(Stm32Code::ExtendedErase), "44bb"},
+        {Stm32AddressFrame(0x1FFFF7E0), "1ffff7e0f7"},
+        {Stm32AddressFrame(0x1FFFF7CC), "1ffff7ccdb"},
+        {Stm32AddressFrame(0x08000B00), "08000b0003"},
+        {Stm32ReadCountFrame(4), "03fc"},
+        {Stm32ReadCountFrame(256), "ff00"},
+        // 3000 bytes: three pages, XOR 01; 1024 bytes erase two pages.
+        {Stm32PageList(Stm32ErasePages(3000, 1024, 64)), "0200010201"},
+        {Stm32PageList(Stm32ErasePages(1024, 1024, 0)), "01000100"},
+        {Stm32ExtendedPageList(3), "000200000001000201"},
+        {Stm32DataFrame(QByteArray::fromHex("01020304")), "030102030407"},
+        {Stm32PadToWords(QByteArray::fromHex("aabbcc")), "aabbccff"},
+        {Stm32PadToWords(QByteArray(184, '\x11')).left(1), "11"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(hex(r.bytes), r.hex);
+    EXPECT_EQ(Stm32PadToWords(QByteArray(184, '\x11')).size(), 184);
+    EXPECT_EQ(Stm32PadToWords(QByteArray(185, '\x11')).size(), 188);
+    // The last block of the 3000-byte example: count byte B7.
+    EXPECT_EQ(static_cast<uint8_t>(Stm32DataFrame(QByteArray(184, '\0'))[0]), 0xB7);
+    EXPECT_EQ(XorChecksum(QByteArray::fromHex("b7") + QByteArray(184, '\0')), 0xB7);
+}
+
+TEST(Stm32Frames, EraseExtentBlocksAndProgress) {
+    EXPECT_EQ(Stm32BlockCount(1), 1);
+    EXPECT_EQ(Stm32BlockCount(256), 1);
+    EXPECT_EQ(Stm32BlockCount(257), 2);
+    EXPECT_EQ(Stm32BlockCount(3000), 12);
+    EXPECT_EQ(Stm32ImageKb(3000), 3);
+    EXPECT_EQ(Stm32ImageKb(1024), 2);
+    // A full chip erases its pages, not one more that does not exist.
+    EXPECT_EQ(Stm32ErasePages(64 * 1024, 1024, 64), 64);
+    EXPECT_EQ(Stm32ErasePages(256 * 1024, 2048, 128), 128);
+    EXPECT_EQ(Stm32ErasePages(3000, 2048, 128), 2);
+    EXPECT_EQ(Stm32ErasePages(64 * 1024, 1024, 0), 65); // flash size not known: as computed
+    // One block fills the bar; otherwise steps of 1024 / (C - 1), held at 1024.
+    EXPECT_EQ(Stm32Progress(1, 1), 1024);
+    EXPECT_EQ(Stm32Progress(1, 12), 93);
+    EXPECT_EQ(Stm32Progress(11, 12), 1023);
+    EXPECT_EQ(Stm32Progress(12, 12), 1024);
+    EXPECT_EQ(Stm32Progress(2, 2), 1024);
+}
+
+TEST(Stm32Frames, GetReplyAndLines) {
+    const QByteArray f1 = QByteArray::fromHex("790b22000102112131436373829279");
+    const QByteArray f0 = QByteArray::fromHex("790b31000102112131446373829279");
+    EXPECT_EQ(Stm32ListReplyLength(f1.left(1)), 0);
+    EXPECT_EQ(Stm32ListReplyLength(f1.left(2)), 15);
+    EXPECT_TRUE(Stm32Offers(f1, Stm32Code::Erase));
+    EXPECT_FALSE(Stm32Offers(f1, Stm32Code::ExtendedErase));
+    EXPECT_TRUE(Stm32Offers(f0, Stm32Code::ExtendedErase));
+    EXPECT_FALSE(Stm32Offers(f0, Stm32Code::Erase));
+    EXPECT_FALSE(Stm32Offers(f1.left(9), Stm32Code::Erase)); // not yet in
+
+    EXPECT_EQ(Stm32VersionLine(0x22), QStringLiteral("bootloader版本:2.2"));
+    EXPECT_EQ(Stm32VersionLine(0x31), QStringLiteral("bootloader版本:3.1"));
+    EXPECT_EQ(Stm32DeviceIdLine(0x410), QStringLiteral("Device ID:0410"));
+    EXPECT_EQ(Stm32FlashSizeLine(8), QStringLiteral("FLASH大小: 08 KB"));
+    EXPECT_EQ(Stm32FlashSizeLine(256), QStringLiteral("FLASH大小: 256 KB"));
+    EXPECT_EQ(Stm32ImageSizeLine(3), QStringLiteral("文件大小： 3 KB"));
+
+    const Stm32Part* md = FindStm32Part(0x410);
+    const Stm32Part* f030 = FindStm32Part(0x440);
+    const Stm32Part* f303 = FindStm32Part(0x422);
+    ASSERT_TRUE(md && f030 && f303);
+    EXPECT_EQ(Stm32SramLine(64, 0xFFFF, md), QStringLiteral("SRAM：     20 KB"));
+    EXPECT_EQ(Stm32SramLine(128, 0xFFFF, nullptr), QStringLiteral("SRAM：     20 KB"));
+    EXPECT_EQ(Stm32SramLine(32, 0xFFFF, md), QStringLiteral("SRAM：     10 KB"));
+    EXPECT_EQ(Stm32SramLine(16, 0xFFFF, md), QStringLiteral("    ???"));
+    EXPECT_EQ(Stm32SramLine(64, 0x1234, md), QStringLiteral("SRAM："));
+    EXPECT_EQ(Stm32SramLine(64, 0xFFFF, f030), QStringLiteral("SRAM：     8 KB"));
+    EXPECT_EQ(Stm32SramLine(256, 0xFFFF, f303), QStringLiteral("    ???"));
+}
+
+TEST(Stm32Parts, TableByProductId) {
+    const struct {
+        uint16_t pid;
+        uint32_t flashSizeAddress;
+        int pageSize;
+    } rows[] = {{0x410, 0x1FFFF7E0, 1024}, {0x412, 0x1FFFF7E0, 1024}, {0x414, 0x1FFFF7E0, 2048},
+                {0x430, 0x1FFFF7E0, 2048}, {0x440, 0x1FFFF7CC, 1024}, {0x444, 0x1FFFF7CC, 1024},
+                {0x442, 0x1FFFF7CC, 2048}, {0x422, 0x1FFFF7CC, 2048}};
+    for (const auto& r : rows) {
+        const Stm32Part* p = FindStm32Part(r.pid);
+        ASSERT_TRUE(p) << std::hex << r.pid;
+        EXPECT_EQ(p->flashSizeAddress, r.flashSizeAddress) << std::hex << r.pid;
+        EXPECT_EQ(p->pageSize, r.pageSize) << std::hex << r.pid;
+    }
+    EXPECT_EQ(FindStm32Part(0x413), nullptr);
+    EXPECT_EQ(Stm32PartLabel(0x410), QStringLiteral("STM32F10x medium density (0x410)"));
+    EXPECT_EQ(Stm32PartLabel(0x0abc), QStringLiteral("STM32 (0x0abc)"));
+}
