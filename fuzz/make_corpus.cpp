@@ -44,21 +44,36 @@ void writeSeed(const QString& dir, uint8_t settings, const QByteArray& bytes) {
     ++written;
 }
 
-// The replies of one clean download: the chip's bytes between two frames of the host.
-std::vector<QByteArray> replies(const std::vector<sim::VirtualHost::WireByte>& wire) {
+// The replies of one clean download: the chip's bytes between two frames of
+// the host.  An STC frame begins with its start byte (sync bytes 7F go on
+// during the status frame); the STM32 bootloader answers every send of the
+// host (the start byte, a command, an address, a count, a page list, a data
+// block) before the host sends again.
+enum class Protocol { Stc, Stm32 };
+std::vector<QByteArray> replies(const std::vector<sim::VirtualHost::WireByte>& wire, Protocol kind) {
     std::vector<QByteArray> out;
     QByteArray current;
     for (const auto& b : wire) {
         if (!b.fromHost) {
             current.append(static_cast<char>(b.value));
-        } else if (b.value == protocol::kStcStart0 && !current.isEmpty()) {
-            // A host frame begins (sync bytes 7F go on during the status frame).
+        } else if ((kind == Protocol::Stm32 || b.value == protocol::kStcStart0) && !current.isEmpty()) {
             out.push_back(current);
             current.clear();
         }
     }
     if (!current.isEmpty()) out.push_back(current);
     return out;
+}
+
+// A whole download as chunks (FuzzHost.h): each reply in pieces of at most 254 bytes.
+QByteArray chunked(const std::vector<QByteArray>& replies) {
+    QByteArray chunks;
+    for (const QByteArray& reply : replies)
+        for (qsizetype at = 0; at < reply.size(); at += 254) {
+            const QByteArray piece = reply.mid(at, 254);
+            chunks.append(static_cast<char>(piece.size())).append(piece);
+        }
+    return chunks;
 }
 
 } // namespace
@@ -107,7 +122,7 @@ int main(int argc, char** argv) {
                     protocol::CMcuType mcu(host, o);
                     mcu.RunStcDownload();
                     const int family = protocol::ChipTypeAt(chip.chipType).familyCode;
-                    const auto r = replies(host.wire);
+                    const auto r = replies(host.wire, Protocol::Stc);
                     if (r.empty()) continue;
                     const uint8_t familyBit = family == 2 ? 1 : 0;
                     const uint8_t statusSettings = static_cast<uint8_t>(familyBit | (lowSpeed ? 2 : 0));
@@ -144,9 +159,20 @@ int main(int argc, char** argv) {
             protocol::Stm32Options o;
             o.image = image;
             o.verify = verify;
-            protocol::DownloadStm32(host, o);
-            const auto r = stm32Replies(host.wire);
-            writeSeed(stm32DownloadDir, static_cast<uint8_t>((verify ? 1 : 0) | (kImageSteps << 1)), chunked(r));
+            if (!protocol::DownloadStm32(host, o).success) {
+                std::fprintf(stderr, "make_corpus: the download from %s failed\n", name);
+                return 1;
+            }
+            const auto r = replies(host.wire, Protocol::Stm32);
+            // The seed must carry the target's download to its end as the chip did.
+            const QByteArray seed = chunked(r);
+            fuzz::FuzzHost replay(reinterpret_cast<const uint8_t*>(seed.constData()), static_cast<size_t>(seed.size()));
+            if (!protocol::DownloadStm32(replay, o).success) {
+                std::fprintf(stderr, "make_corpus: the replies of %s do not replay to success: %s\n", name,
+                             qPrintable(replay.log.join(QLatin1Char('|'))));
+                return 1;
+            }
+            writeSeed(stm32DownloadDir, static_cast<uint8_t>((verify ? 1 : 0) | (kImageSteps << 1)), seed);
             for (const QByteArray& reply : r) writeSeed(stm32FieldsDir, reply.isEmpty() ? 0 : reply[0], reply.mid(1));
         }
     }
