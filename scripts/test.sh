@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: the CTest suite, the same suite again
-# under ThreadSanitizer, and a bounded fuzzing run of the HEX converter.
+# under ThreadSanitizer, and a bounded fuzzing run of the HEX converter and
+# of what the chips send.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -16,6 +17,6 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j2 --timeout 900
 
 if [ -x fuzz/run.sh ] || [ -f fuzz/run.sh ]; then
-  echo "== Fuzzing the HEX converter"
+  echo "== Fuzzing the HEX converter and what the chips send"
   bash fuzz/run.sh "${FUZZ_SECONDS:-60}"
 fi

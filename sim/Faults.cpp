@@ -40,6 +40,7 @@ std::string FaultSpec::describe() const {
     if (drop > 0) put("drop", drop);
     if (corrupt > 0) put("corrupt", corrupt);
     if (delay > 0) put("delay", delay);
+    if (delay > 0 && delayFrom > 0) put("delay-from", delayFrom);
     if (silentAfter >= 0) put("silent-after", silentAfter);
     if (nackBlock > 0) put("nack-block", nackBlock);
     if (nackBlock > 0 && nackCount != 1) put("nack-count", nackCount);
@@ -94,6 +95,9 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
     } else if (key == "delay") {
         if (!parseNumber(value, 0.0, 60.0, &d)) return fail("expects seconds from 0 to 60");
         delay = d;
+    } else if (key == "delay-from") {
+        if (!toInt(value, 0, 1000000, &n)) return fail("expects a frame number (0 or more)");
+        delayFrom = static_cast<int>(n);
     } else if (key == "silent-after") {
         if (!toInt(value, 0, 1000000, &n)) return fail("expects a frame count (0 or more)");
         silentAfter = static_cast<int>(n);
@@ -121,8 +125,8 @@ bool FaultSpec::parseItem(const std::string& item, std::string* error) {
     } else {
         if (error)
             *error = "unknown fault '" + key +
-                     "' (known: drop, corrupt, delay, silent-after, nack-block, nack-count, bad-ack, truncate-status, "
-                     "hangup-block, bad-word, seed)";
+                     "' (known: drop, corrupt, delay, delay-from, silent-after, nack-block, nack-count, bad-ack, "
+                     "truncate-status, hangup-block, bad-word, seed)";
         return false;
     }
     return true;

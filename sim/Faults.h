@@ -31,6 +31,8 @@ bool parseNumber(const std::string& text, double lo, double hi, double* out);
 //   drop=P            each byte on the wire (either direction) is lost with probability P
 //   corrupt=P         each byte has one bit flipped with probability P
 //   delay=SECONDS     every answer of the chip comes this much later
+//   delay-from=N      ... only the answers to the N-th frame of a session and later
+//                     (0, the default: the STC status frame too)
 //   silent-after=N    the chip answers the first N frames of a session, then nothing
 //   nack-block=N      the N-th data block (1-based) is refused once: STC chips give no
 //                     answer (the host must resend), STM32 chips NACK it
@@ -46,6 +48,7 @@ struct FaultSpec {
     double drop = 0.0;
     double corrupt = 0.0;
     double delay = 0.0;
+    int delayFrom = 0;
     int silentAfter = -1;
     int nackBlock = -1;
     int nackCount = 1;

@@ -156,7 +156,8 @@ void SimChip::applyUartChanges(TimePoint upTo) {
 TimePoint SimChip::answer(const Bytes& bytes, double delaySeconds, const LineSettings& ls, TimePoint after) {
     if (!powered_) return after;
     const FaultSpec& f = options_.faults;
-    TimePoint start = std::max(plus(after, delaySeconds + f.delay), txFree_);
+    const double late = sessionFrames_ >= f.delayFrom ? f.delay : 0.0;
+    TimePoint start = std::max(plus(after, delaySeconds + late), txFree_);
     Bytes sent;
     sent.reserve(bytes.size());
     for (uint8_t b : bytes)

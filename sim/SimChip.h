@@ -35,6 +35,11 @@ struct ChipOptions {
     int clockMode = 12;           // STC89: 12-clock or 6-clock
     double timeScale = 1.0;       // multiplies erase/write/answer delays; 0 = instant
     double tolerance = kUartTolerance; // UART receive tolerance (fraction)
+    // The chip's clock runs this fraction fast (+) or slow (-) once it has
+    // answered the host (an RC oscillator warming up, a crystal off its
+    // mark): every rate the chip then makes with its own timer is off by as
+    // much, while the rate it measured from the host's sync stays right.
+    double clockDrift = 0.0;
     enum class Jitter { Seeded, Off, Pattern } jitter = Jitter::Seeded;
     std::vector<int> jitterPattern; // Pattern: offset added to each of the eight counts
     double idleRestart = -1.0;    // seconds without traffic before a restart; <0: 2 s in pty mode, off otherwise

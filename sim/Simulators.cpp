@@ -58,6 +58,9 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         } else if (key == "tolerance") {
             if (!parseNumber(value, 0.0, 50.0, &d)) return bad("expects a UART tolerance in percent (0 to 50)");
             o.tolerance = d / 100.0;
+        } else if (key == "drift") {
+            if (!parseNumber(value, -20.0, 20.0, &d)) return bad("expects the clock's drift in percent (-20 to 20)");
+            o.clockDrift = d / 100.0;
         } else if (key == "idle") {
             if (!parseNumber(value, 0.0, 3600.0, &d)) return bad("expects seconds (0 turns the idle restart off)");
             o.idleRestart = d;
@@ -91,7 +94,7 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                 if (error)
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
-                                       "' (options: freq, clock, scale, tolerance, jitter, idle, reopen, switchfloor; " +
+                                       "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, switchfloor; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;

@@ -2,7 +2,7 @@
 // The chip simulators by name, and their hook into the serial layer's
 // "sim:CHIP[,key=value...]" ports.
 //
-// A chip selector is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT]
+// A chip selector is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT][,drift=PCT]
 // [,jitter=on|off|A:B:C:D:E:F:G:H][,idle=SECONDS][,reopen=SECONDS][,switchfloor=SECONDS]
 // [,dump=FILE][,faults=FAULT][,FAULT...]" where FAULT is one of the items of FaultSpec
 // (a "faults=" prefix is optional, so "faults=drop=0.01,seed=7" works).

@@ -84,7 +84,7 @@ double StcChip::exactCount(uint32_t baud) const {
 }
 
 double StcChip::rateForReload(uint8_t rr) const {
-    const double f = options_.freqMHz * 1e6;
+    const double f = options_.freqMHz * 1e6 * (1.0 + options_.clockDrift);
     const double steps = 256.0 - rr;
     if (model_.family == StcFamily::OneByte) return f / ((options_.clockMode == 6 ? 16.0 : 32.0) * steps);
     return f / (16.0 * steps);

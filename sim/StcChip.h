@@ -60,7 +60,7 @@ public:
     int clockDivider() const; // T in count = f*7/(r*T): 12 or 6
     // The count the chip measures for one 7F at `baud` without jitter (exact value).
     double exactCount(uint32_t baud) const;
-    // The UART rate the chip takes for reload byte `rr`.
+    // The UART rate the chip takes for reload byte `rr` (its clock's drift included).
     double rateForReload(uint8_t rr) const;
     // The status frame for a handshake at `baud` (jitter applied as configured).
     Bytes statusFrame(uint32_t baud);

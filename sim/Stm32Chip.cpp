@@ -1,6 +1,7 @@
 #include "sim/Stm32Chip.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace talvo::sim {
@@ -195,7 +196,14 @@ void Stm32Chip::onChar(const UartChar& c, const LineSettings& host, TimePoint at
         s.parity = 2;
         setUart(s);
         exchange_ = {0x7F};
-        ack(at);
+        const TimePoint acknowledged = answer({kAck}, 0.0, s, at);
+        // The clock's drift from here on: the rate the bootloader set up
+        // from the start byte is off by as much.
+        if (options_.clockDrift != 0.0) {
+            LineSettings drifted = s;
+            drifted.baud = static_cast<uint32_t>(std::lround(s.baud * (1.0 + options_.clockDrift)));
+            setUartAt(acknowledged, drifted);
+        }
         done(at, true, "init at " + std::to_string(host.baud) + " baud");
         expect(State::Command, 0);
         return;

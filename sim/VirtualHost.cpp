@@ -27,6 +27,11 @@ VirtualHost::~VirtualHost() = default;
 
 double VirtualHost::elapsedSeconds() const { return std::chrono::duration<double>(now_ - start_).count(); }
 
+void VirtualHost::splitReads(double chance, uint64_t seed) {
+    splitChance_ = chance;
+    splitRng_ = Rng(seed);
+}
+
 bool VirtualHost::cancelled() const {
     return cancelAfterSeconds && elapsedSeconds() >= *cancelAfterSeconds;
 }
@@ -200,8 +205,10 @@ void VirtualHost::step() {
         if (waiting_) {
             received_ += held_;
             held_.clear();
-        } else if (c.value == eventChar_ && writeDone_ && !notifyAt_) {
-            notifyAt_ = now_ + 2 * std::chrono::milliseconds(replyDelayMs_);
+        } else {
+            if (splitChance_ > 0 && splitRng_.chance(splitChance_)) received_ += held_, held_.clear();
+            if (c.value == eventChar_ && writeDone_ && !notifyAt_)
+                notifyAt_ = now_ + 2 * std::chrono::milliseconds(replyDelayMs_);
         }
     }
     if (notifyAt_ && *notifyAt_ <= now_) {

@@ -27,6 +27,7 @@
 
 #include "platform/Wire.h"
 #include "protocol/DownloadHost.h"
+#include "sim/Faults.h"
 #include "sim/SimChip.h"
 
 namespace talvo::sim {
@@ -67,6 +68,11 @@ public:
     std::function<bool(uint32_t baud)> failConfigure;
     // The user stops the download this long after the host was created.
     std::optional<double> cancelAfterSeconds;
+    // Hands received bytes over in random pieces, as a busy machine or a USB
+    // converter's latency splits a reply over several reads: after each byte,
+    // with probability `chance`, what is held so far is handed on at once
+    // (the rest follows at the event character or the next tick, as always).
+    void splitReads(double chance, uint64_t seed);
 
     // ---- DownloadHost -------------------------------------------------------------------
     bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) override;
@@ -138,6 +144,8 @@ private:
     bool writeDone_ = false;              // a write completed since the last hand-over
     std::optional<TimePoint> notifyAt_;   // the receiver hands on at this time
     bool waiting_ = false;                // inside Wait: arrivals are handed on at once
+    double splitChance_ = 0.0;
+    Rng splitRng_;
 
     // Ticks and the sync stream.
     int ticks_ = 0;

@@ -20,10 +20,11 @@ QString listText() {
         t += QStringLiteral("  %1  %2\n").arg(QString::fromStdString(e.name), -14).arg(QString::fromStdString(e.description));
     t += QStringLiteral(
         "\nChip options (after the name, comma-separated): freq=MHZ, clock=6|12, scale=X (time scale of\n"
-        "erase/write/answer delays, 0 = instant), tolerance=PCT, jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS,\n"
-        "reopen=SECONDS, switchfloor=SECONDS, dump=FILE (the flash is written there when the chip ends).\n"
-        "Faults: drop=P, corrupt=P, delay=SECONDS, silent-after=N, nack-block=N, nack-count=K, bad-ack=N,\n"
-        "truncate-status=K, hangup-block=N, bad-word=N, seed=N.\n"
+        "erase/write/answer delays, 0 = instant), tolerance=PCT, drift=PCT (the chip's clock off by as much\n"
+        "after its first answer), jitter=on|off|A:B:C:D:E:F:G:H, idle=SECONDS, reopen=SECONDS,\n"
+        "switchfloor=SECONDS, dump=FILE (the flash is written there when the chip ends).\n"
+        "Faults: drop=P, corrupt=P, delay=SECONDS, delay-from=N, silent-after=N, nack-block=N, nack-count=K,\n"
+        "bad-ack=N, truncate-status=K, hangup-block=N, bad-word=N, seed=N.\n"
         "\nBehind the pty: the chip starts when a program opens the port, stops when the port stays closed\n"
         "for 0.5 s (reopen=SECONDS; a quicker re-open, as in a rate switch, finds it as it was), and\n"
         "restarts after 2 s without traffic (idle=SECONDS).  A pty carries no parity, so the host\n"

@@ -118,6 +118,9 @@ private:
 
     DownloadHost& Host;
     StcOptions Options;
+    // Blocks have gone out: a late acknowledge of one of them may still
+    // arrive, and it is no answer to any other frame.
+    bool WriteAnswersMayFollow = false;
     QString FailureLine;
 };
 

@@ -3,6 +3,8 @@
 // the closing frames.
 #include <QObject>
 
+#include <algorithm>
+
 #include "protocol/ChipTypes.h"
 #include "protocol/Diagnosis.h"
 #include "protocol/CMcuType.h"
@@ -49,8 +51,12 @@ bool CMcuType::Exchange(const QString& command, const QString& data1, const QStr
     Host.ResetTicks();
     if (send) this->send(BuildFrame(QStringLiteral("6A"), command, data1, data2, form));
     const int answer = answerForm();
-    const WaitResult r = Host.Wait(kStcReplyTicks, [answer](const QByteArray& received) {
-        return !ScanStcFrames(received, answer).frames.empty();
+    const bool skipWriteAnswers = WriteAnswersMayFollow;
+    const WaitResult r = Host.Wait(kStcReplyTicks, [answer, skipWriteAnswers](const QByteArray& received) {
+        const StcScan scan = ScanStcFrames(received, answer);
+        return std::any_of(scan.frames.begin(), scan.frames.end(), [&](const StcChipFrame& f) {
+            return !skipWriteAnswers || !IsStcWriteAnswer(f, answer);
+        });
     });
     if (r != WaitResult::Replied) return failWait(r);
     Host.ResetTicks();

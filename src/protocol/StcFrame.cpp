@@ -183,6 +183,10 @@ StcScan ScanStcFrames(const QByteArray& received, int form, bool statusForm) {
     return scan;
 }
 
+bool IsStcWriteAnswer(const StcChipFrame& frame, int form) {
+    return frame.payload.size() == 2 && static_cast<uint8_t>(frame.payload[0]) == (form == 2 ? 0x00 : 0x80);
+}
+
 std::optional<StcStatus> ReadStcStatus(const StcChipFrame& frame) {
     const QByteArray& p = frame.payload;
     // type, 16 count bytes, version, stepping, option, two model bytes

@@ -66,6 +66,10 @@ struct StcScan {
 // frames (noise, the echo of the sync stream) are ignored.
 StcScan ScanStcFrames(const QByteArray& received, int form, bool statusForm = false);
 
+// A write acknowledge: the payload 80 SS (one checksum byte) or 00 SS (two),
+// SS the sum of the 128 data bytes the chip took.
+bool IsStcWriteAnswer(const StcChipFrame& frame, int form);
+
 // The status frame's fields.
 struct StcStatus {
     std::vector<uint16_t> counts; // the eight clock counts

@@ -10,11 +10,9 @@ namespace talvo::protocol {
 
 namespace {
 
-// The write answer of the family: 80 SS (one checksum byte) or 00 SS (two),
-// SS the sum of the 128 data bytes the chip took.
+// The write answer of the family for data with this sum.
 bool isWriteAnswer(const StcChipFrame& f, int form, uint8_t sum) {
-    return f.payload.size() >= 2 && static_cast<uint8_t>(f.payload[0]) == (form == 2 ? 0x00 : 0x80) &&
-           static_cast<uint8_t>(f.payload[1]) == sum;
+    return IsStcWriteAnswer(f, form) && static_cast<uint8_t>(f.payload[1]) == sum;
 }
 
 uint8_t dataSum(const QByteArray& block) {
@@ -32,23 +30,40 @@ bool CMcuType::SendBlocks(int form) {
     // The progress step counts the image blocks (the zero block after them
     // only fills the bar); a single block fills it at once.
     const int step = n > 1 ? 1024 / (n - 1) : 1024;
+    const int answer = answerForm();
+    auto answersWithSum = [answer](const QByteArray& received, uint8_t sum) {
+        const StcScan scan = ScanStcFrames(received, answer);
+        return static_cast<int>(std::count_if(scan.frames.begin(), scan.frames.end(),
+                                              [&](const StcChipFrame& f) { return isWriteAnswer(f, answer, sum); }));
+    };
+    // The chip answers every copy of a block it takes, in order, and an
+    // answer names only the data's sum.  A block sent again may therefore
+    // still be answered after the next block has gone out; while the next
+    // block has the same sum, that many answers do not count for it.
+    WriteAnswersMayFollow = true;
+    int previousMayStillAnswer = 0;
+    uint8_t previousSum = 0;
     uint16_t address = 0;
     for (int i = 0; i < n; ++i) {
         Host.ResetTicks();
         const QByteArray frame = BuildStcWriteFrame(address, Options.blocks[static_cast<size_t>(i)], form);
         const uint8_t sum = dataSum(Options.blocks[static_cast<size_t>(i)]);
-        const int answer = answerForm();
-        auto acknowledged = [answer, sum](const QByteArray& received) {
-            const StcScan scan = ScanStcFrames(received, answer);
-            return std::any_of(scan.frames.begin(), scan.frames.end(),
-                               [&](const StcChipFrame& f) { return isWriteAnswer(f, answer, sum); });
-        };
+        const int notOurs = i > 0 && sum == previousSum ? previousMayStillAnswer : 0;
+        auto acknowledged = [&](const QByteArray& received) { return answersWithSum(received, sum) > notOurs; };
         Host.Send(frame);
+        int sends = 1;
         address = static_cast<uint16_t>(address + 128);
         int lastSend = 0;
         for (;;) {
             const WaitResult r = Host.Wait(std::min(lastSend + kStcBlockResendTicks, kStcBlockTicks), acknowledged);
-            if (r == WaitResult::Replied) break;
+            if (r == WaitResult::Replied) {
+                // Answers of this block seen: at least those beyond the
+                // previous block's; each other copy sent may still be answered.
+                const int ours = std::max(0, answersWithSum(Host.Received(), sum) - notOurs);
+                previousMayStillAnswer = std::max(0, sends - ours);
+                previousSum = sum;
+                break;
+            }
             if (r != WaitResult::TimedOut) {
                 failWait(r);
                 Host.Log(QStringLiteral("写数据失败，重试!"));
@@ -59,7 +74,9 @@ bool CMcuType::SendBlocks(int form) {
                 Host.Log(QStringLiteral("写数据失败，重试!"));
                 return false;
             }
-            Host.Send(frame);
+            // The answers to the copies already sent still count.
+            Host.Send(frame, true);
+            ++sends;
             lastSend = Host.Ticks();
         }
         Host.Progress(std::min(1024, step * (i + 1)));

@@ -139,6 +139,19 @@ std::unique_ptr<Chip> makeAs(const std::string& selector) {
 }
 inline std::unique_ptr<sim::StcChip> stc(const std::string& selector) { return makeAs<sim::StcChip>(selector); }
 
+// The host's sync stream (7F 7F every 14 ms) until the chip answers, then
+// the answer's `frameLen` bytes (fewer when `limit` runs out).
+inline Bytes sync(VirtualWire& w, size_t frameLen, std::chrono::milliseconds limit = 3000ms) {
+    w.heard.clear();
+    const TimePoint end = w.now() + limit;
+    while (w.now() < end && w.heard.empty()) {
+        w.send({0x7F, 0x7F});
+        w.run(14ms);
+    }
+    while (w.now() < end && w.heard.size() < frameLen) w.run(5ms);
+    return w.values();
+}
+
 // STC frames as a host builds them (46 B9 6A L payload checksum 16).
 inline Bytes stcHostFrame(const Bytes& payload, int form) {
     const size_t len = payload.size() + (form == 2 ? 6 : 5);

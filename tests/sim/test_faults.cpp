@@ -131,6 +131,24 @@ TEST(Faults, DelayedAnswers) {
     EXPECT_GE(w.heard.front().at - t, 500ms);
 }
 
+TEST(Faults, DelayFromTheNthFrameLeavesEarlierAnswersOnTime) {
+    auto chip = stc("stc89c52rc,delay=0.5,delay-from=2,scale=0,switchfloor=0");
+    VirtualWire w(*chip, line(1200));
+    ASSERT_EQ(sync(w, 59).size(), 59u); // the status frame is not late
+    w.run(300ms);
+    const Bytes control = stcHostFrame(hexToBytes("80 02 00 36 01 F0 02"), 1);
+    auto answerTime = [&] {
+        w.heard.clear();
+        w.send(control);
+        const TimePoint sent = w.now();
+        w.run(2s);
+        EXPECT_EQ(w.heard.size(), 8u);
+        return w.heard.empty() ? 0s : std::chrono::duration_cast<std::chrono::nanoseconds>(w.heard.front().at - sent);
+    };
+    EXPECT_LT(answerTime(), 100ms); // frame 1
+    EXPECT_GE(answerTime(), 500ms); // frame 2
+}
+
 TEST(Faults, HangUpMidDownloadThenTheNextSessionIsServed) {
     auto chip = stc("stc89c52rc,hangup-block=3");
     VirtualWire w(*chip, line(1200));
@@ -206,4 +224,27 @@ TEST(Power, PtyReopenDuringTheRateSwitchKeepsTheSession) {
     reopenAt(1200, 0ms);
     EXPECT_EQ(chip->bootCount(), boots + 1);
     EXPECT_EQ(stcSession(w, 1), 1);
+}
+
+// A bit flipped on the line: an 8E1 receiver sees a parity error and drops
+// the frame before its checksum is even looked at; without parity only the
+// checksum can tell.
+TEST(Faults, FlippedBitsShowAsParityErrorsOnEvenParityLines) {
+    auto rejections = [](const std::string& selector, uint8_t parity, const Bytes& frame) {
+        auto chip = stc(selector);
+        VirtualWire w(*chip, line(1200, parity));
+        sync(w, 51);
+        w.run(1s);
+        for (int i = 0; i < 40; ++i) w.exchange(frame, 8, 300ms);
+        std::string notes;
+        for (const auto& f : chip->rejectedFrames()) notes += f.note + "|";
+        return notes;
+    };
+    const std::string even =
+        rejections("stc12c5a60s2,corrupt=0.02,seed=4", 2, stcHostFrame(hexToBytes("50 07 00 36 01 D1 7E"), 2));
+    EXPECT_NE(even.find("parity"), std::string::npos) << even;
+    EXPECT_EQ(even.find("checksum"), std::string::npos) << even;
+    const std::string none =
+        rejections("stc89c52rc,corrupt=0.02,seed=4", 0, stcHostFrame(hexToBytes("80 02 00 36 01 F0 02"), 1));
+    EXPECT_NE(none.find("checksum"), std::string::npos) << none;
 }

@@ -14,19 +14,6 @@ using namespace talvo::simtest;
 
 namespace {
 
-// The host's sync stream: 7F 7F every 14 ms until the chip's answer has
-// `frameLen` bytes (or the limit passes).
-Bytes sync(VirtualWire& w, size_t frameLen, std::chrono::milliseconds limit = 3000ms) {
-    w.heard.clear();
-    const TimePoint end = w.now() + limit;
-    while (w.now() < end && w.heard.empty()) {
-        w.send({0x7F, 0x7F});
-        w.run(14ms);
-    }
-    while (w.now() < end && w.heard.size() < frameLen) w.run(5ms);
-    return w.values();
-}
-
 // The chip's echo of a host frame: direction 68 and the checksum 2 lower (form 1).
 Bytes echoOf(const Bytes& hostFrame) {
     Bytes e = hostFrame;

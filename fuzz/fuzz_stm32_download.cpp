@@ -1,0 +1,39 @@
+// libFuzzer target for a whole STM32 download on whatever the bootloader
+// sends: the acknowledge of the start byte, the Get and Get ID lists, the
+// flash size read, the acknowledges of the erase and of every write (and,
+// verified, every block read back) -- cut, joined, garbled, refused or
+// missing, as FuzzHost.h reads them from the input.  This drives the reply
+// assembler and the identification fields as the download uses them.  Every
+// run must end in success with its two lines (and every byte written) or in
+// a failure that ended the download and said why.
+//
+// Input: one byte of settings (bit 0: verify, bits 1-7: the image's length
+// in 64-byte steps), then the chunks.
+#include <cstddef>
+#include <cstdint>
+
+#include "FuzzHost.h"
+#include "protocol/Stm32Download.h"
+
+using namespace talvo::protocol;
+using talvo::fuzz::require;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    Stm32Options o;
+    o.verify = (data[0] & 1) != 0;
+    o.image = talvo::fuzz::fuzzImage(data[0] >> 1);
+
+    talvo::fuzz::FuzzHost host(data + 1, size - 1);
+    const DownloadReport report = DownloadStm32(host, o);
+    talvo::fuzz::checkDownloadEnd(host, report.success);
+    if (report.success) {
+        require(report.bytes == o.image.size());
+        // Connect, identify (5), erase (2), three sends per block, three more verified.
+        const int blocks = static_cast<int>((o.image.size() + 255) / 256);
+        require(host.sends >= 8 + blocks * (o.verify ? 6 : 3));
+    } else {
+        require(report.failure == host.log.last());
+    }
+    return 0;
+}

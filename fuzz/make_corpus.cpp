@@ -1,0 +1,182 @@
+// Writes the seed corpora of the chip-input fuzz targets from what the
+// simulated chips really send: for every STC model, several crystals, clock
+// modes and both speed modes, and for every STM32 part with and without the
+// read-back, a clean download in virtual time, its received bytes cut into
+// the replies the host awaited (the STC status frame first); and the status
+// frame as a host may also receive it (cut short, after noise).
+// Each file is one settings byte, as the target reads it, and the bytes (for
+// the whole download, the replies as FuzzHost.h reads them).
+//
+// Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers, -stc-download,
+//                               -stm32-fields and -stm32-download)
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FuzzHost.h"
+#include "protocol/CMcuType.h"
+#include "protocol/Stm32Download.h"
+#include "sim/Simulators.h"
+#include "sim/StcChip.h"
+#include "sim/VirtualHost.h"
+
+using namespace talvo;
+
+namespace {
+
+int written = 0;
+
+void writeSeed(const QString& dir, uint8_t settings, const QByteArray& bytes) {
+    QByteArray content(1, static_cast<char>(settings));
+    content += bytes;
+    const QString name = QString::fromLatin1(QCryptographicHash::hash(content, QCryptographicHash::Sha1).toHex());
+    QFile f(dir + QLatin1Char('/') + name);
+    if (f.exists()) return;
+    if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()) {
+        std::fprintf(stderr, "make_corpus: cannot write %s\n", qPrintable(f.fileName()));
+        std::exit(1);
+    }
+    ++written;
+}
+
+// The replies of one clean download: the chip's bytes between two frames of
+// the host.  An STC frame begins with its start byte (sync bytes 7F go on
+// during the status frame); the STM32 bootloader answers every send of the
+// host (the start byte, a command, an address, a count, a page list, a data
+// block) before the host sends again.
+enum class Protocol { Stc, Stm32 };
+std::vector<QByteArray> replies(const std::vector<sim::VirtualHost::WireByte>& wire, Protocol kind) {
+    std::vector<QByteArray> out;
+    QByteArray current;
+    for (const auto& b : wire) {
+        if (!b.fromHost) {
+            current.append(static_cast<char>(b.value));
+        } else if ((kind == Protocol::Stm32 || b.value == protocol::kStcStart0) && !current.isEmpty()) {
+            out.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.isEmpty()) out.push_back(current);
+    return out;
+}
+
+// A whole download as chunks (FuzzHost.h): each reply in pieces of at most 254 bytes.
+QByteArray chunked(const std::vector<QByteArray>& replies) {
+    QByteArray chunks;
+    for (const QByteArray& reply : replies)
+        for (qsizetype at = 0; at < reply.size(); at += 254) {
+            const QByteArray piece = reply.mid(at, 254);
+            chunks.append(static_cast<char>(piece.size())).append(piece);
+        }
+    return chunks;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_corpus FUZZDIR\n");
+        return 2;
+    }
+    const QString root = QString::fromLocal8Bit(argv[1]);
+    const QString statusDir = root + QStringLiteral("/corpus-stc-status");
+    const QString answersDir = root + QStringLiteral("/corpus-stc-answers");
+    const QString downloadDir = root + QStringLiteral("/corpus-stc-download");
+    for (const QString& d : {statusDir, answersDir, downloadDir}) QDir().mkpath(d);
+
+    struct Chip {
+        const char* name;
+        int chipType;
+    };
+    const Chip chips[] = {{"stc89c52rc", 1}, {"stc90c516", 4}, {"stc12c5a60s2", 3}, {"stc11f60", 2}};
+    // Boards' crystals, and the ends of what the simulators take (counts near 0 and near 0xFFFF).
+    const char* crystals[] = {"0.5", "6", "11.0592", "12", "16", "20", "24", "33", "100"};
+    constexpr int kImageSteps = 4; // 257 bytes: two blocks, a part block and the zero block
+    const QByteArray image = fuzz::fuzzImage(kImageSteps);
+
+    for (const Chip& chip : chips) {
+        for (const char* freq : crystals) {
+            for (int clock : {12, 6}) {
+                if (clock == 6 && std::string(chip.name) != "stc89c52rc") continue;
+                for (bool lowSpeed : {false, true}) {
+                    std::string error;
+                    const std::string selector =
+                        std::string(chip.name) + ",freq=" + freq + (clock == 6 ? ",clock=6" : "") + ",seed=3";
+                    auto c = sim::makeChip(selector, &error);
+                    if (!c) {
+                        std::fprintf(stderr, "make_corpus: %s\n", error.c_str());
+                        return 1;
+                    }
+                    sim::VirtualHost host(*c);
+                    host.recordWire = true;
+                    protocol::StcOptions o;
+                    o.chipType = chip.chipType;
+                    o.lowSpeed = lowSpeed;
+                    o.blocks = protocol::StcBlocks(image);
+                    o.imageBytes = static_cast<int>(image.size());
+                    protocol::CMcuType mcu(host, o);
+                    mcu.RunStcDownload();
+                    const int family = protocol::ChipTypeAt(chip.chipType).familyCode;
+                    const auto r = replies(host.wire, Protocol::Stc);
+                    if (r.empty()) continue;
+                    const uint8_t familyBit = family == 2 ? 1 : 0;
+                    const uint8_t statusSettings = static_cast<uint8_t>(familyBit | (lowSpeed ? 2 : 0));
+                    writeSeed(statusDir, statusSettings, r.front());
+                    // As a host may also receive it: cut short, after the echo of the sync stream.
+                    if (std::string(freq) == "11.0592") {
+                        writeSeed(statusDir, statusSettings, r.front().left(r.front().size() / 2));
+                        writeSeed(statusDir, statusSettings, QByteArray("\x7f\x7f\x7f", 3) + r.front());
+                    }
+                    writeSeed(answersDir, static_cast<uint8_t>(familyBit | 2), r.front());
+                    for (size_t i = 1; i < r.size(); ++i)
+                        writeSeed(answersDir, static_cast<uint8_t>(familyBit | ((i * 4) & 0xFC)), r[i]);
+                    writeSeed(downloadDir,
+                              static_cast<uint8_t>((chip.chipType - 1) | (lowSpeed ? 4 : 0) | (kImageSteps << 3)),
+                              chunked(r));
+                }
+            }
+        }
+    }
+    // STM32: every simulated part, with and without the read-back.
+    const QString stm32DownloadDir = root + QStringLiteral("/corpus-stm32-download");
+    const QString stm32FieldsDir = root + QStringLiteral("/corpus-stm32-fields");
+    for (const QString& d : {stm32DownloadDir, stm32FieldsDir}) QDir().mkpath(d);
+    for (const char* name : {"stm32f103", "stm32f103hd", "stm32f030"}) {
+        for (bool verify : {false, true}) {
+            std::string error;
+            auto c = sim::makeChip(std::string(name) + ",seed=3", &error);
+            if (!c) {
+                std::fprintf(stderr, "make_corpus: %s\n", error.c_str());
+                return 1;
+            }
+            sim::VirtualHost host(*c);
+            host.recordWire = true;
+            protocol::Stm32Options o;
+            o.image = image;
+            o.verify = verify;
+            if (!protocol::DownloadStm32(host, o).success) {
+                std::fprintf(stderr, "make_corpus: the download from %s failed\n", name);
+                return 1;
+            }
+            const auto r = replies(host.wire, Protocol::Stm32);
+            // The seed must carry the target's download to its end as the chip did.
+            const QByteArray seed = chunked(r);
+            fuzz::FuzzHost replay(reinterpret_cast<const uint8_t*>(seed.constData()), static_cast<size_t>(seed.size()));
+            if (!protocol::DownloadStm32(replay, o).success) {
+                std::fprintf(stderr, "make_corpus: the replies of %s do not replay to success: %s\n", name,
+                             qPrintable(replay.log.join(QLatin1Char('|'))));
+                return 1;
+            }
+            writeSeed(stm32DownloadDir, static_cast<uint8_t>((verify ? 1 : 0) | (kImageSteps << 1)), seed);
+            for (const QByteArray& reply : r) writeSeed(stm32FieldsDir, reply.isEmpty() ? 0 : reply[0], reply.mid(1));
+        }
+    }
+
+    std::printf("make_corpus: %d new seeds under %s\n", written, qPrintable(root));
+    return 0;
+}
