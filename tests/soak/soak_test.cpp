@@ -158,7 +158,6 @@ TEST(Soak, SplitReadsHandRepliesOverInPieces) {
             });
         }
     };
-    int piecesWithout = -1;
     for (double chance : {0.0, 0.3}) {
         std::string error;
         auto chip = sim::makeChip("stc89c52rc", &error);
@@ -173,12 +172,9 @@ TEST(Soak, SplitReadsHandRepliesOverInPieces) {
         protocol::CMcuType mcu(host, o);
         EXPECT_TRUE(mcu.RunStcDownload().success) << chance;
         EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(chip->flash().data()), image.size()), image);
-        // Unsplit, only the slow status frame is seen in pieces (the host
-        // also takes what it holds at every tick).
-        if (chance > 0) {
-            EXPECT_GT(host.pieces, piecesWithout + 20) << piecesWithout;
-        } else {
-            piecesWithout = host.pieces;
-        }
+        // While a download waits, every arrival is handed on at once, so the
+        // judge sees most answers begun but not complete; outside the waits
+        // the split hands over pieces too.
+        EXPECT_GT(host.pieces, 20) << chance;
     }
 }
