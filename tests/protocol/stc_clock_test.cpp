@@ -78,6 +78,14 @@ TEST(StcClock, MendedChoicesAtExactCrystals) {
     const RateChoice low = ChooseDownloadBaud(20.0, 4800, 2, false);
     EXPECT_FALSE(low.ok);
     EXPECT_FALSE(low.note.isEmpty());
+    // The table's lowest row gives 1000 baud, which is no standard rate; a
+    // chip that makes it within 3 % keeps it (a fuzzed status frame's
+    // 0.25 MHz crystal: reload F8, the chip makes 981 baud).
+    const RateChoice slow = ChooseDownloadBaud(0.25121551918240803, 1200, 1, false);
+    EXPECT_TRUE(slow.ok);
+    EXPECT_EQ(slow.baud, 1000u);
+    EXPECT_EQ(slow.reload, 0xF8);
+    EXPECT_FALSE(slow.mended);
 }
 
 // Every crystal of the sweep, both families, both speed modes, 12- and
