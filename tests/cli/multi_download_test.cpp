@@ -155,10 +155,8 @@ TEST(SeveralBoards, OnePortKeepsThePlainDownload) {
 // Wrong combinations are refused before any board is touched.
 TEST(SeveralBoards, ArgumentsThatCannotWorkAreRefused) {
     QTemporaryDir dir;
-    QFile bad(dir.filePath("bad.hex"));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write(":10000000ZZ\n");
-    bad.close();
+    const QString bad = dir.filePath("bad.hex");
+    ASSERT_TRUE(talvo::test::writeFile(bad, ":10000000ZZ\n"));
     struct Case {
         QStringList args;
         int exitCode;
@@ -168,7 +166,7 @@ TEST(SeveralBoards, ArgumentsThatCannotWorkAreRefused) {
         {{"--port", "/dev/null", "--port", "/dev/null", kHex}, 2, "--port /dev/null is given twice"},
         {{"--port", "null", "--port", "/dev/null", kHex}, 2, "are the same device /dev/null"},
         {{"--port", "sim:stc89c52rc", "--port", "sim:stc90c516", "--child-report", kHex}, 2, "takes one --port"},
-        {{"--port", "sim:stc89c52rc", "--port", "sim:stc90c516", bad.fileName()}, 3, "bad.hex"},
+        {{"--port", "sim:stc89c52rc", "--port", "sim:stc90c516", bad}, 3, "bad.hex"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.says);
