@@ -10,8 +10,10 @@ export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j2 --timeout 600
 
 echo "== The whole suite again under ThreadSanitizer"
+launcher=()
+if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache); fi
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTALVO_SANITIZE=thread \
-      -DTALVO_BUILD_GUI=OFF -DTALVO_BUILD_BENCH=OFF >/dev/null
+      -DTALVO_BUILD_GUI=OFF -DTALVO_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build build-tsan -j"$(nproc)"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan --output-on-failure -j2 --timeout 900
