@@ -165,7 +165,16 @@ void MainWindowCore::SetTroubleshootingTexts() {
 
 bool MainWindowCore::LoadSettings() {
     SettingsStore& store = *Services.settings;
-    if (!store.openForRead()) return false;
+    QString problem;
+    if (!store.openForRead(&problem)) {
+        // None yet: the first run.  Settings that cannot be read (a FIFO or
+        // a folder at their path, say): one message, then the defaults.
+        if (!problem.isEmpty())
+            Panel.messageBoxWithCause(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
+                                      QStringLiteral("settings %1: %2; the defaults are used")
+                                          .arg(store.location(), problem));
+        return false;
+    }
 
     // What a setting holds when its value cannot be read: the first-run default.
     QString texts[4] = {FilePrompt(), QStringLiteral("hex"), QStringLiteral("110"), QStringLiteral("0")};

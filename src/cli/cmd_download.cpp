@@ -26,7 +26,7 @@ namespace {
 // The command line keeps no settings: the window's are left alone.
 class NoSettings final : public SettingsStore {
 public:
-    bool openForRead() override { return false; }
+    bool openForRead(QString*) override { return false; }
     std::optional<QString> readValue(const QString&, int, QString*) override { return std::nullopt; }
     bool writeValues(const std::vector<std::pair<QString, QString>>&, QString*) override { return true; }
     QString location() const override { return QStringLiteral("(the command line keeps no settings)"); }
