@@ -305,21 +305,25 @@ void MainWindowCore::KillTickTimer() {
     }
 }
 
-void MainWindowCore::StartDownload() {
+void MainWindowCore::StartDownload() { RunDownload(nullptr, FirmwarePath); }
+
+void MainWindowCore::StartDownload(const LoadedImage& image, const QString& source) { RunDownload(&image, source); }
+
+void MainWindowCore::RunDownload(const LoadedImage* given, const QString& source) {
     // 1. A fresh log.
     Panel.setText(ctl::StatusLog, QString());
     DownloadLogLines.clear();
 
-    // 2. The file's content on disk now is what gets programmed; a file that
-    //    cannot be loaded stops the download instead of programming the image
-    //    held from before.
-    if (!LoadFirmware(FirmwarePath, FirmwareName)) {
-        AppendLog(FirmwareLoadFailedLine());
+    // 2. The file's content on disk now is what gets programmed (or the image
+    //    given); one that cannot be loaded stops the download instead of
+    //    programming the image held from before.
+    if (!(given ? TakeImage(*given, source) : LoadFirmware(FirmwarePath, FirmwareName))) {
+        AppendLog(LoadFailedLine(source));
         return;
     }
 
     // 3.
-    if (FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
+    if (!given && FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
 
     // 4.
     Panel.setEnabled(ctl::Download, false);
