@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +22,25 @@ int gStopRead = -1;
 
 std::string errnoText(const std::string& what, int e) { return what + ": " + std::strerror(e); }
 
+constexpr char kPtySlavePrefix[] = "/dev/pts/";
+
+// Where the symbolic link at `path` points ("" when it is none).
+std::string linkTarget(const std::string& path) {
+    char target[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), target, sizeof target);
+    return n > 0 && size_t(n) < sizeof target ? std::string(target, size_t(n)) : std::string();
+}
+
+// The links this simulator makes point at a pseudo-terminal's slave,
+// /dev/pts/N; such a link may be replaced (a simulator that was killed left
+// it, or ours is moved to a new pty).  Nothing else at the link's path is.
+bool isPtyLink(const std::string& path) {
+    const std::string target = linkTarget(path);
+    const size_t prefix = sizeof kPtySlavePrefix - 1;
+    if (target.size() <= prefix || target.compare(0, prefix, kPtySlavePrefix) != 0) return false;
+    return target.find_first_not_of("0123456789", prefix) == std::string::npos;
+}
+
 } // namespace
 
 void PtyServer::requestStop() {
@@ -33,8 +54,10 @@ void PtyServer::requestStop() {
 PtyServer::PtyServer(SimChip& chip, Options options) : chip_(chip), options_(std::move(options)) {}
 
 PtyServer::~PtyServer() {
+    // Only our link, and only while it still points at our pty: never a file
+    // that was there, nor one put in its place since.
+    if (linkMade_ && linkTarget(options_.link) == slavePath_) ::unlink(options_.link.c_str());
     closePty();
-    if (linkMade_) ::unlink(options_.link.c_str()); // only a link of ours, never a file that was there
 }
 
 void PtyServer::tr(const std::string& text) const {
@@ -76,13 +99,35 @@ void PtyServer::closePty() {
 }
 
 bool PtyServer::makeLink(std::string* error) {
-    if (options_.link.empty()) return true;
-    const std::string tmp = options_.link + ".tmp";
-    ::unlink(tmp.c_str());
-    if (::symlink(slavePath_.c_str(), tmp.c_str()) != 0 || ::rename(tmp.c_str(), options_.link.c_str()) != 0) {
+    const std::string& link = options_.link;
+    if (link.empty()) return true;
+    const auto failed = [&](int e) {
+        return *error = errnoText("cannot make the link " + link + " -> " + slavePath_, e), false;
+    };
+    struct stat st {};
+    if (::lstat(link.c_str(), &st) != 0) {
+        if (errno != ENOENT) return failed(errno);
+        // Absent: made in place, which fails if something appeared meanwhile.
+        if (::symlink(slavePath_.c_str(), link.c_str()) != 0) return failed(errno);
+        linkMade_ = true;
+        return true;
+    }
+    if (!isPtyLink(link))
+        return *error = link + " exists and is not a link to a pseudo-terminal (/dev/pts/N); it is left as it is: "
+                               "remove it or choose another path",
+               false;
+    // A pty link: replaced at once by a new link made beside it under a name
+    // of its own (never a file that is there).
+    std::string fresh;
+    for (int i = 0;; ++i) {
+        fresh = link + ".talvo-" + std::to_string(::getpid()) + "-" + std::to_string(i);
+        if (::symlink(slavePath_.c_str(), fresh.c_str()) == 0) break;
+        if (errno != EEXIST || i >= 100) return failed(errno);
+    }
+    if (::rename(fresh.c_str(), link.c_str()) != 0) {
         const int e = errno;
-        ::unlink(tmp.c_str());
-        return *error = errnoText("cannot make the link " + options_.link + " -> " + slavePath_, e), false;
+        ::unlink(fresh.c_str());
+        return failed(e);
     }
     linkMade_ = true;
     return true;

@@ -105,29 +105,55 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
     return true;
 }
 
-std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error) {
+namespace {
+
+// What a selector names, read without making the chip (whose end would write
+// a requested dump).
+struct Selected {
+    const StcModel* stc = nullptr;
+    const Stm32Model* stm32 = nullptr; // neither: the loopback plug
+    ChipOptions options;
+};
+
+bool select(const std::string& selector, Selected* out, std::string* error) {
     // "sim:CHIP..." as the serial layer's port names write it is taken too.
     auto items = split(selector.rfind("sim:", 0) == 0 ? selector.substr(4) : selector, ',');
     std::string name = items.front();
     for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     items.erase(items.begin());
-    ChipOptions options;
-    if (!parseChipOptions(items, &options, error)) return nullptr;
-    if (const StcModel* m = findStcModel(name)) {
-        if (options.clockMode == 6 && !m->sixClockCapable) {
-            if (error) *error = name + " has no 6-clock mode";
-            return nullptr;
+    Selected s;
+    if (!parseChipOptions(items, &s.options, error)) return false;
+    s.stc = findStcModel(name);
+    s.stm32 = findStm32Model(name);
+    if (!s.stc && !s.stm32 && name != "loopback") {
+        if (error) {
+            std::string known;
+            for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
+            *error = "no simulator named '" + name + "' (known: " + known + ")";
         }
-        return std::make_unique<StcChip>(*m, options);
+        return false;
     }
-    if (const Stm32Model* m = findStm32Model(name)) return std::make_unique<Stm32Chip>(*m, options);
-    if (name == "loopback") return std::make_unique<LoopbackChip>(options);
-    if (error) {
-        std::string known;
-        for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
-        *error = "no simulator named '" + name + "' (known: " + known + ")";
+    if (s.stc && s.options.clockMode == 6 && !s.stc->sixClockCapable) {
+        if (error) *error = name + " has no 6-clock mode";
+        return false;
     }
-    return nullptr;
+    *out = std::move(s);
+    return true;
+}
+
+} // namespace
+
+bool checkSelector(const std::string& selector, std::string* error) {
+    Selected s;
+    return select(selector, &s, error);
+}
+
+std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error) {
+    Selected s;
+    if (!select(selector, &s, error)) return nullptr;
+    if (s.stc) return std::make_unique<StcChip>(*s.stc, s.options);
+    if (s.stm32) return std::make_unique<Stm32Chip>(*s.stm32, s.options);
+    return std::make_unique<LoopbackChip>(s.options);
 }
 
 void registerSimulators() {

@@ -24,6 +24,9 @@ std::vector<ChipListEntry> chipList();
 
 // Builds the chip a selector names; null with *error set otherwise.
 std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error);
+// Whether makeChip would build a chip from `selector` (*error says why not),
+// without building it.
+bool checkSelector(const std::string& selector, std::string* error);
 // Parses the options part of a selector (without the chip name) into *options.
 bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* options, std::string* error);
 

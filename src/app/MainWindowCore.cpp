@@ -165,7 +165,16 @@ void MainWindowCore::SetTroubleshootingTexts() {
 
 bool MainWindowCore::LoadSettings() {
     SettingsStore& store = *Services.settings;
-    if (!store.openForRead()) return false;
+    QString problem;
+    if (!store.openForRead(&problem)) {
+        // None yet: the first run.  Settings that cannot be read (a FIFO or
+        // a folder at their path, say): one message, then the defaults.
+        if (!problem.isEmpty())
+            Panel.messageBoxWithCause(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
+                                      QStringLiteral("settings %1: %2; the defaults are used")
+                                          .arg(store.location(), problem));
+        return false;
+    }
 
     // What a setting holds when its value cannot be read: the first-run default.
     QString texts[4] = {FilePrompt(), QStringLiteral("hex"), QStringLiteral("110"), QStringLiteral("0")};
@@ -296,21 +305,25 @@ void MainWindowCore::KillTickTimer() {
     }
 }
 
-void MainWindowCore::StartDownload() {
+void MainWindowCore::StartDownload() { RunDownload(nullptr, FirmwarePath); }
+
+void MainWindowCore::StartDownload(const LoadedImage& image, const QString& source) { RunDownload(&image, source); }
+
+void MainWindowCore::RunDownload(const LoadedImage* given, const QString& source) {
     // 1. A fresh log.
     Panel.setText(ctl::StatusLog, QString());
     DownloadLogLines.clear();
 
-    // 2. The file's content on disk now is what gets programmed; a file that
-    //    cannot be loaded stops the download instead of programming the image
-    //    held from before.
-    if (!LoadFirmware(FirmwarePath, FirmwareName)) {
-        AppendLog(FirmwareLoadFailedLine());
+    // 2. The file's content on disk now is what gets programmed (or the image
+    //    given); one that cannot be loaded stops the download instead of
+    //    programming the image held from before.
+    if (!(given ? TakeImage(*given, source) : LoadFirmware(FirmwarePath, FirmwareName))) {
+        AppendLog(LoadFailedLine(source));
         return;
     }
 
     // 3.
-    if (FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
+    if (!given && FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
 
     // 4.
     Panel.setEnabled(ctl::Download, false);

@@ -73,6 +73,12 @@ public:
 
     // ---- Download command and waiting machinery -----------------------------
     void StartDownload();
+    // The same download of an image its caller has read (the command line
+    // reads its file once): no file is read, reloaded or watched, and the
+    // folder-change line is not logged.  `source` names the image where the
+    // file's path would stand (the file box, the line that stops a download
+    // whose image does not fit the chip type).
+    void StartDownload(const LoadedImage& image, const QString& source);
     // Between the start of a download (buttons disabled) and its end.
     bool IsDownloading() const { return Downloading; }
     // Dispatches the queued events; when none is queued it sleeps until the
@@ -226,6 +232,14 @@ protected:
 private:
     void SetTroubleshootingTexts();
     void BuildBlockTexts();
+    // The download of StartDownload's two forms: `given` null reloads the
+    // firmware file.
+    void RunDownload(const LoadedImage* given, const QString& source);
+    // Makes `loaded` (read from `path`) the image when it can be downloaded
+    // with the selected chip type; otherwise shows why and keeps the image
+    // held before.  Returns whether it took it.
+    bool TakeImage(const LoadedImage& loaded, const QString& path);
+    QString LoadFailedLine(const QString& source) const;
     // Points the channel at this window and at the device root before it opens.
     void PrepareChannel();
     // Takes what the port holds into the received bytes at once, when the
@@ -233,8 +247,9 @@ private:
     // bytes without the event character).
     void PollPort(bool now);
 
-    // The last line of the download's log that names what happened (the
-    // troubleshooting texts left out).
+    // The line of the download's log that names what happened: the port-lost
+    // line when the port went away, else the last line (the troubleshooting
+    // texts left out).
     QString LastFailureLine() const;
     QStringList DownloadLogLines;           // the lines of the current download's log
 

@@ -12,8 +12,11 @@
 namespace talvo {
 
 bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName*/) {
+    return TakeImage(ReadFirmwareFile(path), path);
+}
+
+bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
     LoadErrorText.clear();
-    const LoadedImage loaded = ReadFirmwareFile(path);
     Panel.setText(ctl::FilePath, path);
 
     // Any failure leaves the image held before untouched; the caller decides
@@ -41,9 +44,11 @@ bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName
     return true;
 }
 
-QString MainWindowCore::FirmwareLoadFailedLine() const {
+QString MainWindowCore::FirmwareLoadFailedLine() const { return LoadFailedLine(FirmwarePath); }
+
+QString MainWindowCore::LoadFailedLine(const QString& source) const {
     return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
-        .arg(FirmwarePath, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
+        .arg(source, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
 }
 
 void MainWindowCore::BuildBlockTexts() {

@@ -11,6 +11,7 @@
 #include "platform/ThreadNotifier.h"
 #include "protocol/CMcuType.h"
 #include "protocol/ChipTypes.h"
+#include "protocol/Diagnosis.h"
 #include "protocol/Stm32Download.h"
 #include "serial/HexText.h"
 #include "serial/PortList.h"
@@ -51,6 +52,10 @@ void MainWindowCore::DownloadStm32() {
 }
 
 QString MainWindowCore::LastFailureLine() const {
+    // A port that went away is what happened, whatever the protocol logged
+    // after it (the stage that could not finish).
+    const QString portLost = protocol::PortLostText(PortName());
+    if (DownloadLogLines.contains(portLost)) return portLost;
     for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {
         if (it->trimmed().isEmpty() || *it == ConnectDiagnosisText || *it == PortDiagnosisText) continue;
         return *it;

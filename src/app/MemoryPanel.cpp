@@ -65,7 +65,11 @@ void MemoryPanel::setStatusText(int part, const QString& text) {
 }
 
 void MemoryPanel::messageBox(const QString& text, const QString& caption, MsgIcon icon) {
-    messages.push_back({text, caption, icon});
+    messageBoxWithCause(text, caption, icon, QString());
+}
+
+void MemoryPanel::messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon, const QString& cause) {
+    messages.push_back({text, caption, icon, cause});
     if (onMessage) onMessage(messages.back());
 }
 

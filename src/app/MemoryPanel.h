@@ -16,6 +16,7 @@ struct ShownMessage {
     QString text;
     QString caption;
     MsgIcon icon;
+    QString cause = {}; // what messageBoxWithCause gave ("" for a plain box)
 };
 
 class MemoryPanel : public FrontPanel {
@@ -39,6 +40,7 @@ public:
     QString statusText(int part) const override;
     void setStatusText(int part, const QString& text) override;
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
+    void messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon, const QString& cause) override;
     QString askOpenFileName(const QString& filter, const QString& defaultSuffix) override;
     void logLineAppended(const QString& line) override;
     void quitApplication(int exitCode) override;

@@ -44,6 +44,11 @@ int parseSubcommand(QCommandLineParser& parser, const QString& name, const QStri
 // The same error line, for checks the subcommand makes itself; returns 2.
 int usageError(const QString& name, const QString& message);
 
+// "" unless `port` is a simulated board ("sim:...") whose chip name or an
+// option is wrong; then what is wrong ("--port sim:x,freq=abc: option
+// 'freq=abc': expects ...").  No board is made.
+QString SimPortProblem(const QString& port);
+
 } // namespace talvo::cli
 
 #define TALVO_SUBCOMMAND(ident, name, usage, fn) \

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "image/HexCore.h"
 
 namespace talvo::cli {
@@ -15,6 +17,13 @@ void err(const std::string& text) {
 } // namespace
 
 int ConvertHexFile(const char* in, const char* out) {
+    struct stat source {}, target {};
+    if (::stat(in, &source) == 0 && ::stat(out, &target) == 0 && source.st_dev == target.st_dev &&
+        source.st_ino == target.st_ino) {
+        err("talvo hex2bin: " + std::string(out) + " is the same file as " + std::string(in) +
+            "; the image would overwrite its own source (choose another OUT)\n");
+        return Hex2BinUsage;
+    }
     const hexcore::Result r = hexcore::Convert(in, out);
     if (r.ok())
         return Hex2BinOk;

@@ -6,10 +6,12 @@
 
 namespace talvo::cli {
 
-// Exit codes of the conversion (the same values as ExitOk, ExitFailure and
-// ExitMalformedHex of the Qt command program).
-enum Hex2BinExit : int { Hex2BinOk = 0, Hex2BinFailure = 1, Hex2BinMalformed = 3 };
+// Exit codes of the conversion (the same values as ExitOk, ExitFailure,
+// ExitUsage and ExitMalformedHex of the Qt command program).
+enum Hex2BinExit : int { Hex2BinOk = 0, Hex2BinFailure = 1, Hex2BinUsage = 2, Hex2BinMalformed = 3 };
 
+// OUT naming the same file as IN (also through a symbolic or hard link) is
+// refused before anything is written: the image would replace its source.
 int ConvertHexFile(const char* in, const char* out);
 
 } // namespace talvo::cli

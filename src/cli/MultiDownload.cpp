@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/ImageHandover.h"
 #include "platform/SerialDeviceFactory.h"
 #include "platform/SimRegistry.h"
 #include "platform/ThreadNotifier.h"
@@ -400,15 +401,14 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
     if (run.lowSpeed) common << QStringLiteral("--low-speed");
     if (run.verify) common << QStringLiteral("--verify");
     common << run.traceArguments;
+    const QByteArray handedImage = EncodeHandedImage(run.image, run.source);
 
     clock.start();
     for (int i = 0; i < int(boards.size()); ++i) {
         Board& b = boards[size_t(i)];
         b.process = new QProcess(&loop);
         b.process->setProgram(QCoreApplication::applicationFilePath());
-        b.process->setArguments(common +
-                                QStringList{QStringLiteral("--port=") + b.port, QStringLiteral("--"), run.file});
-        b.process->setStandardInputFile(QProcess::nullDevice());
+        b.process->setArguments(common + QStringList{QStringLiteral("--port=") + b.port});
         // A parent that dies without a word (SIGKILL) still stops its boards cleanly.
         b.process->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         QObject::connect(b.process, &QProcess::readyReadStandardOutput, [&, i] { readOut(i, false); });
@@ -463,7 +463,12 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
 
-    for (Board& b : boards) b.process->start();
+    for (Board& b : boards) {
+        b.process->start();
+        // Every board the same bytes; the pipe takes them as the child reads.
+        b.process->write(handedImage);
+        b.process->closeWriteChannel();
+    }
     if (running > 0) loop.exec();
 
     sigaction(SIGINT, &oldInt, nullptr);
@@ -473,7 +478,11 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
 
     int good = 0;
     for (const Board& b : boards) good += b.succeeded() ? 1 : 0;
-    out(QLatin1Char('\n') + summaryTable(boards) +
+    out(QStringLiteral("\nimage %1: %2 bytes, CRC-32 %3\n")
+            .arg(run.source)
+            .arg(run.image.bytes.size())
+            .arg(Crc32Text(Crc32(run.image.bytes))) +
+        summaryTable(boards) +
         QStringLiteral("%1 of %2 boards programmed%3\n")
             .arg(good)
             .arg(boards.size())

@@ -4,9 +4,11 @@
 // keeps process-wide state (the reply delay, the port-test switch, the
 // simulated boards), so separate processes are what keeps boards apart.
 //
-// Each child runs the ordinary one-board download with the hidden option
-// --child-report and writes tagged lines on its standard output instead of
-// the usual log, bar and messages:
+// The parent reads and converts the firmware file once; each child runs the
+// ordinary one-board download with the hidden option --child-report, takes
+// the image from its standard input (ImageHandover.h; it never opens the
+// file) and writes tagged lines on its standard output instead of the usual
+// log, bar and messages:
 //   "L text"      one line of the log
 //   "M text"      one line of a message box
 //   "P position"  progress, 0 to 1024
@@ -20,6 +22,7 @@
 
 #include <optional>
 
+#include "image/FirmwareImage.h"
 #include "protocol/DownloadHost.h"
 
 namespace talvo::cli {
@@ -43,7 +46,8 @@ struct SeveralBoards {
     QString chip;      // the --chip value as given
     bool lowSpeed = false;
     bool verify = false;
-    QString file;               // the firmware, absolute path
+    LoadedImage image;          // the firmware, read once
+    QString source;             // the file it was read from, absolute path
     QStringList traceArguments; // --trace / --trace=FILE as given, passed to every child
 };
 
@@ -57,8 +61,9 @@ QString CheckSeveralPorts(const QStringList& ports);
 // given more than once.
 QStringList BoardLabels(const QStringList& ports);
 
-// Runs every board to its end; 0 when each one succeeded, 1 otherwise (also
-// after Ctrl-C or SIGTERM, which stop every board).
+// Runs every board to its end and prints the summary: the image's size and
+// CRC-32, and each board's result.  0 when each one succeeded, 1 otherwise
+// (also after Ctrl-C or SIGTERM, which stop every board).
 int DownloadSeveralBoards(const SeveralBoards& run);
 
 } // namespace talvo::cli

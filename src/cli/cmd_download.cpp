@@ -4,6 +4,7 @@
 // plain lines otherwise.  Several --port options program the same image into
 // every board at once (MultiDownload.h).
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 
 #include <csignal>
@@ -14,9 +15,11 @@
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
 #include "cli/Command.h"
+#include "cli/ImageHandover.h"
 #include "cli/MultiDownload.h"
 #include "image/FirmwareImage.h"
 #include "platform/SettingsStore.h"
+#include "platform/WireTrace.h"
 #include "protocol/ChipTypes.h"
 #include "sim/BoardFlash.h"
 
@@ -26,7 +29,7 @@ namespace {
 // The command line keeps no settings: the window's are left alone.
 class NoSettings final : public SettingsStore {
 public:
-    bool openForRead() override { return false; }
+    bool openForRead(QString*) override { return false; }
     std::optional<QString> readValue(const QString&, int, QString*) override { return std::nullopt; }
     bool writeValues(const std::vector<std::pair<QString, QString>>&, QString*) override { return true; }
     QString location() const override { return QStringLiteral("(the command line keeps no settings)"); }
@@ -106,24 +109,25 @@ int runDownload(const QStringList& args) {
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
         "Exit 0 when the download succeeded, 1 when it failed, 2 for wrong arguments, 3 for a malformed HEX file.\n"
         "--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
-        "\nWith several --port options every board gets the same image at once, each in a process of its own:\n"
-        "the log lines start with their port, standard error shows a progress line per board, and a table\n"
-        "sums up each board (port, chip, crystal, rate, bytes, time, result).  Exit 0 only when every board\n"
-        "succeeded; a board that fails does not stop the others; Ctrl-C stops them all.\n"
+        "FILE is read and converted once, at the start.\n"
+        "\nWith several --port options every board gets that one image at once, each in a process of its own:\n"
+        "the log lines start with their port, standard error shows a progress line per board, and the summary\n"
+        "gives the image's size and CRC-32 and each board's port, chip, crystal, rate, bytes, time and result.\n"
+        "Exit 0 only when every board succeeded; a board that fails does not stop the others; Ctrl-C stops them all.\n"
         "\nExamples:\n"
         "  talvo download --chip stc89 --port /dev/ttyUSB0 blink.hex\n"
         "  talvo download --chip stc12 --port ttyUSB0 --low-speed firmware.hex\n"
         "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
         "  talvo download --chip stc89 --port ttyUSB0 --port ttyUSB1 --port ttyUSB2 blink.hex");
-    if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 1, 1); rc >= 0)
+    if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 0, 1); rc >= 0)
         return rc;
+    const bool childReport = parser.isSet(childReportOption);
     if (!parser.isSet(chipOption)) return usageError(QStringLiteral("download"), QStringLiteral("--chip is required"));
     const int chipType = protocol::ChipTypeByName(parser.value(chipOption));
     if (chipType < 0)
         return usageError(QStringLiteral("download"),
                           QStringLiteral("unknown chip '%1' (%2)").arg(parser.value(chipOption), protocol::ChipTypeNamesHelp()));
     const QStringList ports = parser.values(portOption);
-    const bool childReport = parser.isSet(childReportOption);
     if (ports.isEmpty()) return usageError(QStringLiteral("download"), QStringLiteral("--port is required"));
     if (ports.size() > 1) {
         if (childReport)
@@ -132,16 +136,52 @@ int runDownload(const QStringList& args) {
         if (const QString why = CheckSeveralPorts(ports); !why.isEmpty())
             return usageError(QStringLiteral("download"), why);
     }
+    // A board of several takes its image from the parent, not from a file.
+    if (parser.positionalArguments().isEmpty() != childReport)
+        return usageError(QStringLiteral("download"), childReport
+                                                          ? QStringLiteral("--%1 takes the image on standard input, not FILE")
+                                                                .arg(kChildReportOption)
+                                                          : QStringLiteral("missing argument"));
+    for (const QString& p : ports)
+        if (const QString why = SimPortProblem(p); !why.isEmpty()) return usageError(QStringLiteral("download"), why);
     const QString port = ports.first();
-    const QString file = parser.positionalArguments().first();
 
-    // A file that cannot be read or converted: say why before anything opens.
-    const LoadedImage probe = ReadFirmwareFile(file);
-    if (!probe.ok) {
-        err(QStringLiteral("talvo download: %1: %2\n").arg(file, probe.message.trimmed()));
-        if (probe.line > 0)
-            err(QStringLiteral("talvo download: %1: line %2, record %3\n").arg(file).arg(probe.line).arg(probe.record));
-        return probe.kind == HexResult::Kind::Malformed ? ExitMalformedHex : ExitFailure;
+    // The image: read and converted here, once (a board of several gets it
+    // from its parent).  A file that cannot be read or converted: say why
+    // before anything opens.
+    LoadedImage image;
+    QString source;
+    if (childReport) {
+        QFile in;
+        QString why;
+        std::optional<HandedImage> handed;
+        if (!in.open(stdin, QIODevice::ReadOnly))
+            why = in.errorString();
+        else
+            handed = DecodeHandedImage(in.readAll(), &why);
+        if (!handed) {
+            protocol::DownloadReport report;
+            report.failure = QStringLiteral("no image from the parent process: %1").arg(why);
+            WriteChildRecord(ChildRecord::Report, QString::fromUtf8(EncodeReport(report)));
+            return ExitFailure;
+        }
+        image = handed->image;
+        source = handed->source;
+    } else {
+        const QString file = parser.positionalArguments().first();
+        source = QFileInfo(file).absoluteFilePath();
+        if (WireTrace::writesTo(file))
+            return usageError(QStringLiteral("download"),
+                              QStringLiteral("the wire trace would be written into the firmware file %1; give "
+                                             "--trace another file")
+                                  .arg(file));
+        image = ReadFirmwareFile(file);
+        if (!image.ok) {
+            err(QStringLiteral("talvo download: %1: %2\n").arg(file, image.message.trimmed()));
+            if (image.line > 0)
+                err(QStringLiteral("talvo download: %1: line %2, record %3\n").arg(file).arg(image.line).arg(image.record));
+            return image.kind == HexResult::Kind::Malformed ? ExitMalformedHex : ExitFailure;
+        }
     }
     if (ports.size() > 1) {
         SeveralBoards run;
@@ -149,7 +189,8 @@ int runDownload(const QStringList& args) {
         run.chip = parser.value(chipOption);
         run.lowSpeed = parser.isSet(lowSpeedOption);
         run.verify = parser.isSet(verifyOption);
-        run.file = QFileInfo(file).absoluteFilePath();
+        run.image = image;
+        run.source = source;
         // main() took the trace options out of the arguments; the children get them as they were given.
         for (const QString& a : QCoreApplication::arguments())
             if (a == QLatin1String("--trace") || a.startsWith(QLatin1String("--trace="))) run.traceArguments << a;
@@ -170,7 +211,6 @@ int runDownload(const QStringList& args) {
     core.OnSpeedMode(lowSpeed);
     core.SetVerifyStm32(parser.isSet(verifyOption));
     core.SelectPort(port);
-    core.SetFirmwareFile(QFileInfo(file).absoluteFilePath());
 
     ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
     int position = 0;
@@ -209,7 +249,7 @@ int runDownload(const QStringList& args) {
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
     gRunning = &core;
-    core.StartDownload();
+    core.StartDownload(image, source);
     gRunning = nullptr;
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);

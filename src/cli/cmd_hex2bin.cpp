@@ -11,7 +11,7 @@ namespace talvo::cli {
 namespace {
 
 static_assert(int(Hex2BinOk) == int(ExitOk) && int(Hex2BinFailure) == int(ExitFailure) &&
-              int(Hex2BinMalformed) == int(ExitMalformedHex));
+              int(Hex2BinUsage) == int(ExitUsage) && int(Hex2BinMalformed) == int(ExitMalformedHex));
 
 int runHex2Bin(const QStringList& arguments) {
     QCommandLineParser parser;

@@ -54,6 +54,7 @@ int runPortTest(const QStringList& args) {
         err(QStringLiteral("talvo porttest: --port PORT is required; see 'talvo porttest --help'\n"));
         return ExitUsage;
     }
+    if (const QString why = SimPortProblem(port); !why.isEmpty()) return usageError(QStringLiteral("porttest"), why);
 
     MemoryPanel panel;
     panel.onLogLine = [](const QString& line) {

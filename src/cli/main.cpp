@@ -66,6 +66,13 @@ int parseSubcommand(QCommandLineParser& parser, const QString& name, const QStri
     return -1;
 }
 
+QString SimPortProblem(const QString& port) {
+    if (!port.startsWith(QLatin1String(talvo::kSimPortPrefix))) return {};
+    std::string error;
+    if (talvo::sim::checkSelector(port.toStdString(), &error)) return {};
+    return QStringLiteral("--port %1: %2").arg(port, QString::fromStdString(error));
+}
+
 static QString helpText() {
     QString h = QStringLiteral(
         "Usage: talvo COMMAND [ARGS...]\n"

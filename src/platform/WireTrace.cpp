@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/stat.h>
+
 namespace talvo {
 
 namespace {
@@ -119,6 +121,16 @@ bool WireTrace::takeOption(QStringList& args, QString* error) {
         }
     }
     return ok;
+}
+
+bool WireTrace::writesTo(const QString& path) {
+    initialiseFromEnvironment();
+    TraceState& s = state();
+    std::lock_guard lock(s.mutex);
+    if (!s.out || !s.ownsFile) return false;
+    struct stat trace {}, file {};
+    return ::fstat(::fileno(s.out), &trace) == 0 && ::stat(QFile::encodeName(path).constData(), &file) == 0 &&
+           trace.st_dev == file.st_dev && trace.st_ino == file.st_ino;
 }
 
 bool WireTrace::enabled() {

@@ -38,6 +38,9 @@ public:
     // enables the trace; false with *error set when PATH cannot be opened.
     // Commands that open serial ports call it on their arguments.
     static bool takeOption(QStringList& args, QString* error);
+    // Whether the trace is being written into the file at `path` (the same
+    // file, also through links): commands refuse to trace into a file they read.
+    static bool writesTo(const QString& path);
 
     // Called by the serial devices.
     static void bytes(const QString& device, const char* direction, const LineSettings& settings,

@@ -6,12 +6,18 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
+#include "common/FileOpens.h"
 #include "platform/SettingsStore.h"
 
 using namespace talvo;
@@ -222,4 +228,87 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
     EXPECT_EQ(f.core->ConnectDiagnosis().count("\n"), 14);
     EXPECT_TRUE(f.core->PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
     EXPECT_EQ(f.core->PortDiagnosis().count("\r\n"), 12);
+}
+
+// Something other than a regular file at the settings path (a FIFO would
+// block whoever opens it until a writer comes): it is never opened, one
+// message names it and why, the window starts with the defaults, and closing
+// writes nothing there.
+TEST(Settings, ANonRegularFileAtTheSettingsPathIsNeitherOpenedNorReplaced) {
+    struct Case {
+        const char* kind;
+        std::function<bool(const QByteArray&)> make;
+        mode_t type;
+    } cases[] = {
+        {"named pipe (FIFO)", [](const QByteArray& p) { return ::mkfifo(p.constData(), 0600) == 0; }, S_IFIFO},
+        {"folder", [](const QByteArray& p) { return ::mkdir(p.constData(), 0700) == 0; }, S_IFDIR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        Fixture f;
+        ASSERT_TRUE(QDir().mkpath(f.dir.path() + "/TALVO"));
+        const QByteArray path = QFile::encodeName(f.ini);
+        ASSERT_TRUE(c.make(path));
+        // A FIFO's writer: its open succeeds only while someone has the FIFO
+        // open to read (and is waiting there for a writer); it closes at once,
+        // so that such a reader sees the end and goes on.
+        std::atomic<bool> done{false}, openedByTheWindow{false};
+        std::thread writer;
+        if (c.type == S_IFIFO)
+            writer = std::thread([&] {
+                while (!done) {
+                    const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                    if (fd >= 0) {
+                        openedByTheWindow = true;
+                        ::close(fd);
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+
+        EXPECT_TRUE(f.core->Initialise());
+        f.core->OnCloseWindow();
+        done = true;
+        if (writer.joinable()) writer.join();
+        EXPECT_FALSE(openedByTheWindow);
+
+        ASSERT_EQ(f.panel.messages.size(), 2u);
+        EXPECT_EQ(f.panel.messages[0].text, "错误：无法查询有关的注册表信息");
+        EXPECT_TRUE(f.panel.messages[0].cause.contains(f.ini) && f.panel.messages[0].cause.contains(c.kind))
+            << f.panel.messages[0].cause.toStdString();
+        EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
+        EXPECT_EQ(f.baud(), "110");
+        EXPECT_EQ(f.panel.messages[1].text, "错误: 无法打开有关的hKEY!");
+        EXPECT_TRUE(f.panel.messages[1].cause.contains(c.kind)) << f.panel.messages[1].cause.toStdString();
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, c.type) << "left as it was";
+    }
+}
+
+// Every value at start-up comes from one reading of the file, also of a file
+// too large for QSettings to keep in its cache of files read (more than a few
+// hundred keys: every value used to be a reading of the whole file).
+TEST(Settings, TheFileIsReadOnceAtStartUp) {
+    Fixture f;
+    QByteArray text = "[General]\nPath=/a/b.hex\nfilename=b.hex\nbaud=9600\nMCUTYPE=2\nVerifyStm32=1\n";
+    for (int i = 0; i < 2000; ++i) text += "other" + QByteArray::number(i) + "=x\n";
+    ASSERT_TRUE(QDir().mkpath(f.dir.path() + "/TALVO"));
+    QFile file(f.ini);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+    file.close();
+    test::FolderOpens opens(f.dir.path() + "/TALVO");
+    ASSERT_TRUE(opens.valid());
+    f.core->Initialise();
+    EXPECT_TRUE(f.panel.messages.empty());
+    EXPECT_EQ(f.core->FirmwareFile(), "/a/b.hex");
+    EXPECT_EQ(f.baud(), "9600");
+    EXPECT_TRUE(f.core->VerifyStm32());
+    EXPECT_EQ(opens.opensOf("TALVO.conf"), 1);
+}
+
+// The user's settings file is where QSettings keeps them, named without reading it.
+TEST(Settings, TheUsersFileIsWhereQSettingsKeepsIt) {
+    EXPECT_EQ(QSettingsStore().location(),
+              QSettings(QSettings::NativeFormat, QSettings::UserScope, "TALVO", "TALVO").fileName());
 }

@@ -199,6 +199,36 @@ TEST(Hex2BinCommand, LauncherConvertsAsTheCommandProgramDoes) {
               QStringLiteral("无法打开文件1: %1 (%2)\n").arg(odd, QString::fromLocal8Bit(strerror(ENOENT))));
 }
 
+// OUT naming IN itself -- as it is, through a symbolic link, a hard link or
+// another spelling of its path -- is refused before anything is written, by
+// the launcher and by talvo-cli alike: the source stays as it was.
+TEST(Hex2BinCommand, AnOutputThatIsTheInputFileIsRefused) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray text = dataRecord(0, counting(16)) + eofRecord();
+    const QString in = dir.filePath(QStringLiteral("fw.hex"));
+    QFile f(in);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(text) == text.size());
+    f.close();
+    ASSERT_TRUE(QFile::link(in, dir.filePath(QStringLiteral("soft.bin"))));
+    ASSERT_EQ(::link(QFile::encodeName(in).constData(), QFile::encodeName(dir.filePath(QStringLiteral("hard.bin"))).constData()), 0);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    const QString outs[] = {in, dir.filePath(QStringLiteral("soft.bin")), dir.filePath(QStringLiteral("hard.bin")),
+                            dir.filePath(QStringLiteral("sub/../fw.hex"))};
+    for (const QString& out : outs) {
+        for (const QString& program : {QStringLiteral(TALVO_CLI), QStringLiteral(TALVO_CLI_QT)}) {
+            SCOPED_TRACE((program + QStringLiteral(" -> ") + out).toStdString());
+            const CliRun r = runProgram(program, {QStringLiteral("hex2bin"), in, out});
+            EXPECT_EQ(r.exitCode, 2);
+            EXPECT_EQ(r.err, QStringLiteral("talvo hex2bin: %1 is the same file as %2; the image would overwrite its own "
+                                            "source (choose another OUT)\n")
+                                 .arg(out, in));
+            EXPECT_EQ(contents(in), text);
+            EXPECT_EQ(contents(out), text);
+        }
+    }
+}
+
 // Everything but the plain form goes to talvo-cli with the same arguments,
 // found next to the launcher or in ../libexec/talvo/ of an installation.
 TEST(Hex2BinCommand, LauncherHandsEverythingElseToTheCommandProgram) {

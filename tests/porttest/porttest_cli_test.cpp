@@ -92,6 +92,9 @@ TEST(PortTestCommand, WrongArgumentsExitTwoAndHelpExitsZero) {
         {{"porttest", "--bogus", "--port", "sim:loopback"}, 2, "Unknown option"},
         {{"porttest", "--port", "sim:loopback", "extra"}, 2, "unexpected argument 'extra'"},
         {{"porttest", "--port", ""}, 2, "--port PORT is required"},
+        // A mistyped simulated port: named with what it takes, not as a port that cannot be opened.
+        {{"porttest", "--port", "sim:nosuch"}, 2, "--port sim:nosuch: no simulator named 'nosuch' (known: "},
+        {{"porttest", "--port", "sim:loopback,idle=soon"}, 2, "option 'idle=soon': expects seconds"},
         {{"porttest", "--help"}, 0, ""},
     };
     for (const Case& c : cases) {
@@ -99,6 +102,7 @@ TEST(PortTestCommand, WrongArgumentsExitTwoAndHelpExitsZero) {
         const CliRun r = runTalvo(c.args);
         EXPECT_EQ(r.exitCode, c.exit);
         EXPECT_TRUE(r.err.contains(c.stderrHas)) << r.err.toStdString();
+        EXPECT_FALSE(r.err.contains("USB") || r.out.contains(QStringLiteral("测试失败"))) << r.err.toStdString();
         if (c.exit == 0) {
             EXPECT_TRUE(r.out.contains("Usage: talvo porttest --port PORT"));
         }

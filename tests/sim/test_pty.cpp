@@ -418,3 +418,61 @@ TEST_F(PtyRateSwitch, AnEightESentAtOnceAfterTheAnswerIsHeard) {
     reopenAt(B57600, 50);
     EXPECT_EQ(readN(*p, 13).toHex(), f8eEcho.toHex());
 }
+
+// `--link PATH` makes PATH only where nothing is, or where a link to a
+// pseudo-terminal is (the kind it makes itself, left by a simulator that was
+// killed); anything else there is refused and left as it was.  At the end it
+// removes its own link only, and never a file beside it.
+TEST(PtyLink, OnlyAnAbsentPathOrAPtyLinkBecomesTheLink) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString notes = dir.filePath(QStringLiteral("notes.txt"));
+    QFile notesFile(notes);
+    ASSERT_TRUE(writeFile(notesFile, "precious"));
+
+    // Refused: a file, a link to a file.
+    const QString linkToNotes = dir.filePath(QStringLiteral("to-notes"));
+    ASSERT_TRUE(QFile::link(notes, linkToNotes));
+    for (const QString& path : {notes, linkToNotes}) {
+        SCOPED_TRACE(path.toStdString());
+        QString output;
+        EXPECT_EQ(run(QStringLiteral(TALVO_EXE), {QStringLiteral("sim"), QStringLiteral("stc89c52rc"),
+                                                  QStringLiteral("--link"), path},
+                      &output, 20000),
+                  1);
+        EXPECT_TRUE(output.contains(QStringLiteral("exists and is not a link to a pseudo-terminal"))) << output.toStdString();
+        QFile f(notes);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "precious");
+        EXPECT_EQ(QFileInfo(linkToNotes).symLinkTarget(), notes);
+    }
+
+    // Taken: an absent path (a file named like a temporary beside it stays),
+    // and a stale link to a pty; each removed at the end.
+    const QString absent = dir.filePath(QStringLiteral("stc"));
+    QFile beside(absent + QStringLiteral(".tmp"));
+    ASSERT_TRUE(writeFile(beside, "mine"));
+    const QString stale = dir.filePath(QStringLiteral("stale"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/dev/pts/987654"), stale));
+    for (const QString& path : {absent, stale}) {
+        SCOPED_TRACE(path.toStdString());
+        SimProcess sim({QStringLiteral("stc89c52rc")}, path);
+        ASSERT_TRUE(sim.ready());
+        EXPECT_TRUE(QFileInfo(path).symLinkTarget().startsWith(QStringLiteral("/dev/pts/")));
+        EXPECT_NE(QFileInfo(path).symLinkTarget(), QStringLiteral("/dev/pts/987654"));
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_FALSE(QFileInfo(path).isSymLink());
+    }
+    EXPECT_TRUE(beside.exists());
+
+    // A file put in the link's place while the simulator runs is left there.
+    {
+        SimProcess sim({QStringLiteral("stc89c52rc")}, absent);
+        ASSERT_TRUE(sim.ready());
+        ASSERT_TRUE(QFile::remove(absent));
+        QFile replacement(absent);
+        ASSERT_TRUE(writeFile(replacement, "new"));
+        EXPECT_EQ(sim.stop(), 0);
+        EXPECT_TRUE(replacement.exists());
+    }
+}
