@@ -1,6 +1,8 @@
 #include "sim/Simulators.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 #include "platform/SimRegistry.h"
 #include "sim/StcChip.h"
@@ -70,6 +72,23 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         } else if (key == "dump") {
             if (value.empty()) return bad("expects a file name for the flash image");
             o.dumpPath = value;
+        } else if (key == "load") {
+            // FILE, or FILE@ADDR with ADDR in decimal or 0x-prefixed hexadecimal.
+            ChipOptions::Preload p;
+            const auto at = value.rfind('@');
+            p.path = value.substr(0, at);
+            if (at != std::string::npos) {
+                const std::string a = value.substr(at + 1);
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long long v = std::strtoull(a.c_str(), &end, 0);
+                if (a.empty() || !std::isdigit(static_cast<unsigned char>(a[0])) || errno != 0 || *end != '\0' ||
+                    v > 0xFFFFFFFFull)
+                    return bad("expects FILE or FILE@ADDR, ADDR a 32-bit address (0x08004000 or 134234112)");
+                p.address = v;
+            }
+            if (p.path.empty()) return bad("expects a file name (FILE or FILE@ADDR)");
+            o.preloads.push_back(p);
         } else if (key == "switchfloor") {
             if (!parseNumber(value, 0.0, 10.0, &d)) return bad("expects seconds from 0 to 10");
             o.minSwitchDelay = d;
@@ -94,7 +113,8 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                 if (error)
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
-                                       "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, switchfloor; " +
+                                       "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, "
+                                       "switchfloor, dump, load; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;
@@ -113,15 +133,19 @@ std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* erro
     items.erase(items.begin());
     ChipOptions options;
     if (!parseChipOptions(items, &options, error)) return nullptr;
+    std::unique_ptr<SimChip> chip;
     if (const StcModel* m = findStcModel(name)) {
         if (options.clockMode == 6 && !m->sixClockCapable) {
             if (error) *error = name + " has no 6-clock mode";
             return nullptr;
         }
-        return std::make_unique<StcChip>(*m, options);
+        chip = std::make_unique<StcChip>(*m, options);
+    } else if (const Stm32Model* m = findStm32Model(name)) {
+        chip = std::make_unique<Stm32Chip>(*m, options);
+    } else if (name == "loopback") {
+        chip = std::make_unique<LoopbackChip>(options);
     }
-    if (const Stm32Model* m = findStm32Model(name)) return std::make_unique<Stm32Chip>(*m, options);
-    if (name == "loopback") return std::make_unique<LoopbackChip>(options);
+    if (chip) return chip->preload(error) ? std::move(chip) : nullptr;
     if (error) {
         std::string known;
         for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
