@@ -399,6 +399,7 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
                        QStringLiteral("--") + QLatin1String(kChildReportOption)};
     if (run.lowSpeed) common << QStringLiteral("--low-speed");
     if (run.verify) common << QStringLiteral("--verify");
+    if (!run.address.isEmpty()) common << QStringLiteral("--address=") + run.address;
     common << run.traceArguments;
 
     clock.start();

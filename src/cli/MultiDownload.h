@@ -43,6 +43,7 @@ struct SeveralBoards {
     QString chip;      // the --chip value as given
     bool lowSpeed = false;
     bool verify = false;
+    QString address;            // --address as given ("" = not given)
     QString file;               // the firmware, absolute path
     QStringList traceArguments; // --trace / --trace=FILE as given, passed to every child
 };
