@@ -120,7 +120,7 @@ int runDownload(const QStringList& args) {
         "chip.  2 wrong arguments.  3 a problem with the firmware file, found before any port is opened:\n"
         "unreadable, malformed HEX, empty, too large for the chip type, a .bin that holds Intel HEX text,\n"
         "an STM32 image outside the flash area.\n"
-        "--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
+        "\n--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
         "\nWith several --port options every board gets the same image at once, each in a process of its own:\n"
         "the log lines start with their port, standard error shows a progress line per board, and a table\n"
         "sums up each board (port, chip, crystal, rate, bytes, time, result).  Exit 0 only when every board\n"
@@ -265,13 +265,13 @@ int runDownload(const QStringList& args) {
         if (!verdict.isEmpty()) {
             // The last line of the log says how the download ended: not with
             // the chip's success lines when its flash does not hold the image.
-            const QString line = QStringLiteral("the simulated chip's flash %1: the download failed").arg(verdict);
+            report.success = false;
+            report.failure = QStringLiteral("the simulated chip's flash %1").arg(verdict);
+            const QString line = report.failure + QStringLiteral(": the download failed");
             if (childReport)
                 WriteChildRecord(ChildRecord::Log, line);
             else
                 out(QStringLiteral("talvo download: %1\n").arg(line));
-            report.success = false;
-            report.failure = line;
         }
     }
     if (!report.success && report.failure.trimmed().isEmpty() && !panel.messages.empty()) {
