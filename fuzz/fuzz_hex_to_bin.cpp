@@ -1,6 +1,6 @@
 // libFuzzer target for the Intel HEX converter: any input must give either an
-// image or one message, never a crash, a hang, an over-large allocation or
-// undefined behaviour.
+// image (with its place and overlaps within it) or one message, never a
+// crash, a hang, an over-large allocation or undefined behaviour.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.ok()) {
         if (!r.message.isEmpty() || r.image.size() > HexToBin::kMaxImageBytes)
             std::abort();
+        // The covered range bounds the image, and every overlap lies within it.
+        if (!r.image.isEmpty() &&
+            (r.lowest < r.origin || r.lowest > r.highest || r.highest != r.origin + quint64(r.image.size()) - 1))
+            std::abort();
+        for (const talvo::AddressRange& o : r.overlaps)
+            if (o.first > o.last || o.first < r.lowest || o.last > r.highest)
+                std::abort();
     } else {
         if (r.message.isEmpty() || r.image.size() != 0 || (r.exitCode() != 1 && r.exitCode() != 3))
             std::abort();

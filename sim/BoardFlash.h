@@ -5,12 +5,15 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
+
 namespace talvo::sim {
 
 // For a "sim:..." port whose board this process has made: "" when the chip's
-// flash begins with `image`, otherwise what is wrong (the first differing
-// address with both bytes, an image larger than the flash, no such board).
-// "" for every other port (a real board cannot be read back here).
-QString SimFlashMismatch(const QString& port, const QByteArray& image);
+// flash holds `image` from the chip address `address` on, otherwise what is
+// wrong (the first differing address with both bytes, an image that does not
+// lie within the flash, no such board).  "" for every other port (a real board
+// cannot be read back here).
+QString SimFlashMismatch(const QString& port, const QByteArray& image, uint32_t address = 0);
 
 } // namespace talvo::sim

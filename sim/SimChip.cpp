@@ -4,7 +4,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 namespace talvo::sim {
 
@@ -272,6 +274,31 @@ bool SimChip::dumpFlash(const std::string& path, std::string* error) const {
     if (!f) {
         if (error) *error = "cannot write the flash image to '" + path + "'";
         return false;
+    }
+    return true;
+}
+
+bool SimChip::preload(std::string* error) {
+    const auto fail = [&](const ChipOptions::Preload& p, const std::string& why) {
+        if (error) *error = "load=" + p.path + ": " + why;
+        return false;
+    };
+    for (const ChipOptions::Preload& p : options_.preloads) {
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(p.path, ec)) return fail(p, "no such regular file");
+        std::ifstream f(p.path, std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+        if (!f.is_open() || f.bad()) return fail(p, "cannot read the file");
+        const uint64_t base = flashBase();
+        const uint64_t at = p.address.value_or(base);
+        if (at < base || at - base + bytes.size() > flash_.size()) {
+            char why[160];
+            std::snprintf(why, sizeof why, "%zu bytes at 0x%08llX do not fit the flash (0x%08llX to 0x%08llX)",
+                          bytes.size(), static_cast<unsigned long long>(at), static_cast<unsigned long long>(base),
+                          static_cast<unsigned long long>(base + flash_.size() - 1));
+            return fail(p, why);
+        }
+        std::copy(bytes.begin(), bytes.end(), flash_.begin() + static_cast<long>(at - base));
     }
     return true;
 }

@@ -55,6 +55,13 @@ struct ChipOptions {
     double reopenGrace = 0.5;
     FaultSpec faults;
     std::string dumpPath;         // the flash is written here when the chip ends ("" = not)
+    // Files whose bytes the flash holds when the chip is made (load=FILE[@ADDR]):
+    // a board that carries something already, such as a bootloader of its own.
+    struct Preload {
+        std::string path;
+        std::optional<uint64_t> address; // none: the flash start
+    };
+    std::vector<Preload> preloads;
 };
 
 // One frame (STC) or command (STM32) the chip received, as it arrived.
@@ -82,7 +89,12 @@ public:
     const ChipOptions& options() const { return options_; }
     Bytes& flash() { return flash_; }
     const Bytes& flash() const { return flash_; }
+    // The chip's address of flash()[0].
+    virtual uint32_t flashBase() const { return 0; }
     bool dumpFlash(const std::string& path, std::string* error) const;
+    // Puts the files of options().preloads into the flash; false with *error
+    // set when one cannot be read or does not fit.
+    bool preload(std::string* error);
 
     // Frames received, oldest first (the latest kMaxFrames at most).
     static constexpr size_t kMaxFrames = 20000;

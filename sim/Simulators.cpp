@@ -1,6 +1,8 @@
 #include "sim/Simulators.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
 
 #include "platform/SimRegistry.h"
 #include "sim/StcChip.h"
@@ -70,6 +72,23 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         } else if (key == "dump") {
             if (value.empty()) return bad("expects a file name for the flash image");
             o.dumpPath = value;
+        } else if (key == "load") {
+            // FILE, or FILE@ADDR with ADDR in decimal or 0x-prefixed hexadecimal.
+            ChipOptions::Preload p;
+            const auto at = value.rfind('@');
+            p.path = value.substr(0, at);
+            if (at != std::string::npos) {
+                const std::string a = value.substr(at + 1);
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long long v = std::strtoull(a.c_str(), &end, 0);
+                if (a.empty() || !std::isdigit(static_cast<unsigned char>(a[0])) || errno != 0 || *end != '\0' ||
+                    v > 0xFFFFFFFFull)
+                    return bad("expects FILE or FILE@ADDR, ADDR a 32-bit address (0x08004000 or 134234112)");
+                p.address = v;
+            }
+            if (p.path.empty()) return bad("expects a file name (FILE or FILE@ADDR)");
+            o.preloads.push_back(p);
         } else if (key == "switchfloor") {
             if (!parseNumber(value, 0.0, 10.0, &d)) return bad("expects seconds from 0 to 10");
             o.minSwitchDelay = d;
@@ -94,7 +113,8 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                 if (error)
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
-                                       "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, switchfloor; " +
+                                       "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, "
+                                       "switchfloor, dump, load; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;
@@ -151,9 +171,14 @@ bool checkSelector(const std::string& selector, std::string* error) {
 std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* error) {
     Selected s;
     if (!select(selector, &s, error)) return nullptr;
-    if (s.stc) return std::make_unique<StcChip>(*s.stc, s.options);
-    if (s.stm32) return std::make_unique<Stm32Chip>(*s.stm32, s.options);
-    return std::make_unique<LoopbackChip>(s.options);
+    std::unique_ptr<SimChip> chip;
+    if (s.stc)
+        chip = std::make_unique<StcChip>(*s.stc, s.options);
+    else if (s.stm32)
+        chip = std::make_unique<Stm32Chip>(*s.stm32, s.options);
+    else
+        chip = std::make_unique<LoopbackChip>(s.options);
+    return chip->preload(error) ? std::move(chip) : nullptr;
 }
 
 void registerSimulators() {

@@ -38,6 +38,7 @@ public:
 
     Stm32Chip(const Stm32Model& model, ChipOptions options);
     uint8_t nativeParity() const override { return 2; }
+    uint32_t flashBase() const override { return kFlashBase; }
     const Stm32Model& model() const { return model_; }
     bool readoutProtected() const { return rdp_; }
     bool initialised() const { return state_ != State::WaitInit && state_ != State::User; }

@@ -164,8 +164,13 @@ public:
     QString FirmwareFile() const { return FirmwarePath; }
     QString FirmwareFileName() const { return FirmwareName; }
     bool LoadFirmware(const QString& path, const QString& fileName);
-    // The image last loaded, and its blocks as the selected chip type cuts them.
+    // The image last loaded, as the selected chip type takes it (STC: the
+    // flat image from 0; STM32: what the file's data covers), where its first
+    // byte goes, and its blocks as the chip type cuts them.
     QByteArray Image() const { return ImageBytes.left(ImageSize); }
+    quint32 ImageStart() const { return ImageAddress; }
+    // STM32: where a .bin file's first byte goes (the flash start unless set).
+    void SetBinAddress(quint32 address) { BinAddress = address; }
     QStringList ImageBlockTexts() const;
     // Why the last load failed ("" when it succeeded).
     QString LastLoadError() const { return LoadErrorText; }
@@ -275,6 +280,8 @@ private:
     QString FirmwareName;
     QByteArray ImageBytes;
     int ImageSize = 0;
+    quint32 ImageAddress = 0;
+    quint32 BinAddress = kStm32FlashStart;
     std::vector<QString> BlockTexts = std::vector<QString>(1024);
     int BlockCount = 0;
     QString LoadErrorText;

@@ -33,12 +33,16 @@ bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
             return refuse(loaded.message + QStringLiteral("位置: %1, %2\n").arg(path, at));
         return refuse(loaded.message);
     }
-    const QString tooLarge = CheckImageSize(loaded.bytes.size(), ImageFamily());
-    if (!tooLarge.isEmpty())
-        return refuse(tooLarge);
+    const ChipImage image =
+        PrepareChipImage(loaded, ImageFamily(), IsRawBinaryName(path) ? BinAddress : kStm32FlashStart);
+    if (!image.ok())
+        return refuse(image.message);
+    if (const QString overlap = OverlapLogLine(loaded); !overlap.isEmpty())
+        AppendLog(overlap);
 
-    ImageBytes = loaded.bytes;
+    ImageBytes = image.bytes;
     ImageSize = static_cast<int>(ImageBytes.size());
+    ImageAddress = image.address;
     Panel.setText(ctl::CodeSize, QStringLiteral("CodeSize:%1Byte").arg(ImageSize));
     BuildBlockTexts();
     return true;

@@ -21,6 +21,8 @@ namespace talvo {
 
 using protocol::WaitResult;
 
+static_assert(kStm32FlashStart == protocol::kStm32FlashBase);
+
 namespace {
 // Bytes that the reader did not hand on within this time are taken at once.
 constexpr auto kPortPollInterval = std::chrono::milliseconds(100);
@@ -48,7 +50,7 @@ void MainWindowCore::RunStcDownload() {
 }
 
 void MainWindowCore::DownloadStm32() {
-    Report = protocol::DownloadStm32(*this, {ImageBytes.left(ImageSize), VerifyStm32()});
+    Report = protocol::DownloadStm32(*this, {ImageBytes.left(ImageSize), VerifyStm32(), ImageAddress});
 }
 
 QString MainWindowCore::LastFailureLine() const {

@@ -11,9 +11,13 @@ namespace talvo::cli {
 // Exit codes of `talvo` (documented in `talvo --help` and the README).
 enum ExitCode : int {
     ExitOk = 0,
-    ExitFailure = 1,     // the operation ran and failed (download failed, port not found, ...)
-    ExitUsage = 2,       // wrong arguments
-    ExitMalformedHex = 3 // malformed Intel HEX input
+    ExitFailure = 1,      // the operation ran and failed (download failed, port not found, ...)
+    ExitUsage = 2,        // wrong arguments
+    ExitMalformedHex = 3, // hex2bin: malformed Intel HEX input
+    // download: a problem knowable from the firmware file alone (unreadable,
+    // malformed HEX, empty, too large for the chip type's protocol, a .bin
+    // holding Intel HEX text, outside the STM32 flash area)
+    ExitBadFirmware = 3
 };
 
 struct Subcommand {

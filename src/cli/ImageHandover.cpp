@@ -1,5 +1,6 @@
 #include "cli/ImageHandover.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -12,6 +13,11 @@ namespace {
 const QString kSource = QStringLiteral("source");
 const QString kSize = QStringLiteral("size");
 const QString kCrc32 = QStringLiteral("crc32");
+const QString kLinear = QStringLiteral("linear");
+const QString kOrigin = QStringLiteral("origin");
+const QString kLowest = QStringLiteral("lowest");
+const QString kHighest = QStringLiteral("highest");
+const QString kOverlaps = QStringLiteral("overlaps");
 
 std::array<uint32_t, 256> crcTable() {
     std::array<uint32_t, 256> table{};
@@ -35,9 +41,16 @@ uint32_t Crc32(const QByteArray& bytes) {
 QString Crc32Text(uint32_t crc) { return QStringLiteral("%1").arg(crc, 8, 16, QLatin1Char('0')); }
 
 QByteArray EncodeHandedImage(const LoadedImage& image, const QString& source) {
+    QJsonArray overlaps;
+    for (const AddressRange& r : image.overlaps) overlaps.append(QJsonArray{double(r.first), double(r.last)});
     const QJsonObject head{{kSource, source},
                            {kSize, double(image.bytes.size())},
-                           {kCrc32, Crc32Text(Crc32(image.bytes))}};
+                           {kCrc32, Crc32Text(Crc32(image.bytes))},
+                           {kLinear, image.linear},
+                           {kOrigin, double(image.origin)},
+                           {kLowest, double(image.lowest)},
+                           {kHighest, double(image.highest)},
+                           {kOverlaps, overlaps}};
     return QJsonDocument(head).toJson(QJsonDocument::Compact) + '\n' + image.bytes;
 }
 
@@ -67,6 +80,16 @@ std::optional<HandedImage> DecodeHandedImage(const QByteArray& data, QString* er
     if (Crc32Text(Crc32(handed.image.bytes)) != crc)
         return fail(QStringLiteral("the image's CRC-32 is %1, the heading announced %2")
                         .arg(Crc32Text(Crc32(handed.image.bytes)), crc));
+    // Where the bytes lie: addresses below 2^53 travel exactly as JSON numbers.
+    handed.image.linear = head.value(kLinear).toBool();
+    handed.image.origin = static_cast<quint64>(head.value(kOrigin).toDouble());
+    handed.image.lowest = static_cast<quint64>(head.value(kLowest).toDouble());
+    handed.image.highest = static_cast<quint64>(head.value(kHighest).toDouble());
+    for (const QJsonValue& v : head.value(kOverlaps).toArray()) {
+        const QJsonArray pair = v.toArray();
+        if (pair.size() == 2)
+            handed.image.overlaps.push_back({static_cast<quint64>(pair[0].toDouble()), static_cast<quint64>(pair[1].toDouble())});
+    }
     handed.image.ok = true;
     return handed;
 }

@@ -4,10 +4,11 @@
 // very bytes the parent read and converted once, and no board opens the file.
 //
 // Encoding: one line of JSON with the image's fields, then the image's bytes.
-//   {"source":"/home/u/blink.hex","size":137,"crc32":"4e1f2a3b"}\n<137 bytes>
+//   {"source":"/home/u/blink.hex","size":137,"crc32":"4e1f2a3b","linear":false,...}\n<137 bytes>
 // "source" names the file the image came from (for messages), "size" and
-// "crc32" let the child tell a whole image from one cut short.  Further fields
-// of a LoadedImage (its address, say) are further members of the object; the
+// "crc32" let the child tell a whole image from one cut short; "linear", "origin",
+// "lowest", "highest" and "overlaps" say where the bytes lie.  Further fields
+// of a LoadedImage are further members of the object; the
 // same program writes and reads the encoding.
 
 #include <QByteArray>

@@ -400,6 +400,7 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
                        QStringLiteral("--") + QLatin1String(kChildReportOption)};
     if (run.lowSpeed) common << QStringLiteral("--low-speed");
     if (run.verify) common << QStringLiteral("--verify");
+    if (!run.address.isEmpty()) common << QStringLiteral("--address=") + run.address;
     common << run.traceArguments;
     const QByteArray handedImage = EncodeHandedImage(run.image, run.source);
 
@@ -478,10 +479,16 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
 
     int good = 0;
     for (const Board& b : boards) good += b.succeeded() ? 1 : 0;
-    out(QStringLiteral("\nimage %1: %2 bytes, CRC-32 %3\n")
+    // The bytes each chip is given, where the chip type places them (an
+    // STM32 image at its own address).
+    const QString at = run.placed.address == 0
+                           ? QString()
+                           : QStringLiteral(" at 0x") + QString::number(run.placed.address, 16).toUpper().rightJustified(8, u'0');
+    out(QStringLiteral("\nimage %1: %2 bytes%3, CRC-32 %4\n")
             .arg(run.source)
-            .arg(run.image.bytes.size())
-            .arg(Crc32Text(Crc32(run.image.bytes))) +
+            .arg(run.placed.bytes.size())
+            .arg(at)
+            .arg(Crc32Text(Crc32(run.placed.bytes))) +
         summaryTable(boards) +
         QStringLiteral("%1 of %2 boards programmed%3\n")
             .arg(good)

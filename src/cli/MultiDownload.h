@@ -48,6 +48,8 @@ struct SeveralBoards {
     bool verify = false;
     LoadedImage image;          // the firmware, read once
     QString source;             // the file it was read from, absolute path
+    QString address;            // --address as given ("" = not given), passed to every child
+    ChipImage placed;           // what each chip is given: the image as the chip type places it
     QStringList traceArguments; // --trace / --trace=FILE as given, passed to every child
 };
 

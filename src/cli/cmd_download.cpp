@@ -100,15 +100,30 @@ int runDownload(const QStringList& args) {
                                             QStringLiteral("STC: handshake and download at 4800 baud (\"低速下载\")."));
     const QCommandLineOption verifyOption(QStringLiteral("verify"),
                                           QStringLiteral("STM32: read every written block back and compare."));
+    const QCommandLineOption addressOption(
+        QStringLiteral("address"),
+        QStringLiteral("STM32: where the first byte of a .bin file goes (default 0x08000000, the flash start); "
+                       "inside the flash area 0x08000000 to 0x080FFFFF and a multiple of 4.  A HEX file with an "
+                       "extended linear address record carries its own addresses."),
+        QStringLiteral("ADDR"));
     QCommandLineOption childReportOption(QString::fromLatin1(kChildReportOption),
                                          QStringLiteral("One board of a run of several: tagged lines for the parent."));
     childReportOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, childReportOption});
+    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, addressOption, childReportOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
-        "Exit 0 when the download succeeded, 1 when it failed, 2 for wrong arguments, 3 for a malformed HEX file.\n"
-        "--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
+        "STC: the image goes to the chip from address 0.  STM32: the image is written at its own addresses\n"
+        "(those of a HEX file with an extended linear address record; a .bin and a HEX without one start at\n"
+        "0x08000000, a .bin at --address ADDR when given); only the pages it lies in are erased, and what\n"
+        "else those pages hold is read first and written back.\n"
+        "\nExit codes: 0 the download succeeded: the chip acknowledged every block (STC: each block's\n"
+        "data sum; STM32: each write, and with --verify the read-back matched the image); on a simulated\n"
+        "board the flash was also compared with the image.  1 the download failed while talking to the\n"
+        "chip.  2 wrong arguments.  3 a problem with the firmware file, found before any port is opened:\n"
+        "unreadable, malformed HEX, empty, too large for the chip type, a .bin that holds Intel HEX text,\n"
+        "an STM32 image outside the flash area.\n"
+        "\n--trace (or --trace=FILE) logs every byte on the wire.  Ctrl-C stops the download (the port is closed).\n"
         "FILE is read and converted once, at the start.\n"
         "\nWith several --port options every board gets that one image at once, each in a process of its own:\n"
         "the log lines start with their port, standard error shows a progress line per board, and the summary\n"
@@ -118,6 +133,7 @@ int runDownload(const QStringList& args) {
         "  talvo download --chip stc89 --port /dev/ttyUSB0 blink.hex\n"
         "  talvo download --chip stc12 --port ttyUSB0 --low-speed firmware.hex\n"
         "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
+        "  talvo download --chip stm32 --port ttyUSB0 --address 0x08004000 --verify app.bin\n"
         "  talvo download --chip stc89 --port ttyUSB0 --port ttyUSB1 --port ttyUSB2 blink.hex");
     if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 0, 1); rc >= 0)
         return rc;
@@ -147,8 +163,8 @@ int runDownload(const QStringList& args) {
     const QString port = ports.first();
 
     // The image: read and converted here, once (a board of several gets it
-    // from its parent).  A file that cannot be read or converted: say why
-    // before anything opens.
+    // from its parent).  A file that cannot be read, converted or placed: say
+    // why before anything opens.
     LoadedImage image;
     QString source;
     if (childReport) {
@@ -176,12 +192,37 @@ int runDownload(const QStringList& args) {
                                              "--trace another file")
                                   .arg(file));
         image = ReadFirmwareFile(file);
-        if (!image.ok) {
-            err(QStringLiteral("talvo download: %1: %2\n").arg(file, image.message.trimmed()));
-            if (image.line > 0)
-                err(QStringLiteral("talvo download: %1: line %2, record %3\n").arg(file).arg(image.line).arg(image.record));
-            return image.kind == HexResult::Kind::Malformed ? ExitMalformedHex : ExitFailure;
-        }
+    }
+    const bool stm32 = protocol::IsStm32ChipType(chipType);
+    quint32 binAddress = kStm32FlashStart;
+    if (parser.isSet(addressOption)) {
+        const QString text = parser.value(addressOption);
+        bool number = false;
+        const qulonglong a = text.trimmed().toULongLong(&number, 0);
+        const auto why = [&](const QString& what) {
+            return usageError(QStringLiteral("download"), QStringLiteral("--address %1: %2").arg(text, what));
+        };
+        if (!stm32) return why(QStringLiteral("only STM32 downloads are placed (STC images start at address 0)"));
+        if (!IsRawBinaryName(source))
+            return why(QStringLiteral("it places a .bin file; a HEX file carries its own addresses"));
+        if (!number) return why(QStringLiteral("not a number (write 0x08004000 or 134234112)"));
+        if (a < kStm32FlashStart || a >= quint64(kStm32FlashStart) + kStm32FlashAreaBytes)
+            return why(QStringLiteral("not inside the STM32 flash area 0x%1 to 0x%2")
+                           .arg(QString::number(kStm32FlashStart, 16).toUpper().rightJustified(8, u'0'),
+                                QString::number(kStm32FlashStart + kStm32FlashAreaBytes - 1, 16)
+                                    .toUpper()
+                                    .rightJustified(8, u'0')));
+        if (a % 4 != 0) return why(QStringLiteral("not a multiple of 4 (the bootloader writes flash in 4-byte words)"));
+        binAddress = static_cast<quint32>(a);
+    }
+    const ChipImage placed =
+        image.ok ? PrepareChipImage(image, stm32 ? ChipFamily::Stm32 : ChipFamily::Stc, binAddress) : ChipImage{};
+    if (!image.ok || !placed.ok()) {
+        const QString file = childReport ? source : parser.positionalArguments().first();
+        err(QStringLiteral("talvo download: %1: %2\n").arg(file, (image.ok ? placed.message : image.message).trimmed()));
+        if (image.line > 0)
+            err(QStringLiteral("talvo download: %1: line %2, record %3\n").arg(file).arg(image.line).arg(image.record));
+        return ExitBadFirmware;
     }
     if (ports.size() > 1) {
         SeveralBoards run;
@@ -191,6 +232,8 @@ int runDownload(const QStringList& args) {
         run.verify = parser.isSet(verifyOption);
         run.image = image;
         run.source = source;
+        run.placed = placed;
+        if (parser.isSet(addressOption)) run.address = parser.value(addressOption);
         // main() took the trace options out of the arguments; the children get them as they were given.
         for (const QString& a : QCoreApplication::arguments())
             if (a == QLatin1String("--trace") || a.startsWith(QLatin1String("--trace="))) run.traceArguments << a;
@@ -210,6 +253,7 @@ int runDownload(const QStringList& args) {
     panel.setChecked(ctl::LowSpeed, lowSpeed);
     core.OnSpeedMode(lowSpeed);
     core.SetVerifyStm32(parser.isSet(verifyOption));
+    core.SetBinAddress(binAddress);
     core.SelectPort(port);
 
     ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
@@ -258,15 +302,17 @@ int runDownload(const QStringList& args) {
 
     protocol::DownloadReport report = core.LastReport();
     if (report.success) {
-        const QString verdict = sim::SimFlashMismatch(port, core.Image());
+        const QString verdict = sim::SimFlashMismatch(port, core.Image(), core.ImageStart());
         if (!verdict.isEmpty()) {
-            const QString line = QStringLiteral("the simulated chip's flash %1").arg(verdict);
-            if (childReport)
-                WriteChildRecord(ChildRecord::Message, line);
-            else
-                err(QStringLiteral("talvo download: %1\n").arg(line));
+            // The last line of the log says how the download ended: not with
+            // the chip's success lines when its flash does not hold the image.
             report.success = false;
-            report.failure = line;
+            report.failure = QStringLiteral("the simulated chip's flash %1").arg(verdict);
+            const QString line = report.failure + QStringLiteral(": the download failed");
+            if (childReport)
+                WriteChildRecord(ChildRecord::Log, line);
+            else
+                out(QStringLiteral("talvo download: %1\n").arg(line));
         }
     }
     if (!report.success && report.failure.trimmed().isEmpty() && !panel.messages.empty()) {
@@ -285,8 +331,8 @@ int runDownload(const QStringList& args) {
 
 TALVO_SUBCOMMAND(
     download, "download",
-    "download --chip NAME --port PORT [--port PORT...] [--low-speed] [--verify] [--trace[=FILE]] FILE  program a "
-    "chip (or several boards at once)",
+    "download --chip NAME --port PORT [--port PORT...] [--low-speed] [--verify] [--address ADDR] [--trace[=FILE]] FILE"
+    "  program a chip (or several boards at once)",
     runDownload);
 
 } // namespace talvo::cli

@@ -92,7 +92,9 @@ static QString helpText() {
         "  0  success\n"
         "  1  the operation failed (see the message)\n"
         "  2  wrong arguments\n"
-        "  3  malformed Intel HEX input\n");
+        "  3  a problem with the firmware file: hex2bin, malformed Intel HEX; download, anything\n"
+        "     found in the file before a port is opened (unreadable, malformed HEX, empty, too\n"
+        "     large for the chip type, a .bin holding Intel HEX text, outside the STM32 flash)\n");
     return h;
 }
 

@@ -131,7 +131,7 @@ bool DemoRun::RunLeg(const QString& port, const DemoLeg& leg) {
                                  ? QString()
                                  : QStringLiteral(" (%1)").arg(report.failure.trimmed())));
     const QByteArray image = core.Image();
-    if (const QString mismatch = sim::SimFlashMismatch(port, image); !mismatch.isEmpty())
+    if (const QString mismatch = sim::SimFlashMismatch(port, image, core.ImageStart()); !mismatch.isEmpty())
         return fail(QStringLiteral("the simulated chip's flash %1").arg(mismatch));
     say(stdout, QStringLiteral("demo: %1 holds %2 (%3 bytes)\n").arg(port, firmware).arg(image.size()));
     return true;

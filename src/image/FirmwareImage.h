@@ -1,7 +1,8 @@
 #pragma once
 // The firmware image between the file and the protocols: reading a firmware
-// file into bytes, the limits of what each bootloader family can carry, and
-// the cutting of the image into the HexText blocks the protocols send.
+// file into bytes, where those bytes go, the limits of what each bootloader
+// family can carry, and the cutting of the image into the HexText blocks the
+// protocols send.
 
 #include <QByteArray>
 #include <QString>
@@ -28,6 +29,11 @@ inline constexpr int kStm32BlockBytes = 256;
 inline constexpr int kStcMaxImageBytes = 0x10000 - kStcBlockBytes;          // 65,408
 // STM32: 1023 blocks of 256 bytes after the empty entry 0.
 inline constexpr int kStm32MaxImageBytes = (kBlockTableEntries - 1) * kStm32BlockBytes; // 261,888
+// STM32: where the flash starts, and how far it reaches on the largest part
+// served (the F1 XL-density lines: 1 MB).  The chip's own size is known only
+// once its bootloader has been asked.
+inline constexpr quint32 kStm32FlashStart = 0x08000000;
+inline constexpr quint32 kStm32FlashAreaBytes = 1024 * 1024;
 
 struct BlockTable {
     std::vector<QString> texts;   // at least kBlockTableEntries entries
@@ -55,16 +61,50 @@ bool IsRawBinaryName(const QString& path);
 
 struct LoadedImage {
     bool ok = false;
-    QByteArray bytes;
+    QByteArray bytes;         // the flat image: byte N lies at `origin` + N
     QString message;          // the message to show when !ok
     HexResult::Kind kind = HexResult::Kind::Ok;
     int line = 0;             // where a malformed HEX file went wrong (0 = not tied to a record)
     int record = 0;
+    // Where the bytes lie (see HexResult).  `linear`: a HEX file with an
+    // extended linear address record, whose addresses are the chip's; a .bin
+    // and a HEX file without one give offsets only (`origin` 0).  `lowest` and
+    // `highest` bound what data records cover (a .bin covers all its bytes).
+    bool linear = false;
+    quint64 origin = 0;
+    quint64 lowest = 0;
+    quint64 highest = 0;
+    std::vector<AddressRange> overlaps; // addresses a later HEX record wrote again
 };
 
 // Reads a firmware file: ".bin" files as they are, everything else through
 // the HEX converter into a private temporary file, which is read and deleted.
-// Files larger than HexToBin::kMaxImageBytes are refused.
+// Files larger than HexToBin::kMaxImageBytes are refused, and so is a ".bin"
+// whose content is Intel HEX text (it would be programmed as characters).
 LoadedImage ReadFirmwareFile(const QString& path);
+
+// True when `bytes` is Intel HEX text: it starts (after white space) with a
+// record's ':' and holds nothing but record characters and line ends.
+bool LooksLikeIntelHexText(const QByteArray& bytes);
+
+// The log line that names the addresses overlapping HEX records wrote twice
+// (the later record wins), or "" when none did.
+QString OverlapLogLine(const LoadedImage& image);
+
+// The image as a family's download takes it.
+struct ChipImage {
+    QByteArray bytes;
+    quint32 address = 0;  // where bytes[0] goes
+    QString message;      // why it cannot be downloaded ("" when it can)
+    bool ok() const { return message.isEmpty(); }
+};
+
+// STC: the flat image from address 0.  STM32: what data records cover, from
+// the lowest covered address to the highest (gaps keep their 0x00 fill), at
+// the file's own addresses -- or, for an image without addresses (a .bin, a
+// HEX without an extended linear address record), with its offset 0 at
+// `unplacedAt`.  Refused: an empty image, one larger than the family's
+// protocol carries, and on STM32 one that does not lie within the flash area.
+ChipImage PrepareChipImage(const LoadedImage& image, ChipFamily family, quint32 unplacedAt = kStm32FlashStart);
 
 } // namespace talvo

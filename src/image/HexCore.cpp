@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
+#include <map>
 
 #include <fcntl.h>
 #include <sys/random.h>
@@ -207,6 +209,54 @@ private:
     Source& S;
 };
 
+// The image offsets that data records have written, as disjoint spans.
+// Records usually follow each other upwards, so the common case extends the
+// highest span in place; a record that lands on written bytes reports them.
+class Coverage {
+public:
+    // Marks [begin, end) written; the parts written before go to `overlaps`
+    // (as offsets), joined to the last range there when they continue it.
+    void add(int64_t begin, int64_t end, std::vector<AddressRange>& overlaps) {
+        if (Spans.empty() || Spans.rbegin()->second < begin) {
+            Spans.emplace_hint(Spans.end(), begin, end);
+            return;
+        }
+        if (Spans.rbegin()->second == begin) {
+            Spans.rbegin()->second = end;
+            return;
+        }
+        // The first span that ends after `begin`, and every later one that starts before `end`.
+        auto it = Spans.upper_bound(begin);
+        if (it != Spans.begin() && std::prev(it)->second >= begin)
+            --it;
+        int64_t from = begin;
+        int64_t to = end;
+        while (it != Spans.end() && it->first <= end) {
+            const int64_t lo = std::max(begin, it->first);
+            const int64_t hi = std::min(end, it->second);
+            if (lo < hi)
+                note(overlaps, lo, hi);
+            from = std::min(from, it->first);
+            to = std::max(to, it->second);
+            it = Spans.erase(it);
+        }
+        Spans.emplace(from, to);
+    }
+
+private:
+    static void note(std::vector<AddressRange>& overlaps, int64_t lo, int64_t hi) {
+        const auto first = static_cast<uint64_t>(lo);
+        const auto last = static_cast<uint64_t>(hi - 1);
+        if (!overlaps.empty() && overlaps.back().last + 1 >= first && overlaps.back().first <= last + 1) {
+            overlaps.back().first = std::min(overlaps.back().first, first);
+            overlaps.back().last = std::max(overlaps.back().last, last);
+            return;
+        }
+        overlaps.push_back({first, last});
+    }
+    std::map<int64_t, int64_t> Spans; // begin -> end (exclusive); neither overlapping nor touching
+};
+
 Result failure(Kind kind, std::string message, int line = 0, int record = 0) {
     Result r;
     r.kind = kind;
@@ -233,12 +283,24 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
     int record = 0;
     unsigned char scratch[8 + 2 * 255]; // address, type, data and checksum digits of one record
     uint8_t data[255];
+    Coverage coverage;
+    std::vector<AddressRange> overlaps; // as image offsets
+    int64_t lowest = -1;                // lowest offset written (-1: none yet)
+    bool sawLinear = false;
 
     const auto finish = [&]() {
         if (source.failed())
             return failure(Kind::IoError, fill(kMsgRead, {sourceName, systemReason(source.error())}));
         Result r;
         r.image = std::move(image);
+        r.linear = sawLinear;
+        r.origin = firstLinearBase;
+        if (!r.image.empty()) {
+            r.lowest = r.origin + static_cast<uint64_t>(lowest);
+            r.highest = r.origin + r.image.size() - 1;
+        }
+        for (AddressRange& o : overlaps)
+            r.overlaps.push_back({r.origin + o.first, r.origin + o.last});
         return r;
     };
     // A read error shows as end-of-file characters; report it as what it is.
@@ -338,6 +400,9 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
             if (static_cast<size_t>(end) > image.size())
                 image.resize(static_cast<size_t>(end));
             std::memcpy(image.data() + offset, data, static_cast<size_t>(length));
+            coverage.add(offset, end, overlaps);
+            if (lowest < 0 || offset < lowest)
+                lowest = offset;
             break;
         }
         case 1:
@@ -356,6 +421,7 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
                 return malformed(kMsgLinearRecord, recLine);
             base = static_cast<uint16_t>(data[0] << 8 | data[1]);
             mode = 4;
+            sawLinear = true;
             if (!haveLinearBase) {
                 haveLinearBase = true;
                 firstLinearBase = uint32_t(base) << 16;

@@ -22,6 +22,12 @@ enum class Kind {
     Malformed, // the input is not usable Intel HEX
 };
 
+// Addresses first to last, both included.
+struct AddressRange {
+    uint64_t first = 0;
+    uint64_t last = 0;
+};
+
 struct Result {
     Kind kind = Kind::Ok;
     std::string message;       // the text to show ("" when Ok)
@@ -29,6 +35,20 @@ struct Result {
     int record = 0;            // 1-based number of the offending record (0 = none)
     std::vector<uint8_t> image; // the converted bytes (parsing and ConvertFile, when Ok)
     std::string tempPath;      // ConvertToTemp: the private file that holds the image
+
+    // Where the image lies, in the file's addresses.  With an extended linear
+    // address record (`linear`) they are the chip's 32-bit addresses and
+    // `origin`, the address of image[0], is the first linear base; without
+    // one the file gives offsets only and `origin` is 0.
+    bool linear = false;
+    uint64_t origin = 0;
+    // The lowest and highest address a data record covers (0 and 0 for an
+    // empty image); image bytes outside them are the 0x00 fill.
+    uint64_t lowest = 0;
+    uint64_t highest = 0;
+    // Addresses that a later data record wrote again (the later one wins),
+    // merged into ranges, in the order they were found.
+    std::vector<AddressRange> overlaps;
 
     bool ok() const { return kind == Kind::Ok; }
 };

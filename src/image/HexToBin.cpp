@@ -24,6 +24,12 @@ HexResult fromCore(hexcore::Result&& c) {
     if (!c.image.empty())
         r.image = QByteArray(reinterpret_cast<const char*>(c.image.data()), static_cast<qsizetype>(c.image.size()));
     r.tempPath = QFile::decodeName(QByteArray::fromStdString(c.tempPath));
+    r.linear = c.linear;
+    r.origin = c.origin;
+    r.lowest = c.lowest;
+    r.highest = c.highest;
+    for (const hexcore::AddressRange& o : c.overlaps)
+        r.overlaps.push_back({o.first, o.last});
     return r;
 }
 

@@ -17,8 +17,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace talvo {
+
+// Addresses first to last, both included.
+struct AddressRange {
+    quint64 first = 0;
+    quint64 last = 0;
+};
 
 struct HexResult {
     enum class Kind {
@@ -32,6 +39,15 @@ struct HexResult {
     int record = 0;    // 1-based number of the offending record (0 = none)
     QByteArray image;  // the converted bytes (filled by ConvertFile/ConvertBytes when Ok)
     QString tempPath;  // ConvertToTemp: the private file that holds the image
+    // Where the image lies in the file's addresses (see hexcore::Result): an
+    // extended linear address record makes them absolute (`linear`), with
+    // `origin` the address of image[0]; the lowest and highest address data
+    // records cover; the ranges a later record wrote again.
+    bool linear = false;
+    quint64 origin = 0;
+    quint64 lowest = 0;
+    quint64 highest = 0;
+    std::vector<AddressRange> overlaps;
 
     bool ok() const { return kind == Kind::Ok; }
     // Exit code of `talvo hex2bin`: 0 ok, 1 I/O failure, 3 malformed HEX.

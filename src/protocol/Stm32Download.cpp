@@ -28,6 +28,8 @@ constexpr int kBootStartMs = 500;
 constexpr int kReleaseMs = 200;
 // Get answers with a list of about this many bytes (15 on F0 and F1 parts).
 constexpr int kListReplyBytes = 20;
+// Reads of the bytes an erase would take with it, until two agree.
+constexpr int kKeptReadTries = 3;
 
 // How long the receiver lets a reply of `bytes` bytes settle after its
 // acknowledge before handing it on: the time the rest of it takes on the
@@ -75,7 +77,11 @@ Judged JudgeReply(const QByteArray& r, int length) {
 
 class Stm32Session {
 public:
-    Stm32Session(DownloadHost& host, const Stm32Options& options) : host_(host), image_(options.image), verify_(options.verify) {
+    Stm32Session(DownloadHost& host, const Stm32Options& options)
+        : host_(host),
+          image_(options.image),
+          address_(options.address),
+          verify_(options.verify) {
         report_.baud = kStm32Baud;
     }
 
@@ -84,7 +90,7 @@ public:
             Fail({QStringLiteral("固件为空（0 字节）：没有可写入的数据，下载未开始")});
             return report_;
         }
-        if (Connect() && Identify() && CheckFits() && Erase() && Write() && (!verify_ || Verify())) Finish();
+        if (Connect() && Identify() && CheckFits() && Keep() && Erase() && Write() && (!verify_ || Verify())) Finish();
         return report_;
     }
 
@@ -127,7 +133,9 @@ private:
             reply_ = host_.Received();
             host_.ResetTicks();
             if (JudgeReply(reply_, length) == Judged::Acknowledged) return true;
-            return Fail({kTimeoutLine, host_.ConnectDiagnosis(), RefusalLine(refusal)});
+            QStringList lines{kTimeoutLine, host_.ConnectDiagnosis(), RefusalLine(refusal)};
+            if (!refusalNote_.isEmpty()) lines << refusalNote_;
+            return Fail(lines);
         }
         return FailWait(result, kTimeoutLine, true);
     }
@@ -153,13 +161,15 @@ private:
                              QStringLiteral("读取范围超出存储区")});
     }
 
-    // Block i (1-based) of the image, padded to whole words, and its address.
-    int BlockCount() const { return Stm32BlockCount(static_cast<int>(image_.size())); }
-    QByteArray Block(int i) const {
-        return Stm32PadToWords(image_.mid((i - 1) * kStm32BlockSize, kStm32BlockSize));
-    }
-    static uint32_t BlockAddress(int i) {
-        return kStm32FlashBase + static_cast<uint32_t>((i - 1) * kStm32BlockSize);
+    // Block i (1-based) of what is written (the image and the bytes kept
+    // around it), padded to whole words, and its address.
+    int BlockCount() const { return Stm32BlockCount(static_cast<int>(written_.size())); }
+    QByteArray Block(int i) const { return Stm32PadToWords(written_.mid((i - 1) * kStm32BlockSize, kStm32BlockSize)); }
+    uint32_t BlockAddress(int i) const { return writeAddress_ + static_cast<uint32_t>((i - 1) * kStm32BlockSize); }
+    uint64_t ImageEnd() const { return uint64_t(address_) + static_cast<uint64_t>(image_.size()); }
+    // "0x08004000 至 0x08004BB7": the addresses from `first` up to (not including) `end`.
+    static QString Span(uint64_t first, uint64_t end) {
+        return QStringLiteral("%1 至 %2").arg(hex8(static_cast<uint32_t>(first)), hex8(static_cast<uint32_t>(end - 1)));
     }
 
     // ---- Stages --------------------------------------------------------------------
@@ -177,16 +187,24 @@ private:
         if (!host_.Pause(kBootStartMs)) return Fail({CancelledLine()});
         host_.SetReplyDelay(SettleMs(1));
         host_.ResetTicks();
-        // The start byte is sent once; only a received byte 0x79 acknowledges it.
+        // The start byte is sent once; a received byte 0x79 acknowledges it,
+        // and 0x1F says the bootloader runs already.
         WaitResult result = WaitResult::PortLost;
         if (host_.Send(QByteArray(1, static_cast<char>(kStm32Start))))
-            result = host_.Wait(kConnectTicks, [](const QByteArray& r) { return r.contains(static_cast<char>(kStm32Ack)); });
+            result = host_.Wait(kConnectTicks, [](const QByteArray& r) {
+                return r.contains(static_cast<char>(kStm32Ack)) || r.contains(static_cast<char>(kStm32Nack));
+            });
         if (result == WaitResult::PortLost) return Fail({kTimeoutLine, PortLostLine(), kReplugLine});
         // The count ran far past the limit while the program was served: the
         // system stalled (a converter that hangs), not the chip.
         if (result == WaitResult::TimedOut && host_.Ticks() > kPumpStallTicks) return Fail({kTimeoutLine, kReplugLine});
         if (result != WaitResult::Replied) return FailWait(result, kTimeoutLine, true);
         host_.ResetTicks();
+        // A bootloader that already runs (its last host went away without a
+        // reset) takes a second start byte as a command it does not know.
+        if (!host_.Received().contains(static_cast<char>(kStm32Ack)))
+            host_.Log(
+                QStringLiteral("引导程序已在运行：起始字节 0x7F 得到 NACK 0x1F（芯片未复位，上次的连接仍在），继续"));
         host_.Log(QStringLiteral("连接成功"));
         host_.ForgetReceived();
         return true;
@@ -219,20 +237,105 @@ private:
         return true;
     }
 
-    // Refuses, before anything is erased, an image the chip cannot take.
+    // Refuses, before anything is erased, an image the chip cannot take: one
+    // that does not lie within its flash, or whose pages the erase command
+    // cannot name.
     bool CheckFits() {
         pageSize_ = part_ ? part_->pageSize : kStm32DefaultPageSize;
         // The flash size is trusted only where the table says where it lies.
-        const int flashBytes = part_ ? flashKb_ * 1024 : 0;
-        if (flashBytes > 0 && image_.size() > flashBytes)
-            return Fail({QStringLiteral("文件大小 %1 字节超出芯片FLASH（%2 KB），未擦除也未写入")
-                             .arg(image_.size())
+        const uint64_t flashBytes = part_ ? uint64_t(flashKb_) * 1024 : 0;
+        flashEnd_ = flashBytes > 0 ? kStm32FlashBase + flashBytes : 0;
+        const uint64_t end = ImageEnd();
+        const QString image = QStringLiteral("映像 %1（%2 字节）").arg(Span(address_, end)).arg(image_.size());
+        if (flashEnd_ > 0 && (address_ < kStm32FlashBase || end > flashEnd_))
+            return Fail({QStringLiteral("%1不在芯片FLASH %2（%3 KB）之内，未擦除也未写入")
+                             .arg(image, Span(kStm32FlashBase, flashEnd_))
                              .arg(flashKb_)});
-        pages_ = Stm32ErasePages(static_cast<int>(image_.size()), pageSize_, flashBytes / pageSize_);
-        if (!extendedErase_ && pages_ > kStm32PageListMax)
-            return Fail({QStringLiteral("文件需要擦除 %1 页，擦除命令 0x43 最多只能指定 %2 页，未擦除也未写入")
-                             .arg(pages_)
-                             .arg(kStm32PageListMax)});
+        if (address_ < kStm32FlashBase || end > 0xFFFFFFFFull)
+            return Fail(
+                {QStringLiteral("%1不在芯片FLASH（从 %2 起）之内，未擦除也未写入").arg(image, hex8(kStm32FlashBase))});
+        pages_ = Stm32PagesCovering(address_, static_cast<uint32_t>(end), pageSize_);
+        if (!extendedErase_ && pages_.last() >= kStm32PageListMax)
+            return Fail(
+                {pages_.first == 0
+                     ? QStringLiteral("文件需要擦除 %1 页，擦除命令 0x43 最多只能指定 %2 页，未擦除也未写入")
+                           .arg(pages_.count)
+                           .arg(kStm32PageListMax)
+                     : QStringLiteral("文件需要擦除第 %1 至 %2 页，擦除命令 0x43 只能指定第 0 至 %3 页，未擦除也未写入")
+                           .arg(pages_.first)
+                           .arg(pages_.last())
+                           .arg(kStm32PageListMax - 1)});
+        return true;
+    }
+
+    // Reads `count` bytes at `address` until two reads agree, three times at
+    // most: a reply carries no checksum, and bytes garbled on the line would
+    // be written back garbled.
+    bool ReadAgreed(uint32_t address, int count, QByteArray* into) {
+        QByteArray seen[kKeptReadTries];
+        for (int n = 0; n < kKeptReadTries; ++n) {
+            if (!ReadMemory(address, count)) return false;
+            seen[n] = reply_.mid(1, count);
+            for (int k = 0; k < n; ++k)
+                if (seen[k] == seen[n]) {
+                    into->append(seen[n]);
+                    return true;
+                }
+        }
+        return Fail({QStringLiteral("擦除的页中映像以外的数据（%1 起 %2 字节）%3 次读出各不相同（线路干扰？），"
+                                    "为免写回错误的数据，未擦除也未写入")
+                         .arg(hex8(address))
+                         .arg(count)
+                         .arg(kKeptReadTries)});
+    }
+    // Reads the bytes from `first` up to `end` into *into, 256 at a time.
+    bool ReadRange(uint32_t first, uint64_t end, QByteArray* into) {
+        for (uint64_t at = first; at < end; at += kStm32BlockSize)
+            if (!ReadAgreed(static_cast<uint32_t>(at), static_cast<int>(std::min<uint64_t>(kStm32BlockSize, end - at)),
+                            into))
+                return false;
+        return true;
+    }
+
+    // The erase takes whole pages.  What the image's first and last page hold
+    // outside the image is read before the erase and written back with the
+    // image, so nothing the user did not ask to change is lost.  Erased flash
+    // reads 0xFF: such bytes at the outer ends need no writing.
+    bool Keep() {
+        const uint64_t pageStart = kStm32FlashBase + uint64_t(pages_.first) * pageSize_;
+        uint64_t pageEnd = kStm32FlashBase + uint64_t(pages_.first + pages_.count) * pageSize_;
+        if (flashEnd_ > 0) pageEnd = std::min(pageEnd, flashEnd_);
+        const uint64_t end = ImageEnd();
+        QStringList outside;
+        if (pageStart < address_) outside << Span(pageStart, address_);
+        if (end < pageEnd) outside << Span(end, pageEnd);
+        QByteArray head, tail;
+        refusalNote_ = QStringLiteral("擦除的页中映像以外的数据（%1）读不出来，擦除会丢失它们：未擦除也未写入。"
+                                      "读保护的芯片只能先解除读保护，而那会擦除整个FLASH")
+                           .arg(outside.join(QStringLiteral("、")));
+        const bool read = ReadRange(static_cast<uint32_t>(pageStart), address_, &head) &&
+                          ReadRange(static_cast<uint32_t>(end), pageEnd, &tail);
+        refusalNote_.clear();
+        if (!read) return false;
+
+        qsizetype from = 0;
+        while (from < head.size() && static_cast<uint8_t>(head[from]) == 0xFF) ++from;
+        qsizetype to = tail.size();
+        while (to > 0 && static_cast<uint8_t>(tail[to - 1]) == 0xFF) --to;
+        QStringList kept;
+        if (from < head.size()) kept << Span(pageStart + from, address_);
+        if (to > 0) kept << Span(end, end + to);
+        // Whole words: the bootloader writes flash a word at a time, and the
+        // pages begin and end on words.
+        from -= static_cast<qsizetype>((pageStart + from) % kStm32WordSize);
+        const auto tailEnd = end + static_cast<uint64_t>(to);
+        to = std::min(tail.size(),
+                      to + static_cast<qsizetype>((kStm32WordSize - tailEnd % kStm32WordSize) % kStm32WordSize));
+        writeAddress_ = static_cast<uint32_t>(pageStart + from);
+        written_ = head.mid(from) + image_ + tail.left(to);
+        if (!kept.isEmpty())
+            host_.Log(QStringLiteral("擦除的页中映像以外的数据已读出，将随映像写回：%1")
+                          .arg(kept.join(QStringLiteral("、"))));
         return true;
     }
 
@@ -244,12 +347,14 @@ private:
             return false;
         host_.Log(Stm32ImageSizeLine(Stm32ImageKb(static_cast<int>(image_.size()))));
         host_.Log(QStringLiteral("擦除芯片"));
-        const QByteArray list = extendedErase_ ? Stm32ExtendedPageList(pages_) : Stm32PageList(pages_);
-        const int ticks = kCommandTicks + (pages_ * kEraseTicksPerTenPages + 9) / 10;
-        return Stm32Command(list, 1,
-                            {QStringLiteral("擦除页 0 至 %1（每页 %2 字节）").arg(pages_ - 1).arg(pageSize_),
-                             QStringLiteral("页号超出芯片FLASH范围，或FLASH写保护")},
-                            ticks);
+        const QByteArray list = extendedErase_ ? Stm32ExtendedPageList(pages_.first, pages_.count)
+                                               : Stm32PageList(pages_.first, pages_.count);
+        const int ticks = kCommandTicks + (pages_.count * kEraseTicksPerTenPages + 9) / 10;
+        return Stm32Command(
+            list, 1,
+            {QStringLiteral("擦除页 %1 至 %2（每页 %3 字节）").arg(pages_.first).arg(pages_.last()).arg(pageSize_),
+             QStringLiteral("页号超出芯片FLASH范围，或FLASH写保护")},
+            ticks);
     }
 
     bool Write() {
@@ -272,7 +377,9 @@ private:
                 return Fail({kBlockFailedLine,
                              RefusalLine({QStringLiteral("数据块（地址 %1，%2 字节）").arg(hex8(address)).arg(block.size()),
                                           QStringLiteral("FLASH写保护或未擦除，或数据在线路上出错")})});
-            report_.bytes = std::min(static_cast<int>(image_.size()), i * kStm32BlockSize);
+            // Image bytes written so far (the kept ones around it not counted).
+            const uint64_t through = std::min<uint64_t>(uint64_t(address) + block.size(), ImageEnd());
+            report_.bytes = through > address_ ? static_cast<int>(through - address_) : 0;
             host_.Progress(Stm32Progress(i, blocks));
         }
         return true;
@@ -317,16 +424,21 @@ private:
 
     DownloadHost& host_;
     const QByteArray image_;
+    const uint32_t address_; // where image_[0] goes
     const bool verify_;
     DownloadReport report_;
 
     QByteArray reply_;          // the last accepted reply, acknowledge first
+    QString refusalNote_;       // said last when a command is refused meanwhile
     bool extendedErase_ = false;
     uint16_t pid_ = 0;
     const Stm32Part* part_ = nullptr;
     int flashKb_ = 0;
+    uint64_t flashEnd_ = 0; // the end of the flash, 0 when not known
     int pageSize_ = kStm32DefaultPageSize;
-    int pages_ = 0;
+    Stm32Pages pages_; // the pages the image lies in
+    uint32_t writeAddress_ = kStm32FlashBase;
+    QByteArray written_; // what is written from writeAddress_: the image and the bytes kept around it
 };
 
 } // namespace

@@ -1,17 +1,22 @@
 #pragma once
 // The STM32 system-bootloader download over the USART: connect, identify,
-// erase what the image needs, write it in 256-byte blocks from 0x08000000,
-// optionally read it back, and release the chip.
+// erase the pages the image lies in (keeping what else they hold), write the
+// image in 256-byte blocks at its own addresses, optionally read it back, and
+// release the chip.
 
 #include <QByteArray>
 
+#include <cstdint>
+
 #include "protocol/DownloadHost.h"
+#include "protocol/Stm32Frames.h"
 
 namespace talvo::protocol {
 
 struct Stm32Options {
-    QByteArray image;     // the firmware, byte N at 0x08000000 + N
-    bool verify = false;  // read every written block back and compare
+    QByteArray image;                   // the firmware, byte N at `address` + N
+    bool verify = false;                // read every written block back and compare
+    uint32_t address = kStm32FlashBase; // where its first byte goes
 };
 
 DownloadReport DownloadStm32(DownloadHost& host, const Stm32Options& options);

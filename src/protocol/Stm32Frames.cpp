@@ -59,22 +59,24 @@ int Stm32BlockCount(int imageSize) { return (imageSize + kStm32BlockSize - 1) / 
 
 int Stm32ImageKb(int imageSize) { return imageSize / 1024 + 1; }
 
-int Stm32ErasePages(int imageSize, int pageSize, int flashPages) {
-    const int pages = imageSize / pageSize + 1;
-    return flashPages > 0 ? std::min(pages, flashPages) : pages;
+Stm32Pages Stm32PagesCovering(uint32_t first, uint32_t end, int pageSize) {
+    const auto size = static_cast<uint32_t>(pageSize);
+    const auto from = static_cast<int>((first - kStm32FlashBase) / size);
+    const auto to = static_cast<int>((end - 1 - kStm32FlashBase) / size);
+    return {from, to - from + 1};
 }
 
-QByteArray Stm32PageList(int pages) {
+QByteArray Stm32PageList(int firstPage, int pages) {
     QByteArray list;
     list.append(static_cast<char>((pages - 1) & 0xFF));
-    for (int p = 0; p < pages; ++p) list.append(static_cast<char>(p & 0xFF));
+    for (int p = firstPage; p < firstPage + pages; ++p) list.append(static_cast<char>(p & 0xFF));
     return withXor(list);
 }
 
-QByteArray Stm32ExtendedPageList(int pages) {
+QByteArray Stm32ExtendedPageList(int firstPage, int pages) {
     QByteArray list;
     appendWord(&list, pages - 1);
-    for (int p = 0; p < pages; ++p) appendWord(&list, p);
+    for (int p = firstPage; p < firstPage + pages; ++p) appendWord(&list, p);
     return withXor(list);
 }
 

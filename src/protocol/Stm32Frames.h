@@ -53,16 +53,24 @@ QByteArray Stm32PadToWords(QByteArray block);
 // Blocks of 256 bytes the image is written in (the last one holds the rest).
 int Stm32BlockCount(int imageSize);
 // The image size as the log gives it: whole kilobytes plus one (3000 bytes
-// show as 3 KB, 1024 bytes as 2 KB) -- also the number of 1 KB pages erased.
+// show as 3 KB, 1024 bytes as 2 KB).
 int Stm32ImageKb(int imageSize);
-// Pages of `pageSize` bytes erased for the image: imageSize / pageSize + 1,
-// but not more than the chip has (`flashPages`, 0 = not known).
-int Stm32ErasePages(int imageSize, int pageSize, int flashPages);
-// The page list of Erase (0x43): N - 1, pages 0 to N - 1, XOR (N <= 256).
-QByteArray Stm32PageList(int pages);
-// The page list of Extended Erase (0x44): N - 1 and pages 0 to N - 1 as
-// two-byte numbers, high byte first, then the XOR of all those bytes.
-QByteArray Stm32ExtendedPageList(int pages);
+// The erase pages of `pageSize` bytes that hold the flash addresses from
+// `first` up to (not including) `end`, numbered from kStm32FlashBase:
+// the first one's number and how many there are (end > first >= kStm32FlashBase).
+struct Stm32Pages {
+    int first = 0;
+    int count = 0;
+    int last() const { return first + count - 1; }
+};
+Stm32Pages Stm32PagesCovering(uint32_t first, uint32_t end, int pageSize);
+// The page list of Erase (0x43): N - 1, the N page numbers from `firstPage`
+// on, XOR (page numbers up to 255).
+QByteArray Stm32PageList(int firstPage, int pages);
+// The page list of Extended Erase (0x44): N - 1 and the page numbers from
+// `firstPage` on as two-byte numbers, high byte first, then the XOR of all
+// those bytes.
+QByteArray Stm32ExtendedPageList(int firstPage, int pages);
 
 // Get and Get ID answer 79, N, N + 1 bytes, 79: the whole length once byte 1
 // is in, 0 before.

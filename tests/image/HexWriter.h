@@ -50,4 +50,14 @@ inline QByteArray eofRecord() { return ":00000001FF\n"; }
 inline QByteArray segmentRecord(uint16_t base) { return hexRecord(2, 0, bytes({base >> 8, base & 0xFF})); }
 inline QByteArray linearRecord(uint16_t base) { return hexRecord(4, 0, bytes({base >> 8, base & 0xFF})); }
 
+// The records of `data` at the 32-bit `address`: an extended linear address
+// record, then data records of 16 bytes (no end-of-file record; all within
+// one 64 KB segment).
+inline QByteArray linearData(uint32_t address, const QByteArray& data) {
+    QByteArray text = linearRecord(static_cast<uint16_t>(address >> 16));
+    for (qsizetype i = 0; i < data.size(); i += 16)
+        text += dataRecord(static_cast<uint16_t>((address & 0xFFFF) + i), data.mid(i, 16));
+    return text;
+}
+
 } // namespace talvo::test

@@ -176,3 +176,127 @@ TEST(ReadFirmwareFile, AnythingButARegularFileIsRefusedAtOnce) {
     EXPECT_EQ(fromFifo.exitCode(), 1);
     EXPECT_TRUE(fromFifo.message.contains(QStringLiteral("命名管道"))) << fromFifo.message.toStdString();
 }
+
+namespace {
+
+// Writes `content` to `name` in `dir` and reads it as a firmware file.
+LoadedImage loadAs(const QTemporaryDir& dir, const QString& name, const QByteArray& content) {
+    QFile f(dir.filePath(name));
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(content);
+    f.close();
+    return ReadFirmwareFile(f.fileName());
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(ReadFirmwareFile, ABinHoldingIntelHexTextIsRefused) {
+    // Programmed as it is, such a file puts its characters into the chip.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray blinkHex = fileBytes(QStringLiteral(TALVO_SOURCE_DIR "/examples/stm32f103-blink/blink.hex"));
+    const QByteArray blinkBin = fileBytes(QStringLiteral(TALVO_SOURCE_DIR "/examples/stm32f103-blink/blink.bin"));
+    ASSERT_FALSE(blinkHex.isEmpty());
+    QByteArray crlf = blinkHex;
+    crlf.replace("\n", "\r\n");
+    const struct {
+        const char* name;
+        QByteArray content;
+        bool refused;
+    } rows[] = {
+        {"blink.hex renamed", blinkHex, true},
+        {"CR LF, white space before, an end-of-file mark after", "\n  " + crlf + "\x1A", true},
+        {"lower-case digits, cut short", blinkHex.toLower().left(200), true},
+        {"the real image", blinkBin, false},
+        {"text that starts like a record, then bytes", QByteArray(":00000001FF\n") + counting(40), false},
+        {"too short for a record", ":0000", false},
+        {"hexadecimal digits without a colon first", "0123456789ABCDEF0123", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const LoadedImage l = loadAs(dir, QStringLiteral("firmware.bin"), r.content);
+        EXPECT_EQ(l.ok, !r.refused);
+        if (r.refused) {
+            EXPECT_EQ(l.kind, HexResult::Kind::Malformed);
+            EXPECT_TRUE(l.message.contains(QStringLiteral("看起来是Intel HEX文本")) && l.message.contains(dir.filePath("firmware.bin")))
+                << l.message.toStdString();
+        } else {
+            EXPECT_EQ(l.bytes, r.content);
+        }
+    }
+}
+
+TEST(PrepareChipImage, StcFlatFromZeroStm32AtItsOwnAddresses) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray app = counting(16);
+    const struct Row {
+        const char* name;
+        const char* file;
+        QByteArray content;
+        ChipFamily family;
+        quint32 unplacedAt;
+        quint32 address;     // expected, when placed
+        QByteArray bytes;    // expected, when placed
+        const char* refusal; // expected part of the message, when refused
+    } rows[] = {
+        {"application behind a bootloader", "app.hex", linearRecord(0x0800) + dataRecord(0x4000, app) + eofRecord(),
+         ChipFamily::Stm32, kStm32FlashStart, 0x08004000, app, nullptr},
+        {"the same file for an STC chip: flat from the first linear base", "app.hex",
+         linearRecord(0x0800) + dataRecord(0x4000, app) + eofRecord(), ChipFamily::Stc, kStm32FlashStart, 0,
+         QByteArray(0x4000, '\0') + app, nullptr},
+        {"gaps inside keep their zeros", "gaps.hex",
+         linearRecord(0x0800) + dataRecord(0x4000, app.left(4)) + dataRecord(0x4010, app.left(4)) + eofRecord(),
+         ChipFamily::Stm32, kStm32FlashStart, 0x08004000, app.left(4) + QByteArray(12, '\0') + app.left(4), nullptr},
+        {"no linear record: offsets from the flash start", "plain.hex", dataRecord(0x0100, app) + eofRecord(),
+         ChipFamily::Stm32, kStm32FlashStart, 0x08000100, app, nullptr},
+        {"segment records: offsets from the flash start", "seg.hex", segmentRecord(0x1000) + dataRecord(0x10, app) + eofRecord(),
+         ChipFamily::Stm32, kStm32FlashStart, 0x08010010, app, nullptr},
+        {"a .bin at the flash start", "app.bin", app, ChipFamily::Stm32, kStm32FlashStart, 0x08000000, app, nullptr},
+        {"a .bin at an address", "app.bin", app, ChipFamily::Stm32, 0x08004000, 0x08004000, app, nullptr},
+        {"a HEX file for address 0", "zero.hex", linearRecord(0x0000) + dataRecord(0, app) + eofRecord(), ChipFamily::Stm32,
+         kStm32FlashStart, 0, {}, "映像位于 0x00000000 至 0x0000000F，不在STM32的FLASH区域 0x08000000 至 0x080FFFFF 之内"},
+        {"a .bin running past the flash area", "app.bin", app + app, ChipFamily::Stm32, 0x080FFFF0, 0, {},
+         "映像位于 0x080FFFF0 至 0x0810000F"},
+        {"empty", "empty.hex", eofRecord(), ChipFamily::Stm32, kStm32FlashStart, 0, {}, "固件映像为空"},
+        {"empty, STC", "empty.hex", eofRecord(), ChipFamily::Stc, kStm32FlashStart, 0, {}, "固件映像为空"},
+        {"beyond the STC protocol", "big.bin", QByteArray(kStcMaxImageBytes + 1, '\x55'), ChipFamily::Stc, kStm32FlashStart, 0,
+         {}, "超出STC下载的上限"},
+        {"an STM32 image's own size counts, not its address", "high.hex",
+         linearRecord(0x0800) + linearRecord(0x0804) + dataRecord(0, app) + eofRecord(), ChipFamily::Stm32, kStm32FlashStart,
+         0x08040000, app, nullptr},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const LoadedImage loaded = loadAs(dir, QString::fromLatin1(r.file), r.content);
+        ASSERT_TRUE(loaded.ok) << loaded.message.toStdString();
+        const ChipImage c = PrepareChipImage(loaded, r.family, r.unplacedAt);
+        if (r.refusal) {
+            EXPECT_FALSE(c.ok());
+            EXPECT_TRUE(c.message.contains(QString::fromUtf8(r.refusal))) << c.message.toStdString();
+        } else {
+            ASSERT_TRUE(c.ok()) << c.message.toStdString();
+            EXPECT_EQ(c.address, r.address);
+            EXPECT_EQ(c.bytes, r.bytes);
+        }
+    }
+}
+
+TEST(OverlapLogLine, NamesTheFirstRangeAndCountsTheRest) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_EQ(OverlapLogLine(loadAs(dir, "fine.hex", dataRecord(0, counting(8)) + dataRecord(8, counting(8)) + eofRecord())),
+              QString());
+    EXPECT_EQ(OverlapLogLine(loadAs(dir, "one.hex",
+                                    linearRecord(0x0800) + dataRecord(0x10, counting(16)) + dataRecord(0x18, counting(4)) + eofRecord())),
+              QStringLiteral("HEX文件的数据记录有重叠：地址 0x08000018 至 0x0800001B 被后面的记录再次写入，以后写入的为准"));
+    EXPECT_EQ(OverlapLogLine(loadAs(dir, "two.hex",
+                                    dataRecord(0, counting(4)) + dataRecord(2, counting(1)) + dataRecord(0x10, counting(4)) +
+                                        dataRecord(0x11, counting(1)) + eofRecord())),
+              QStringLiteral("HEX文件的数据记录有重叠：地址 0x00000002 至 0x00000002 被后面的记录再次写入，以后写入的为准（共 2 处重叠，这是第一处）"));
+}

@@ -232,3 +232,34 @@ TEST_F(FirmwareWindow, ADownloadWhoseFileCannotBeLoadedStopsAfterOneLine) {
     EXPECT_TRUE(panel.isEnabled(ctl::OpenFile));
     EXPECT_EQ(core.Image().size(), 200);
 }
+
+TEST_F(FirmwareWindow, TheImageCarriesItsPlaceAndOverlapsAreLogged) {
+    // An STM32 application for 0x08004000 is held as its own bytes at its own
+    // address (not behind 16 KB of zeros); for an STC chip the same file is
+    // the flat image from 0.  Records written twice are named in the log.
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray app = counting(300);
+    const QString hex = writeFile(dir.filePath(QStringLiteral("app.hex")),
+                                  linearData(0x08004000, app) + dataRecord(0x4010, app.mid(0x10, 16)) + eofRecord());
+    const QString overlap =
+        QStringLiteral("HEX文件的数据记录有重叠：地址 0x08004010 至 0x0800401F 被后面的记录再次写入，以后写入的为准");
+
+    panel.setCurrentIndex(ctl::ChipType, 0); // ARM-STM32
+    ASSERT_TRUE(core.SetFirmwareFile(hex));
+    EXPECT_EQ(core.Image(), app);
+    EXPECT_EQ(core.ImageStart(), 0x08004000u);
+    EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
+    EXPECT_EQ(panel.logLines.count(overlap), 1) << panel.logLines.join(QLatin1Char('\n')).toStdString();
+
+    panel.setCurrentIndex(ctl::ChipType, 1); // STC89
+    ASSERT_TRUE(core.LoadFirmware(hex, QStringLiteral("app.hex")));
+    EXPECT_EQ(core.Image(), QByteArray(0x4000, '\0') + app);
+    EXPECT_EQ(core.ImageStart(), 0u);
+    EXPECT_EQ(panel.logLines.count(overlap), 2);
+
+    // A .bin goes to the flash start in the window.
+    panel.setCurrentIndex(ctl::ChipType, 0);
+    ASSERT_TRUE(core.SetFirmwareFile(writeFile(dir.filePath(QStringLiteral("app.bin")), app)));
+    EXPECT_EQ(core.ImageStart(), 0x08000000u);
+    EXPECT_EQ(core.Image(), app);
+}

@@ -116,6 +116,58 @@ TEST(HexToBin, LinearAddressesAboveOneSegmentLieFlat) {
     EXPECT_TRUE(huge.message.contains(QStringLiteral("7FFF0000"))) << huge.message.toStdString();
 }
 
+TEST(HexToBin, WhereTheImageLiesAndWhatOverlaps) {
+    // The image's place in the file's addresses: absolute with an extended
+    // linear address record, offsets without one; the range data covers;
+    // and every address a later record wrote again.
+    using Ranges = std::vector<std::pair<quint64, quint64>>;
+    const struct Row {
+        const char* name;
+        QByteArray text;
+        bool linear;
+        quint64 origin, lowest, highest;
+        Ranges overlaps;
+    } rows[] = {
+        {"application behind a bootloader", linearRecord(0x0800) + dataRecord(0x4000, pattern(16)) + dataRecord(0x4010, pattern(4)),
+         true, 0x08000000, 0x08004000, 0x08004013, {}},
+        {"no linear record", dataRecord(0x0100, pattern(8)), false, 0, 0x100, 0x107, {}},
+        {"segment records only", segmentRecord(0x1000) + dataRecord(0x0010, pattern(2)), false, 0, 0x10010, 0x10011, {}},
+        {"two linear segments", linearRecord(0x0800) + dataRecord(0xFFF0, pattern(16)) + linearRecord(0x0801) + dataRecord(0, pattern(4)),
+         true, 0x08000000, 0x0800FFF0, 0x08010003, {}},
+        {"data before the linear record", dataRecord(0x0000, pattern(4)) + linearRecord(0x0000) + dataRecord(0x0010, pattern(4)),
+         true, 0, 0, 0x13, {}},
+        {"a later record over an earlier one", dataRecord(0, pattern(8)) + dataRecord(2, bytes({1, 2})), false, 0, 0, 7, {{2, 3}}},
+        {"two overlaps, by address", linearRecord(0x0800) + dataRecord(0, pattern(16)) + dataRecord(8, pattern(16)) +
+                                         dataRecord(0x100, pattern(4)) + dataRecord(0x102, pattern(4)),
+         true, 0x08000000, 0x08000000, 0x08000105, {{0x08000008, 0x0800000F}, {0x08000102, 0x08000103}}},
+        {"overlaps that continue each other are one range",
+         dataRecord(0, pattern(8)) + dataRecord(4, pattern(4)) + dataRecord(8, pattern(4)) + dataRecord(6, pattern(4)),
+         false, 0, 0, 11, {{4, 9}}},
+        {"downwards, and touching without overlap", dataRecord(0x10, pattern(4)) + dataRecord(0x14, pattern(4)) +
+                                                        dataRecord(0x00, pattern(0x10)) + dataRecord(0x0C, pattern(8)),
+         false, 0, 0, 0x17, {{0x0C, 0x13}}},
+        {"a record across several earlier ones", dataRecord(0, pattern(2)) + dataRecord(4, pattern(2)) + dataRecord(8, pattern(2)) +
+                                                     dataRecord(1, pattern(8)),
+         false, 0, 0, 9, {{1, 1}, {4, 5}, {8, 8}}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const HexResult h = convert(r.text + eofRecord());
+        ASSERT_TRUE(h.ok()) << h.message.toStdString();
+        EXPECT_EQ(h.linear, r.linear);
+        EXPECT_EQ(h.origin, r.origin);
+        EXPECT_EQ(h.lowest, r.lowest);
+        EXPECT_EQ(h.highest, r.highest);
+        EXPECT_EQ(h.highest - h.origin + 1, quint64(h.image.size()));
+        Ranges got;
+        for (const AddressRange& o : h.overlaps) got.emplace_back(o.first, o.last);
+        EXPECT_EQ(got, r.overlaps);
+    }
+    // The later record still wins.
+    const HexResult over = convert(dataRecord(0, pattern(8)) + dataRecord(2, bytes({1, 2})) + eofRecord());
+    EXPECT_EQ(over.image.mid(2, 2), bytes({1, 2}));
+}
+
 TEST(HexToBin, TextBetweenRecordsAndTheStartCharacterSearch) {
     const QByteArray rec = dataRecord(0, pattern(4));
     // Lower-case digits, blank lines, spaces and comments between records.

@@ -35,15 +35,28 @@ std::unique_ptr<sim::SimChip> makeChip(const std::string& selector) {
     return chip;
 }
 
+// A flash with a life before the download: a bootloader and data everywhere.
+QByteArray usedFlash(const sim::SimChip& chip) { return randomImage(static_cast<int>(chip.flash().size()), 77); }
+void fill(sim::SimChip& chip, const QByteArray& bytes) {
+    std::copy(bytes.begin(), bytes.end(), chip.flash().begin());
+}
+QByteArray bytesOf(const sim::Bytes& flash) {
+    return QByteArray(reinterpret_cast<const char*>(flash.data()), static_cast<qsizetype>(flash.size()));
+}
+QByteArray flashOf(const sim::SimChip& chip) { return bytesOf(chip.flash()); }
+// Where `got` first differs from `want`, as chip addresses.
+::testing::AssertionResult SameFlash(const QByteArray& got, const QByteArray& want) {
+    if (got.size() != want.size()) return ::testing::AssertionFailure() << "flash sizes differ";
+    const auto d = std::mismatch(got.begin(), got.end(), want.begin());
+    if (d.first == got.end()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "flash differs at 0x" << std::hex << (0x08000000 + (d.first - got.begin()))
+                                         << ": 0x" << int(uint8_t(*d.first)) << ", expected 0x" << int(uint8_t(*d.second));
+}
+
 // The flash holds the image and is erased (0xFF) beyond it.
 ::testing::AssertionResult FlashHolds(const sim::Bytes& flash, const QByteArray& image) {
     if (flash.size() < static_cast<size_t>(image.size())) return ::testing::AssertionFailure() << "flash too small";
-    for (size_t i = 0; i < flash.size(); ++i) {
-        const uint8_t want = i < static_cast<size_t>(image.size()) ? static_cast<uint8_t>(image[static_cast<int>(i)]) : 0xFF;
-        if (flash[i] != want)
-            return ::testing::AssertionFailure() << "flash byte " << i << " is " << int(flash[i]) << ", expected " << int(want);
-    }
-    return ::testing::AssertionSuccess();
+    return SameFlash(bytesOf(flash), image + QByteArray(static_cast<qsizetype>(flash.size()) - image.size(), '\xFF'));
 }
 
 // Each line of `want` appears in `log`, in this order.
@@ -123,17 +136,20 @@ TEST(Stm32Download, EverySizeOnEachChip) {
             EXPECT_FALSE(host.portOpen());
             EXPECT_TRUE(chip->rejectedFrames().empty());
 
-            // The erase the Get reply asked for, over the pages the image needs
+            // The erase the Get reply asked for, over the pages the image lies in
             // on the chip's own page size; every block a whole number of words.
             const auto erases = recorded(*chip, "erase of ");
             ASSERT_EQ(erases.size(), 1u);
             EXPECT_EQ(erases[0].bytes[0], c.eraseCode);
-            const int pages = std::min(size / c.pageSize + 1, c.largest / c.pageSize);
+            const int pages = (size + c.pageSize - 1) / c.pageSize;
             EXPECT_EQ(erases[0].note, "erase of " + std::to_string(pages) + " pages");
             const auto writes = recorded(*chip, "Write ");
             EXPECT_EQ(static_cast<int>(writes.size()), (size + 255) / 256);
             for (const auto& w : writes) EXPECT_EQ((w.bytes[7] + 1) % 4, 0);
-            EXPECT_EQ(recorded(*chip, "Read ").size(), verify ? writes.size() + 1 : 1u);
+            // The flash size, the rest of the last page (read twice before the
+            // erase, to be kept) and, verifying, every block.
+            const size_t keptReads = 2 * static_cast<size_t>((pages * c.pageSize - size + 255) / 256);
+            EXPECT_EQ(recorded(*chip, "Read ").size(), 1u + keptReads + (verify ? writes.size() : 0u));
         }
     }
 }
@@ -179,12 +195,27 @@ private:
     WireLink* link_ = nullptr;
 };
 
+// Stands between the host and a chip and passes everything on; the
+// wrappers below change what the host sends.
+class Between : public WirePeer {
+public:
+    explicit Between(WirePeer& chip) : chip_(chip) {}
+    void attach(WireLink* link) override { chip_.attach(link); }
+    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override { chip_.onHostByte(b, host, at); }
+    void onModemLines(const ModemLines& l, WireClock::time_point at) override { chip_.onModemLines(l, at); }
+    void onHostOpen(bool open, WireClock::time_point at) override { chip_.onHostOpen(open, at); }
+    void onTimer(WireClock::time_point now) override { chip_.onTimer(now); }
+    std::optional<WireClock::time_point> nextWake() const override { return chip_.nextWake(); }
+
+protected:
+    WirePeer& chip_;
+};
+
 // Passes the host's bytes to a chip until the first data block has begun
 // (Write Memory and its address have passed), then drops them.
-class MuteAfterFirstAddress : public WirePeer {
+class MuteAfterFirstAddress : public Between {
 public:
-    explicit MuteAfterFirstAddress(WirePeer& chip) : chip_(chip) {}
-    void attach(WireLink* link) override { chip_.attach(link); }
+    using Between::Between;
     void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
         if (toMute_ == 0) return;
         if (toMute_ > 0) --toMute_;
@@ -192,14 +223,33 @@ public:
         last_ = b;
         chip_.onHostByte(b, host, at);
     }
-    void onModemLines(const ModemLines& l, WireClock::time_point at) override { chip_.onModemLines(l, at); }
-    void onHostOpen(bool open, WireClock::time_point at) override { chip_.onHostOpen(open, at); }
-    void onTimer(WireClock::time_point now) override { chip_.onTimer(now); }
-    std::optional<WireClock::time_point> nextWake() const override { return chip_.nextWake(); }
 
 private:
-    WirePeer& chip_;
     int toMute_ = -1;
+    uint8_t last_ = 0;
+};
+
+// A chip whose flash cannot be read (as a protected part's): the checksum of
+// every Read Memory address in the flash is spoilt, so the chip refuses it.
+class FlashUnreadable : public Between {
+public:
+    using Between::Between;
+    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
+        if (addressLeft_ > 0) {
+            // Four address bytes, high first, then their checksum.
+            if (--addressLeft_ == 0 && (address_ >> 20) == 0x080) b ^= 0xFF;
+            address_ = address_ << 8 | b;
+        } else if (last_ == 0x11 && b == 0xEE) {
+            addressLeft_ = 5;
+            address_ = 0;
+        }
+        last_ = b;
+        chip_.onHostByte(b, host, at);
+    }
+
+private:
+    int addressLeft_ = 0;
+    uint32_t address_ = 0;
     uint8_t last_ = 0;
 };
 
@@ -248,7 +298,8 @@ TEST(Stm32Download, FailuresEndCleanly) {
         {"hang-up mid-write", "stm32f103,hangup-block=3", 3000, nullptr, nullptr,
          {"写数据失败，重试!", "串口 sim 已断开（USB 转换器被拔出，或设备挂断）"}, 1.0, 1.7, 512},
         {"image larger than the flash", "stm32f103", 64 * 1024 + 1, nullptr, nullptr,
-         {"文件大小 65537 字节超出芯片FLASH（64 KB），未擦除也未写入"}, 1.0, 1.5, 0},
+         {"映像 0x08000000 至 0x08010000（65537 字节）不在芯片FLASH 0x08000000 至 0x0800FFFF（64 KB）之内，未擦除也未写入"},
+         1.0, 1.5, 0},
         {"port does not open", "stm32f103", 3000, nullptr,
          [](VirtualHost& h) { h.failOpen = [](int) { return true; }; }, {PortDiagnosisText()},
          0, 0.01, 0},
@@ -371,4 +422,133 @@ TEST(Stm32Download, UnknownProductIdKeepsTheF1Rules) {
                                    "未知的芯片ID 0x0999：按STM32F1处理（FLASH大小读自 0x1FFFF7E0，按 1024 字节一页擦除）",
                                    "FLASH大小: 64 KB", "文件大小： 3 KB"}));
     EXPECT_TRUE(FlashHolds(chip.flash(), image));
+}
+
+
+TEST(Stm32Download, AnImageAtItsOwnAddressLeavesTheRestOfTheFlashAlone) {
+    // The flash holds a bootloader and data before and after the image: only
+    // the image's bytes change, also within the pages it shares with them.
+    const struct Row {
+        const char* selector;
+        uint32_t address;
+        int size;
+        bool verify;
+        int firstPage, pages;
+        bool keeps; // the image's pages hold bytes outside it
+    } rows[] = {
+        {"stm32f103", 0x08004000, 3000, false, 16, 3, true},   // behind a 16 KB bootloader
+        {"stm32f103", 0x08004000, 4096, true, 16, 4, false},   // whole pages: nothing to keep
+        {"stm32f030", 0x08004102, 301, true, 16, 1, true},     // inside one page, off the words (Extended Erase)
+        {"stm32f103hd", 0x08004400, 5000, false, 8, 3, true},  // 2 KB pages: a page's start kept too
+        {"stm32f103", 0x0800FF00, 256, true, 63, 1, true},     // up to the flash's last byte
+        {"stm32f103", 0x08000000, 3000, true, 0, 3, true},     // from the flash start, as ever
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.selector) + " at " + QString::number(r.address, 16).toStdString() + ", " +
+                     std::to_string(r.size) + " bytes");
+        auto chip = makeChip(r.selector);
+        const QByteArray before = usedFlash(*chip);
+        fill(*chip, before);
+        VirtualHost host(*chip);
+        const QByteArray image = randomImage(r.size, r.address);
+        const DownloadReport report = DownloadStm32(host, {image, r.verify, r.address});
+
+        ASSERT_TRUE(report.success) << host.log.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(report.bytes, r.size);
+        QByteArray want = before;
+        want.replace(static_cast<qsizetype>(r.address - 0x08000000), image.size(), image);
+        EXPECT_TRUE(SameFlash(flashOf(*chip), want));
+
+        const auto erases = recorded(*chip, "erase of ");
+        ASSERT_EQ(erases.size(), 1u);
+        EXPECT_EQ(erases[0].note, "erase of " + std::to_string(r.pages) + " pages");
+        // The list names the image's own pages: 43 BC N-1 first..., 44 BB 00 N-1 00 first...
+        const bool extended = erases[0].bytes[0] == 0x44;
+        EXPECT_EQ(erases[0].bytes[extended ? 5 : 3], r.firstPage);
+        // The size lines count the image's own bytes.
+        EXPECT_TRUE(host.log.contains(QStringLiteral("文件大小： %1 KB").arg(r.size / 1024 + 1)));
+        if (r.verify) {
+            EXPECT_TRUE(host.log.contains(QStringLiteral("校验成功：读回 %1 字节，与文件一致").arg(r.size)));
+        }
+        EXPECT_EQ(host.log.filter(QStringLiteral("擦除的页中映像以外的数据已读出")).size(), r.keeps ? 1 : 0);
+        EXPECT_EQ(host.log.last(), kSuccess);
+        // Every write at a word, of whole words.
+        for (const auto& w : recorded(*chip, "Write ")) {
+            EXPECT_EQ(w.bytes[5] % 4, 0);
+            EXPECT_EQ((w.bytes[7] + 1) % 4, 0);
+        }
+    }
+}
+
+TEST(Stm32Download, WhatCannotBeWrittenSafelyIsRefusedBeforeTheErase) {
+    // A chip whose 1 MB flash has 512 pages of 2 KB, on a bootloader that
+    // erases with 0x43 (one-byte page numbers).
+    sim::Stm32Model xl = sim::stm32Models()[0];
+    xl.pid = 0x430;
+    xl.flashSize = 1024 * 1024;
+    xl.pageSize = 2048;
+    sim::Stm32Model unknown = sim::stm32Models()[0];
+    unknown.pid = 0x0999;
+    const struct Row {
+        const char* name;
+        sim::Stm32Model model;
+        uint32_t address;
+        int size;
+        bool unreadable;
+        QString last;
+    } rows[] = {
+        {"starts below the flash", sim::stm32Models()[0], 0x07FFFF00, 512, false,
+         "映像 0x07FFFF00 至 0x080000FF（512 字节）不在芯片FLASH 0x08000000 至 0x0800FFFF（64 KB）之内，未擦除也未写入"},
+        {"ends beyond the flash", sim::stm32Models()[0], 0x0800FF00, 512, false,
+         "映像 0x0800FF00 至 0x080100FF（512 字节）不在芯片FLASH 0x08000000 至 0x0800FFFF（64 KB）之内，未擦除也未写入"},
+        {"below the flash of an unknown chip", unknown, 0x00000000, 16, false,
+         "映像 0x00000000 至 0x0000000F（16 字节）不在芯片FLASH（从 0x08000000 起）之内，未擦除也未写入"},
+        {"pages that Erase (0x43) cannot name", xl, 0x08080000, 16, false,
+         "文件需要擦除第 256 至 256 页，擦除命令 0x43 只能指定第 0 至 255 页，未擦除也未写入"},
+        {"bytes to keep that cannot be read", sim::stm32Models()[0], 0x08004010, 100, true,
+         "擦除的页中映像以外的数据（0x08004000 至 0x0800400F、0x08004074 至 0x080043FF）读不出来，擦除会丢失它们：未擦除也未写入。"
+         "读保护的芯片只能先解除读保护，而那会擦除整个FLASH"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Stm32Chip chip(r.model, {});
+        const QByteArray before = usedFlash(chip);
+        fill(chip, before);
+        std::unique_ptr<WirePeer> wrapper;
+        if (r.unreadable) wrapper = std::make_unique<FlashUnreadable>(chip);
+        VirtualHost host(wrapper ? *wrapper : static_cast<WirePeer&>(chip));
+        const DownloadReport report = DownloadStm32(host, {randomImage(r.size), true, r.address});
+
+        EXPECT_FALSE(report.success);
+        EXPECT_EQ(host.log.last(), r.last) << host.log.join(QLatin1Char('\n')).toStdString();
+        EXPECT_EQ(report.failure, r.last);
+        EXPECT_TRUE(recorded(chip, "erase of ").empty());
+        EXPECT_TRUE(recorded(chip, "Write ").empty());
+        EXPECT_TRUE(SameFlash(flashOf(chip), before));
+        EXPECT_FALSE(host.portOpen());
+    }
+}
+
+TEST(Stm32Download, ABootloaderThatRunsAlreadyIsTakenAsConnected) {
+    // Behind a pseudo-terminal there is no reset: a second download that opens
+    // the port right after the first finds the bootloader still running, and
+    // its start byte is refused (0x1F) instead of acknowledged.
+    auto chip = makeChip("stm32f103");
+    chip->setPtyMode(true);
+    VirtualHost host(*chip);
+    ASSERT_TRUE(DownloadStm32(host, {randomImage(3000, 1), false}).success);
+    EXPECT_FALSE(host.log.contains(QStringLiteral("引导程序已在运行：起始字节 0x7F 得到 NACK 0x1F（芯片未复位，上次的连接仍在），继续")));
+    host.log.clear();
+    const int boots = chip->bootCount();
+    const double started = host.elapsedSeconds();
+    const QByteArray image = randomImage(3000, 2);
+    const DownloadReport report = DownloadStm32(host, {image, true});
+    ASSERT_TRUE(report.success) << host.log.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(chip->bootCount(), boots) << "the chip was not restarted in between";
+    EXPECT_TRUE(InOrder(host.log, {"正在连机...",
+                                   "引导程序已在运行：起始字节 0x7F 得到 NACK 0x1F（芯片未复位，上次的连接仍在），继续",
+                                   "连接成功", "bootloader版本:2.2"}));
+    EXPECT_TRUE(FlashHolds(chip->flash(), image));
+    // No wait for an acknowledge that never comes.
+    EXPECT_LT(host.elapsedSeconds() - started, 3.0);
 }

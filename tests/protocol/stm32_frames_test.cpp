@@ -27,10 +27,11 @@ TEST(Stm32Frames, BytesOfEachStep) {
         {Stm32AddressFrame(0x08000B00), "08000b0003"},
         {Stm32ReadCountFrame(4), "03fc"},
         {Stm32ReadCountFrame(256), "ff00"},
-        // 3000 bytes: three pages, XOR 01; 1024 bytes erase two pages.
-        {Stm32PageList(Stm32ErasePages(3000, 1024, 64)), "0200010201"},
-        {Stm32PageList(Stm32ErasePages(1024, 1024, 0)), "01000100"},
-        {Stm32ExtendedPageList(3), "000200000001000201"},
+        // 3000 bytes: three pages, XOR 01; pages 16 to 18 behind a 16 KB bootloader.
+        {Stm32PageList(0, 3), "0200010201"},
+        {Stm32PageList(16, 3), "0210111211"},
+        {Stm32ExtendedPageList(0, 3), "000200000001000201"},
+        {Stm32ExtendedPageList(16, 2), "00010010001100"},
         {Stm32DataFrame(QByteArray::fromHex("01020304")), "030102030407"},
         {Stm32PadToWords(QByteArray::fromHex("aabbcc")), "aabbccff"},
         {Stm32PadToWords(QByteArray(184, '\x11')).left(1), "11"},
@@ -50,11 +51,24 @@ TEST(Stm32Frames, EraseExtentBlocksAndProgress) {
     EXPECT_EQ(Stm32BlockCount(3000), 12);
     EXPECT_EQ(Stm32ImageKb(3000), 3);
     EXPECT_EQ(Stm32ImageKb(1024), 2);
-    // A full chip erases its pages, not one more that does not exist.
-    EXPECT_EQ(Stm32ErasePages(64 * 1024, 1024, 64), 64);
-    EXPECT_EQ(Stm32ErasePages(256 * 1024, 2048, 128), 128);
-    EXPECT_EQ(Stm32ErasePages(3000, 2048, 128), 2);
-    EXPECT_EQ(Stm32ErasePages(64 * 1024, 1024, 0), 65); // flash size not known: as computed
+    // The pages an image's addresses touch, and no others.
+    const struct {
+        uint32_t first, end;
+        int pageSize, firstPage, count;
+    } pages[] = {
+        {0x08000000, 0x08000000 + 3000, 1024, 0, 3},
+        {0x08000000, 0x08000400, 1024, 0, 1},         // exactly one page: one page
+        {0x08000000, 0x08010000, 1024, 0, 64},        // a full 64 KB chip
+        {0x08000000, 0x08040000, 2048, 0, 128},
+        {0x08004000, 0x08004000 + 3000, 1024, 16, 3}, // behind a 16 KB bootloader
+        {0x080043FF, 0x08004401, 1024, 16, 2},        // two bytes across a page boundary
+        {0x08004004, 0x08004008, 2048, 8, 1},
+    };
+    for (const auto& p : pages) {
+        const Stm32Pages got = Stm32PagesCovering(p.first, p.end, p.pageSize);
+        EXPECT_EQ(got.first, p.firstPage) << std::hex << p.first;
+        EXPECT_EQ(got.count, p.count) << std::hex << p.first;
+    }
     // One block fills the bar; otherwise steps of 1024 / (C - 1), held at 1024.
     EXPECT_EQ(Stm32Progress(1, 1), 1024);
     EXPECT_EQ(Stm32Progress(1, 12), 93);

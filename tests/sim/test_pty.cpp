@@ -22,6 +22,8 @@
 #include <memory>
 #include <random>
 
+#include "image/HexWriter.h"
+
 namespace {
 
 // A `talvo sim` process that is always stopped at the end of the test.
@@ -240,6 +242,45 @@ TEST(PtyStm32, TalvoWritesStm32flashReadsBack) {
     QFile back(out);
     ASSERT_TRUE(back.open(QIODevice::ReadOnly));
     EXPECT_EQ(back.readAll(), image + QByteArray(3, '\xFF'));
+}
+
+TEST(PtyStm32, AnApplicationBehindItsBootloaderAsStm32flashReadsIt) {
+    // A board that holds a 16 KB bootloader gets an application HEX for
+    // 0x08004000 from TALVO; stm32flash then finds the bootloader byte for
+    // byte as it was and the application at its address.
+    const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+    if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("stm32"));
+    const QByteArray boot = randomImage(16 * 1024, 16);
+    const QByteArray app = randomImage(5000, 5000);
+    QFile bootFile(dir.filePath(QStringLiteral("boot.bin")));
+    QFile hex(dir.filePath(QStringLiteral("app.hex")));
+    ASSERT_TRUE(writeFile(bootFile, boot));
+    ASSERT_TRUE(writeFile(hex, talvo::test::linearData(0x08004000, app) + talvo::test::eofRecord()));
+
+    SimProcess sim({QStringLiteral("stm32f103"), QStringLiteral("--faults"), QStringLiteral("load=") + bootFile.fileName()}, link);
+    ASSERT_TRUE(sim.ready());
+    QString output;
+    ASSERT_EQ(run(QStringLiteral(TALVO_EXE), {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stm32"),
+                                              QStringLiteral("--port"), link, hex.fileName()},
+                  &output),
+              0)
+        << output.toStdString();
+    const auto readBack = [&](const QString& range, const QString& name) {
+        const QString out = dir.filePath(name);
+        QString said;
+        EXPECT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
+                                   QStringLiteral("-r"), out, QStringLiteral("-S"), range, link},
+                      &said),
+                  0)
+            << said.toStdString();
+        QFile f(out);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(readBack(QStringLiteral("0x08000000:16384"), QStringLiteral("boot-out.bin")) == boot) << "the bootloader changed";
+    EXPECT_TRUE(readBack(QStringLiteral("0x08004000:5000"), QStringLiteral("app-out.bin")) == app);
 }
 
 TEST(PtyStc, StatusFrameAtTwelveHundredAcrossReconnectsAndHangUps) {

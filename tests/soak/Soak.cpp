@@ -248,8 +248,9 @@ std::string SoakCase::describe() const {
         s << (verify ? ", verified" : ", not verified");
     else
         s << ", " << (lowSpeed ? "low" : "high") << " speed";
-    s << ", chip type " << chipType << ", image " << image.size()
-      << " B, old firmware " << oldFlash.size() << " B";
+    s << ", chip type " << chipType << ", image " << image.size() << " B";
+    if (flashOffset > 0) s << " at flash offset 0x" << std::hex << flashOffset << std::dec;
+    s << ", old firmware " << oldFlash.size() << " B";
     return s.str();
 }
 
@@ -315,13 +316,14 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
         std::string difference;
         std::vector<size_t> differing;
         for (qsizetype i = 0; i < c.image.size(); ++i) {
-            const int have = static_cast<size_t>(i) < flash.size() ? flash[static_cast<size_t>(i)] : -1;
+            const size_t at = c.flashOffset + static_cast<size_t>(i);
+            const int have = at < flash.size() ? flash[at] : -1;
             if (have == static_cast<uint8_t>(c.image[i])) continue;
-            differing.push_back(static_cast<size_t>(i));
+            differing.push_back(at);
             if (difference.empty()) {
                 char text[96];
                 std::snprintf(text, sizeof text, "first difference at 0x%04llX: image %02X, flash %02X",
-                              static_cast<long long>(i), static_cast<uint8_t>(c.image[i]), have);
+                              static_cast<long long>(at), static_cast<uint8_t>(c.image[i]), have);
                 difference = text;
             }
         }
@@ -347,7 +349,7 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
         }
         if (report.success)
             if (const std::string missing = family.missingAfterSuccess(c, *chip); !missing.empty())
-                violation("success without the session's end", missing);
+                violation("success, yet", missing);
         if (report.success != successLine)
             violation(report.success ? "success without the success lines" : "success lines in a failed download");
         if (report.success && !stage.isEmpty()) violation("success with a failure line (" + stage.toStdString() + ")");

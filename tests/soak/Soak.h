@@ -71,6 +71,7 @@ struct SoakCase {
     bool verify = false;    // STM32: every written block read back
     double splitChance = 0; // VirtualHost::splitReads
     QByteArray image;
+    size_t flashOffset = 0; // STM32: where in the flash the image starts (behind a bootloader of its own)
     QByteArray oldFlash;    // what the chip holds before the download (its flash's first bytes)
     // One line naming everything above, for the report and for reproducing.
     std::string describe() const;
@@ -127,8 +128,9 @@ struct Family {
     // that cancel in a sum), and no host can tell such a frame from its own.
     // The flash ranges [first, last) those frames wrote or should have written.
     std::function<std::vector<std::pair<size_t, size_t>>(const SoakCase&, const sim::SimChip&)> unseenWireErrors;
-    // What else a success needs the chip to have seen (the frames that end a
-    // session, say): "" when it did, else what is missing.
+    // What else a success needs of the chip (STC: the frames that end a
+    // session; STM32: the flash outside the image as it was): "" when it
+    // holds, else what is wrong.
     std::function<std::string(const SoakCase&, const sim::SimChip&)> missingAfterSuccess;
 };
 
