@@ -122,3 +122,30 @@ TEST(CoreStcDownload, ALostPortAndAStopEndTheDownloadAtOnce) {
         rig.expectIdle();
     }
 }
+
+// A converter whose driver cannot tell when its transmitter is empty (a
+// write returns as soon as the bytes are queued): the rate switch re-opens
+// the port right after frames of 13 to 15 bytes at 1200 baud (108 to 137 ms
+// on the wire).  The port closes only once they have left, so the chip hears
+// them whole and the download succeeds.
+TEST(CoreStcDownload, ARateChangeWaitsForTheFrameOnTheWire) {
+    struct Case {
+        const char* port;
+        int chipType;
+    };
+    for (const Case& c : {Case{"sim:stc89c52rc,scale=0.2,switchfloor=0.5", 1}, Case{"sim:stc12c5a60s2,scale=0.1,switchfloor=0.5", 3}}) {
+        sim::registerSimulators();
+        QString error;
+        const std::shared_ptr<SimWireDevice> board = simBoard(QString::fromLatin1(c.port).mid(4), &error);
+        ASSERT_TRUE(board) << error.toStdString();
+        board->setWriteReturnsAtOnce(true);
+        CoreRig rig({c.port}, c.chipType);
+        rig.core->StartDownload();
+        EXPECT_TRUE(rig.core->LastReport().success) << c.port << "\n" << rig.panel.logLines.join('\n').toStdString();
+        EXPECT_EQ(rig.flash(c.port), rig.core->Image()) << c.port;
+        board->withPeer([&](WirePeer& p) {
+            const auto rejected = static_cast<sim::SimChip&>(p).rejectedFrames();
+            EXPECT_TRUE(rejected.empty()) << c.port << ": " << rejected.front().note;
+        });
+    }
+}

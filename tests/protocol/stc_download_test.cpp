@@ -68,6 +68,13 @@ StcRun download(const std::string& selector, int chipType, const QByteArray& ima
     return r;
 }
 
+// The simulators, as a user would select them.
+struct StcChipRow {
+    const char* chip;
+    int chipType;
+};
+const StcChipRow kStcChips[] = {{"stc89c52rc", 1}, {"stc90c516", 4}, {"stc12c5a60s2", 3}, {"stc11f60", 2}};
+
 int chipTypeOf(const std::string& selector) {
     if (selector.rfind("stc89", 0) == 0) return 1;
     if (selector.rfind("stc11", 0) == 0) return 2;
@@ -283,4 +290,22 @@ TEST(StcDownload, PortFailuresAStopAndNoChipType) {
     // No chip type selected: the handshake runs, then the sequence stops.
     r = download("stc89c52rc", -1, pattern(300));
     EXPECT_EQ(r.host->log.last(), " 不支持这种MCU");
+}
+
+// Behind a converter whose driver cannot tell when its transmitter is empty,
+// the switch frames at 1200 baud are still on the wire when the write
+// returns: the port is re-opened or re-configured only once they have left,
+// so each chip hears them whole.  The waits cost well under half a second.
+TEST(StcDownload, ARateChangeWaitsForTheFrameOnTheWire) {
+    for (const StcChipRow& c : kStcChips) {
+        for (bool low : {false, true}) {
+            const std::string where = std::string(c.chip) + (low ? " low speed" : " high speed");
+            const StcRun r = download(c.chip, c.chipType, pattern(3000), low,
+                                      [](StcRun& run) { run.host->writeReturnsAtOnce = true; });
+            EXPECT_TRUE(r.report.success) << where << "\n" << r.logText().toStdString();
+            EXPECT_TRUE(r.flashHoldsImage()) << where;
+            EXPECT_TRUE(r.chip->rejectedFrames().empty()) << where << ": " << r.chip->rejectedFrames().front().note;
+            EXPECT_LT(r.host->lineWaitSeconds, 0.5) << where;
+        }
+    }
 }

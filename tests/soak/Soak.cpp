@@ -302,7 +302,7 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
         alarm(0);
 
         RunCost cost;
-        cost.pauseSeconds = host.pausedSeconds;
+        cost.pauseSeconds = host.pausedSeconds + host.lineWaitSeconds;
         cost.hostWireSeconds = host.hostWireSeconds();
         r.bound = family.bound(c, cost);
         r.elapsed = host.elapsedSeconds();

@@ -99,7 +99,7 @@ struct StageLine {
 // The wire time and pauses a run spent, for the family's bound.
 struct RunCost {
     double hostWireSeconds = 0; // every byte the host sent, at its rate
-    double pauseSeconds = 0;    // the protocol's own pauses
+    double pauseSeconds = 0;    // the protocol's own pauses, and the host's waits for the line before a close or a new rate
 };
 
 struct Family {
