@@ -104,9 +104,13 @@ bool CMcuType::ConnectStc() {
     }
     const QByteArray received = Host.Received();
     if (r == WaitResult::Cancelled) return failWait(r);
+    // The count ran far past the limit while the program was served: the
+    // system stalled (a converter that hangs), not the chip.  Read before
+    // EndDownload resets it.
+    const bool stalled = Host.Ticks() > kStcPumpStallTicks;
     Host.EndDownload();
     Host.Log(QStringLiteral("连接超时..."));
-    if (r == WaitResult::PortLost || Host.Ticks() > kStcPumpStallTicks) {
+    if (r == WaitResult::PortLost || stalled) {
         if (r == WaitResult::PortLost)
             Host.Log(PortLostText(Host.PortName()));
         Host.Log(QStringLiteral("请拔掉USB 重试识别"));

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MemoryPanel.h"
 #include "common/IsolatedRoots.h"
+#include "common/ManualTicks.h"
 #include "common/QtPrinters.h"
 #include "platform/SimRegistry.h"
 #include "platform/SimWireDevice.h"
@@ -28,16 +30,17 @@ struct CoreRig {
     MemoryPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
-    CoreRig(const QStringList& ports, int chipType, bool lowSpeed = false) {
+    CoreRig(const QStringList& ports, int chipType, bool lowSpeed = false, TickSource* ticks = nullptr,
+            const QString& firmware = kFirmware) {
         sim::registerSimulators();
-        CoreServices services = roots.services();
+        CoreServices services = roots.services(ticks);
         services.extraPorts = ports;
         core = std::make_unique<MainWindowCore>(panel, services);
         core->Initialise();
         panel.setCurrentIndex(ctl::ChipType, chipType);
         core->OnSpeedMode(lowSpeed);
         core->SelectPort(ports.last());
-        core->SetFirmwareFile(kFirmware);
+        core->SetFirmwareFile(firmware);
     }
     ~CoreRig() {
         core->StopPortWatch();
@@ -119,6 +122,40 @@ TEST(CoreStcDownload, ALostPortAndAStopEndTheDownloadAtOnce) {
         EXPECT_FALSE(rig.core->LastReport().success);
         EXPECT_TRUE(rig.panel.logLines.contains("下载已取消"));
         EXPECT_EQ(rig.core->LastReport().failure, "下载已取消");
+        rig.expectIdle();
+    }
+}
+
+// The machine stalls while the download waits for the chip's first answer
+// (a converter that hangs the system): the tick count has run far past the
+// limit before the wait sees it again.  No silent chip is to blame: the log
+// says to re-plug the converter, on either branch.
+TEST(CoreDownload, AStalledSystemAsksToReplugTheConverter) {
+    struct Case {
+        const char* port;
+        int chipType;
+        QString firmware;
+    };
+    // Chips that never answer: the stall, not the silence, decides the line.
+    const Case cases[] = {
+        {"sim:stc89c52rc,drop=1", 1, kFirmware},
+        {"sim:stm32f103,drop=1", 0, QStringLiteral(TALVO_SOURCE_DIR "/examples/stm32f103-blink/blink.hex")}};
+    for (const Case& c : cases) {
+        test::ManualTicks ticks;
+        CoreRig rig({c.port}, c.chipType, false, &ticks, c.firmware);
+        // Every few milliseconds a burst of 40 ticks: the next wait that
+        // counts finds the count past 32 at once.
+        QTimer stall;
+        QObject::connect(&stall, &QTimer::timeout, [&] {
+            for (int i = 0; i < 40; ++i) ticks.tick();
+        });
+        stall.start(5);
+        rig.core->StartDownload();
+        stall.stop();
+        const QStringList& log = rig.panel.logLines;
+        ASSERT_GE(log.size(), 2) << c.port;
+        EXPECT_EQ(log.mid(log.size() - 2), (QStringList{"连接超时...", "请拔掉USB 重试识别"}))
+            << c.port << "\n" << log.join('\n').toStdString();
         rig.expectIdle();
     }
 }
