@@ -90,6 +90,9 @@ public:
     bool Exchange(const QString& command, const QString& data1, const QString& data2, bool send, int form);
     // The version line and the label.
     void ReportVersion(const QString& label);
+    // Logs the line that names the step that failed, unless the user stopped
+    // the download: "下载已取消" stays its last line.  Returns false.
+    bool StageFailed(const QString& line);
 
     // ---- The download's state ---------------------------------------------------
     int HandshakeBaud = kStcHighSpeedHandshake;
@@ -121,7 +124,8 @@ private:
     // Blocks have gone out: a late acknowledge of one of them may still
     // arrive, and it is no answer to any other frame.
     bool WriteAnswersMayFollow = false;
-    QString FailureLine;
+    // The user stopped the download: no step adds its failure line.
+    bool Stopped = false;
 };
 
 } // namespace talvo::protocol

@@ -40,10 +40,17 @@ QString CMcuType::modelCode() const { return Status ? Status->modelText.mid(2, 4
 
 bool CMcuType::failWait(WaitResult result) {
     Host.EndDownload();
-    if (result == WaitResult::PortLost)
+    if (result == WaitResult::PortLost) {
         Host.Log(PortLostText(Host.PortName()));
-    else if (result == WaitResult::Cancelled)
+    } else if (result == WaitResult::Cancelled) {
         Host.Log(QStringLiteral("下载已取消"));
+        Stopped = true;
+    }
+    return false;
+}
+
+bool CMcuType::StageFailed(const QString& line) {
+    if (!Stopped) Host.Log(line);
     return false;
 }
 
@@ -208,16 +215,12 @@ bool CMcuType::SendClosingFrames() {
     switch (ChipTypeAt(Options.chipType).closing) {
     case StcClosing::OptionsThenEnd:
         if (!Exchange(QStringLiteral("8D"), QStringLiteral("FDFFF3FF"), {}, true, 1) ||
-            !Exchange(QStringLiteral("82"), {}, {}, true, 1)) {
-            Host.Log(QStringLiteral("写数据超时"));
-            return false;
-        }
+            !Exchange(QStringLiteral("82"), {}, {}, true, 1))
+            return StageFailed(QStringLiteral("写数据超时"));
         return true;
     case StcClosing::SixtyNineThenEnd:
-        if (!Exchange(QStringLiteral("69"), QStringLiteral("07003601D17E"), {}, true, 2)) {
-            Host.Log(QStringLiteral("写数据超时"));
-            return false;
-        }
+        if (!Exchange(QStringLiteral("69"), QStringLiteral("07003601D17E"), {}, true, 2))
+            return StageFailed(QStringLiteral("写数据超时"));
         send(BuildFrame(QStringLiteral("6A"), QStringLiteral("82"), {}, {}, 1));
         return true;
     case StcClosing::EndOnly:

@@ -66,13 +66,11 @@ bool CMcuType::SendBlocks(int form) {
             }
             if (r != WaitResult::TimedOut) {
                 failWait(r);
-                Host.Log(QStringLiteral("写数据失败，重试!"));
-                return false;
+                return StageFailed(QStringLiteral("写数据失败，重试!"));
             }
             if (Host.Ticks() > kStcBlockTicks) {
                 Host.EndDownload();
-                Host.Log(QStringLiteral("写数据失败，重试!"));
-                return false;
+                return StageFailed(QStringLiteral("写数据失败，重试!"));
             }
             // The answers to the copies already sent still count.
             Host.Send(frame, true);

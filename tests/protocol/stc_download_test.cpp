@@ -283,9 +283,9 @@ TEST(StcDownload, PortFailuresAStopAndNoChipType) {
     EXPECT_TRUE(r.host->log.last().contains("1200 波特")) << r.host->log.last().toStdString();
     EXPECT_TRUE(r.host->log.last().contains("staged failure"));
     // The user stops it in the middle of the transfer.
-    r = download("stc89c52rc", 1, pattern(20000), false, [](StcRun& run) { run.host->cancelAfterSeconds = 3.0; });
+    r = download("stc89c52rc", 1, pattern(8000), false, [](StcRun& run) { run.host->cancelAfterSeconds = 3.0; });
     EXPECT_FALSE(r.succeeded());
-    EXPECT_TRUE(r.host->log.contains("下载已取消"));
+    EXPECT_EQ(r.host->log.last(), "下载已取消") << r.logText().toStdString();
     EXPECT_FALSE(r.host->portOpen());
     // No chip type selected: the handshake runs, then the sequence stops.
     r = download("stc89c52rc", -1, pattern(300));
@@ -306,6 +306,30 @@ TEST(StcDownload, ARateChangeWaitsForTheFrameOnTheWire) {
             EXPECT_TRUE(r.flashHoldsImage()) << where;
             EXPECT_TRUE(r.chip->rejectedFrames().empty()) << where << ": " << r.chip->rejectedFrames().front().note;
             EXPECT_LT(r.host->lineWaitSeconds, 0.5) << where;
+        }
+    }
+}
+
+// The user stops the download at any moment: "下载已取消" is the last line,
+// and no line of a timeout or failure that did not happen follows it.
+TEST(StcDownload, AStopIsTheLastLineWhereverItComes) {
+    for (const StcChipRow& c : kStcChips) {
+        for (bool low : {false, true}) {
+            const StcRun whole = download(c.chip, c.chipType, pattern(1000), low);
+            ASSERT_TRUE(whole.report.success) << c.chip;
+            int stopped = 0;
+            for (double at = 0.05; at < whole.host->elapsedSeconds(); at += 0.05) {
+                const StcRun r = download(c.chip, c.chipType, pattern(1000), low,
+                                          [at](StcRun& run) { run.host->cancelAfterSeconds = at; });
+                if (r.report.success) continue; // stopped after the last wait
+                ++stopped;
+                const std::string where = std::string(c.chip) + (low ? " low" : " high") + " speed, stopped at " +
+                                          std::to_string(at) + " s";
+                EXPECT_EQ(r.host->log.last(), "下载已取消") << where << "\n" << r.logText().toStdString();
+                EXPECT_EQ(r.host->log.count("下载已取消"), 1) << where;
+                EXPECT_FALSE(r.host->portOpen()) << where;
+            }
+            EXPECT_GT(stopped, 10) << c.chip;
         }
     }
 }
