@@ -72,6 +72,10 @@ public:
     // ---- Steps (the sequence calls them in this order) --------------------------
     // Sync stream and RTS pulse until the status frame arrives.
     bool ConnectStc();
+    // The model's code flash, from the model table: an image larger than it
+    // is refused here, before the rate switch and the erase; a model code the
+    // table does not know gets one line and no limit.
+    bool CheckImageFits();
     // The crystal and the rate from the status frame; false (download ended)
     // when no rate works for this crystal.
     bool MeasureAndChooseRate();
@@ -93,6 +97,13 @@ public:
     // Logs the line that names the step that failed, unless the user stopped
     // the download: "下载已取消" stays its last line.  Returns false.
     bool StageFailed(const QString& line);
+    // The blocks that go to the chip: the image's blocks and the closing zero
+    // block -- which stays away when it would lie at or beyond the end of the
+    // model's code flash (the STC89C52RC's data EEPROM begins right there).
+    int BlocksToSend() const;
+    // The 256-byte pages the erase frame of checksum form `form` names:
+    // never beyond the code flash where the model is known.
+    uint8_t ErasePages(int form) const;
 
     // ---- The download's state ---------------------------------------------------
     int HandshakeBaud = kStcHighSpeedHandshake;
@@ -105,6 +116,7 @@ public:
     QString ReloadText;               // two lower-case digits
     uint32_t SwitchRate1 = 0, SwitchRate2 = 0, SwitchRate3 = 0, SwitchRate4 = 0;
     QString ModelLabel;
+    uint32_t CodeFlashBytes = 0;      // the model's code flash; 0 when the table does not know its code
 
 private:
     // Ends the download after a wait that did not bring the answer: a lost

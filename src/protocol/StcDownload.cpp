@@ -8,6 +8,7 @@
 #include "protocol/ChipTypes.h"
 #include "protocol/Diagnosis.h"
 #include "protocol/CMcuType.h"
+#include "protocol/StcModels.h"
 
 namespace talvo::protocol {
 
@@ -132,6 +133,40 @@ bool CMcuType::ConnectStc() {
                      .arg(QString::fromLatin1(received.left(24).toHex(' ')) + (received.size() > 24 ? " ..." : "")));
     Host.Log(Host.ConnectDiagnosis());
     return false;
+}
+
+bool CMcuType::CheckImageFits() {
+    const uint16_t code = static_cast<uint16_t>(Status->model[0] << 8 | Status->model[1]);
+    const QString hexCode = QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+    const std::optional<uint32_t> flash = StcCodeFlashBytes(code);
+    if (!flash) {
+        Host.Log(QStringLiteral("未知的型号代码 %1：芯片程序区大小未知，不检查文件大小").arg(hexCode));
+        return true;
+    }
+    CodeFlashBytes = *flash;
+    if (static_cast<int64_t>(Options.imageBytes) <= static_cast<int64_t>(CodeFlashBytes)) return true;
+    // Refused while the chip still holds its old program.
+    Host.EndDownload();
+    Host.Log(QStringLiteral("文件大小 %1 字节超出芯片 %2（型号代码 %3）的程序区 %4 字节，未擦除也未写入")
+                 .arg(Options.imageBytes)
+                 .arg(StcModelName(code), hexCode)
+                 .arg(CodeFlashBytes));
+    return false;
+}
+
+int CMcuType::BlocksToSend() const {
+    const int n = static_cast<int>(Options.blocks.size());
+    const int64_t closingAddress = static_cast<int64_t>(n - 1) * kStcBlockSize;
+    if (n > 1 && CodeFlashBytes > 0 && closingAddress >= CodeFlashBytes) return n - 1;
+    return n;
+}
+
+uint8_t CMcuType::ErasePages(int form) const {
+    // The one-byte families erase what the blocks need; the two-byte
+    // families' erase frame names 60 KB.
+    const int pages = form == 1 ? StcErasePages(BlocksToSend() * kStcBlockSize) : kStcTwoByteErasePages;
+    if (CodeFlashBytes == 0) return static_cast<uint8_t>(pages);
+    return static_cast<uint8_t>(std::min<int64_t>(pages, CodeFlashBytes / kStcPageSize));
 }
 
 bool CMcuType::MeasureAndChooseRate() {
@@ -266,6 +301,7 @@ DownloadReport CMcuType::RunStcDownload() {
         Host.Log(QStringLiteral(" 不支持这种MCU"));
         return finish(false);
     }
+    if (!CheckImageFits()) return finish(false);
     if (!MeasureAndChooseRate()) return finish(false);
     Host.Log(QStringLiteral("调整波特率..."));
     if (!SwitchForFamily(Options.chipType)) return finish(false);

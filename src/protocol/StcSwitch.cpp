@@ -47,9 +47,9 @@ static bool sendControlInfo(CMcuType& mcu, DownloadHost& host, const QString& mo
 }
 
 // The one-byte families' erase of the pages the image and its zero block need.
-static bool eraseForm1(CMcuType& mcu, DownloadHost& host, int bytesWritten) {
+static bool eraseForm1(CMcuType& mcu, DownloadHost& host) {
     host.Log(QStringLiteral("正在擦除用户程序区..."));
-    const QString pages = QString::asprintf("%02X", StcErasePages(bytesWritten));
+    const QString pages = QString::asprintf("%02X", mcu.ErasePages(1));
     if (!mcu.Exchange(QStringLiteral("84"), pages + QStringLiteral("333333333333"), {}, true, 1))
         return mcu.StageFailed(QStringLiteral("擦除失败!"));
     host.Log(QStringLiteral("擦除用户程序区完成!"));
@@ -59,13 +59,11 @@ static bool eraseForm1(CMcuType& mcu, DownloadHost& host, int bytesWritten) {
 
 // The two-byte families' fixed erase frame.
 static bool eraseForm2(CMcuType& mcu, DownloadHost& host) {
-    host.Send(StcTwoByteEraseFrame());
+    host.Send(StcTwoByteEraseFrame(mcu.ErasePages(2)));
     if (!mcu.Exchange(QStringLiteral("84"), {}, {}, false, 2)) return mcu.StageFailed(QStringLiteral("擦除失败"));
     host.SetReplyDelay(kStcTransferSettleMs);
     return true;
 }
-
-static int bytesWritten(const StcOptions& o) { return static_cast<int>(o.blocks.size()) * 128; }
 
 bool CMcuType::SwitchAndEraseForm1(const QString& p) {
     // 8F at the handshake rate; its answer comes at the new rate.
@@ -82,7 +80,7 @@ bool CMcuType::SwitchAndEraseForm1(const QString& p) {
     if (!Exchange({}, {}, {}, false, 1)) return StageFailed(kSwitch2Late);
     Host.Log(kSwitch2Done);
     if (!sendControlInfo(*this, Host, modelCode())) return false;
-    return eraseForm1(*this, Host, bytesWritten(Options));
+    return eraseForm1(*this, Host);
 }
 
 // The two-byte families' first switch step: the port at the first rate, the
@@ -118,7 +116,7 @@ bool CMcuType::SwitchAndEraseForm1Fixed(const QString& p) {
     Host.Log(kSwitch2Done);
     if (!sendControlInfo(*this, Host, modelCode())) return false;
     if (!reopen(SwitchRate3, 0)) return false;
-    return eraseForm1(*this, Host, bytesWritten(Options));
+    return eraseForm1(*this, Host);
 }
 
 bool CMcuType::SwitchAndEraseForm2Fixed(const QString& p1, const QString& p2, const QString& p3) {

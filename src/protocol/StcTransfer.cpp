@@ -25,11 +25,12 @@ uint8_t dataSum(const QByteArray& block) {
 
 bool CMcuType::SendBlocks(int form) {
     Host.Log(QStringLiteral("正在下载数据,请稍侯... ..."));
-    const int n = static_cast<int>(Options.blocks.size());
+    const int n = BlocksToSend();
     if (n < 1) return true;
     // The progress step counts the image blocks (the zero block after them
     // only fills the bar); a single block fills it at once.
-    const int step = n > 1 ? 1024 / (n - 1) : 1024;
+    const int imageBlocks = static_cast<int>(Options.blocks.size()) - 1;
+    const int step = imageBlocks > 0 ? 1024 / imageBlocks : 1024;
     const int answer = answerForm();
     auto answersWithSum = [answer](const QByteArray& received, uint8_t sum) {
         const StcScan scan = ScanStcFrames(received, answer);
@@ -52,7 +53,7 @@ bool CMcuType::SendBlocks(int form) {
         auto acknowledged = [&](const QByteArray& received) { return answersWithSum(received, sum) > notOurs; };
         Host.Send(frame);
         int sends = 1;
-        address = static_cast<uint16_t>(address + 128);
+        address = static_cast<uint16_t>(address + kStcBlockSize);
         int lastSend = 0;
         for (;;) {
             const WaitResult r = Host.Wait(std::min(lastSend + kStcBlockResendTicks, kStcBlockTicks), acknowledged);

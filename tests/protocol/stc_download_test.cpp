@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #include "common/QtPrinters.h"
 #include "protocol/CMcuType.h"
 #include "protocol/Diagnosis.h"
+#include "protocol/StcModels.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
 #include "sim/VirtualHost.h"
@@ -74,6 +76,21 @@ struct StcChipRow {
     int chipType;
 };
 const StcChipRow kStcChips[] = {{"stc89c52rc", 1}, {"stc90c516", 4}, {"stc12c5a60s2", 3}, {"stc11f60", 2}};
+
+// The write frames the chip received (taken or not), by block address.
+std::vector<int> writeAddresses(const sim::SimChip& chip) {
+    std::vector<int> at;
+    for (const auto& f : chip.frames())
+        if (f.bytes.size() >= 12 + 128 && f.bytes[5] == 0x00) at.push_back(f.bytes[8] << 8 | f.bytes[9]);
+    return at;
+}
+
+// The erase frame the chip received, if any.
+std::optional<sim::Bytes> eraseFrame(const sim::SimChip& chip) {
+    for (const auto& f : chip.frames())
+        if (f.bytes.size() > 6 && f.bytes[5] == 0x84) return f.bytes;
+    return std::nullopt;
+}
 
 int chipTypeOf(const std::string& selector) {
     if (selector.rfind("stc89", 0) == 0) return 1;
@@ -332,4 +349,74 @@ TEST(StcDownload, AStopIsTheLastLineWhereverItComes) {
             EXPECT_GT(stopped, 10) << c.chip;
         }
     }
+}
+
+// The model code names the chip and its code flash.  An image up to the end
+// of the code flash goes in whole (the closing zero block is sent only where
+// it lies within the flash, and the erase stays within it too); one byte
+// more is refused before anything is erased, and the old program stays.
+TEST(StcDownload, ImagesUpToTheCodeFlashAndNotOneByteMore) {
+    for (const StcChipRow& c : kStcChips) {
+        const int flash = static_cast<int>(sim::findStcModel(c.chip)->flashSize);
+        for (int size : {flash - 129, flash - 100, flash, flash + 1}) {
+            const std::string where = std::string(c.chip) + ", " + std::to_string(size) + " bytes";
+            const StcRun r = download(c.chip, c.chipType, pattern(size, 7), false, [](StcRun& run) {
+                std::fill(run.chip->flash().begin(), run.chip->flash().end(), 0x5A); // a program from before
+            });
+            const std::vector<int> writes = writeAddresses(*r.chip);
+            if (size > flash) {
+                EXPECT_FALSE(r.report.success) << where;
+                EXPECT_EQ(r.host->log.last(), QStringLiteral("文件大小 %1 字节超出芯片 %2（型号代码 %3）的程序区 %4 字节，未擦除也未写入")
+                                                  .arg(size)
+                                                  .arg(protocol::StcModelName(static_cast<uint16_t>(
+                                                      r.chip->model().model[0] << 8 | r.chip->model().model[1])))
+                                                  .arg(QString::fromStdString(sim::hexBytes(r.chip->model().model, 2)).remove(' '))
+                                                  .arg(flash))
+                    << where;
+                EXPECT_FALSE(eraseFrame(*r.chip)) << where << ": erased";
+                EXPECT_TRUE(writes.empty()) << where;
+                EXPECT_TRUE(r.flash(flash) == QByteArray(flash, '\x5A')) << where;
+                EXPECT_TRUE(r.host->messages.isEmpty()) << where;
+                EXPECT_FALSE(r.host->portOpen()) << where;
+                continue;
+            }
+            EXPECT_TRUE(r.report.success) << where << "\n" << r.logText().toStdString();
+            EXPECT_TRUE(r.flashHoldsImage()) << where;
+            EXPECT_TRUE(r.chip->rejectedFrames().empty()) << where << ": " << r.chip->rejectedFrames().front().note;
+            // Blocks only within the flash; the zero block where it fits.
+            const int imageBlocks = (size + 127) / 128;
+            const bool zeroBlock = imageBlocks * 128 < flash;
+            EXPECT_EQ(static_cast<int>(writes.size()), imageBlocks + (zeroBlock ? 1 : 0)) << where;
+            if (zeroBlock) {
+                const int end = imageBlocks * 128 + 128;
+                EXPECT_EQ(r.flash(end).mid(size), QByteArray(end - size, '\0')) << where;
+            }
+            // Pages from address 0, none beyond the code flash.
+            const std::optional<sim::Bytes> erase = eraseFrame(*r.chip);
+            ASSERT_TRUE(erase) << where;
+            const int pages = c.chipType == 1 || c.chipType == 4 ? (*erase)[6] : (*erase)[8];
+            EXPECT_LE(pages * 256, flash) << where;
+            EXPECT_GE(pages * 256, std::min(flash, imageBlocks * 128)) << where;
+        }
+    }
+}
+
+// A model code the table does not know: one line says so, and the download
+// goes on as it always does (erase pages by the blocks, the zero block sent).
+TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
+    sim::StcModel model = *sim::findStcModel("stc89c52rc");
+    model.model[0] = 0xF0;
+    model.model[1] = 0xEE;
+    sim::StcChip chip(model, {});
+    sim::VirtualHost host(chip);
+    StcOptions o;
+    o.chipType = 1;
+    o.blocks = StcBlocks(pattern(700));
+    o.imageBytes = 700;
+    CMcuType mcu(host, o);
+    EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
+    EXPECT_EQ(host.log.filter(QStringLiteral("型号代码")), QStringList{"未知的型号代码 F0EE：芯片程序区大小未知，不检查文件大小"});
+    EXPECT_EQ(host.log[1], "未知的型号代码 F0EE：芯片程序区大小未知，不检查文件大小");
+    EXPECT_EQ(writeAddresses(chip).back(), 6 * 128);
+    EXPECT_EQ((*eraseFrame(chip))[6], StcErasePages(7 * 128));
 }
