@@ -44,6 +44,9 @@ inline constexpr int kStcConnectTicks = 30;      // the status frame
 inline constexpr int kStcPumpStallTicks = 32;    // the count passed this while events were served: the system stalled
 inline constexpr int kStcBlockResendTicks = 8;   // a block unanswered this long is sent again
 inline constexpr int kStcBlockTicks = 30;        // a block unanswered this long fails the transfer
+// How much sooner a chip may answer one copy of a block than another: its
+// write times differ by less.
+inline constexpr int kStcAnswerSpreadTicks = 3;
 // Rates and pauses.
 inline constexpr int kStcHighSpeedHandshake = 1200;
 inline constexpr int kStcLowSpeedHandshake = 4800;

@@ -420,3 +420,27 @@ TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
     EXPECT_EQ(writeAddresses(chip).back(), 6 * 128);
     EXPECT_EQ((*eraseFrame(chip))[6], StcErasePages(7 * 128));
 }
+
+// One copy of a block lost on the wire (the chip takes the resend): the
+// blocks after it with the same data sum -- runs of FF, runs of 00 and the
+// zero block -- go once each, at once.  The download takes about one resend
+// interval longer than without the loss.
+TEST(StcDownload, ALostBlockCostsItsResendAndNothingMore) {
+    QByteArray image = pattern(1024, 5);     // blocks 1-8
+    image += QByteArray(2048, '\xFF');       // blocks 9-24
+    image += QByteArray(1024, '\0');         // blocks 25-32, then the zero block
+    for (const StcChipRow& c : kStcChips) {
+        const StcRun clean = download(c.chip, c.chipType, image);
+        ASSERT_TRUE(clean.report.success) << c.chip;
+        for (int lost : {9, 25}) {
+            const std::string selector = std::string(c.chip) + ",nack-block=" + std::to_string(lost);
+            const StcRun r = download(selector, c.chipType, image);
+            EXPECT_TRUE(r.report.success) << selector;
+            EXPECT_TRUE(r.flashHoldsImage()) << selector;
+            EXPECT_EQ(writeAddresses(*r.chip).size(), writeAddresses(*clean.chip).size() + 1) << selector;
+            // The resend interval, the copy's own wire time and the chip's
+            // other write time (the STC11F's vary by 0.1 s).
+            EXPECT_LE(r.host->elapsedSeconds(), clean.host->elapsedSeconds() + 1.2) << selector;
+        }
+    }
+}

@@ -105,7 +105,7 @@ const std::vector<FaultKind> kStcKinds = {
     FaultKind::None,        FaultKind::Drop,      FaultKind::Corrupt, FaultKind::Delay,
     FaultKind::SilentAfter, FaultKind::NackBlock, FaultKind::BadAck,  FaultKind::TruncateStatus,
     FaultKind::HangUp,      FaultKind::RateInside, FaultKind::RateOutside, FaultKind::SplitReads,
-    FaultKind::Mixed};
+    FaultKind::Mixed,       FaultKind::LostCopy};
 
 
 std::vector<std::pair<size_t, size_t>> stcUnseenWireErrors(const SoakCase& c, const sim::SimChip& chip) {
