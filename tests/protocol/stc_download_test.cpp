@@ -421,6 +421,30 @@ TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
     EXPECT_EQ((*eraseFrame(chip))[6], StcErasePages(7 * 128));
 }
 
+// A two-byte-family chip with 8 KB of code flash (STC11F08XE, model code
+// D364): the erase frame names its 32 pages, not the family's 60 KB, and an
+// image that fills the 8 KB goes in whole.
+TEST(StcDownload, TheTwoByteEraseStaysWithinASmallFlash) {
+    sim::StcModel model = *sim::findStcModel("stc11f60");
+    model.model[0] = 0xD3;
+    model.model[1] = 0x64;
+    model.flashSize = 8192;
+    sim::StcChip chip(model, {});
+    sim::VirtualHost host(chip);
+    const QByteArray image = pattern(8192, 9);
+    StcOptions o;
+    o.chipType = 2;
+    o.blocks = StcBlocks(image);
+    o.imageBytes = static_cast<int>(image.size());
+    CMcuType mcu(host, o);
+    EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
+    const std::optional<sim::Bytes> erase = eraseFrame(chip);
+    ASSERT_TRUE(erase);
+    EXPECT_EQ((*erase)[8], 32);
+    EXPECT_EQ((*erase)[11], 32);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(chip.flash().data()), 8192), image);
+}
+
 // One copy of a block lost on the wire (the chip takes the resend): the
 // blocks after it with the same data sum -- runs of FF, runs of 00 and the
 // zero block -- go once each, at once.  The download takes about one resend
