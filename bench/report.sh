@@ -87,6 +87,16 @@ done
 cpu=$(grep 'CPU/wall' "$logs/stc.log" | sed -E 's/.*CPU\/wall (-?[0-9.]+).*/\1/' | sort -g | tail -1)
 grep -q FAILED "$logs/stc.log" && cpu="?"
 row "CPU share of a download (talvo download, worse family)" "${cpu:-?} %" "<= 2 %" "$(met "${cpu:-x}" "<=" 2)"
+#    One lost block before a run of blocks with the same data sum: it may
+#    cost its resend (one block timeout, 0.9 s), nothing for the blocks after it.
+for fam in one-byte two-byte; do
+  r=$(grep "STC $fam" "$logs/stc.log" | grep -m1 'lost block costs' | sed -E 's/.*costs +(-?[0-9.]+) s.*/\1/')
+  row "STC $fam, $kb KB download with one lost block - without (virtual time)" "${r:-?} s" "<= 1.0 s" "$(met "${r:-x}" "<=" 1.0)"
+done
+#    The waits for the line before a rate change or a close, behind a
+#    converter whose driver cannot tell when its transmitter is empty.
+w=$(grep 'line waits' "$logs/stc.log" | sed -nE 's/.*s \(driver reports an empty transmitter\), +(-?[0-9.]+) s \(writes return at once\).*/\1/p' | sort -g | tail -1)
+row "STC waits for the line before rate changes, per download (CH340-like converter)" "${w:-?} s" "<= 0.5 s" "$(met "${w:-x}" "<=" 0.5)"
 
 # 2. STM32 against stm32flash on the same simulator, with and without the
 #    fixed waits on the reset lines (which stm32flash does not make).

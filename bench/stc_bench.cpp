@@ -9,6 +9,15 @@
 // 2. Processor: `talvo download` as its own process against `talvo sim
 //    --pace` behind a pseudo-terminal: the download process's CPU time over
 //    its wall time.
+// 3. One lost block, in virtual time: a firmware-like image (code, then a
+//    long run of FF whose blocks all have the same data sum) with the first
+//    copy of the run's first block lost, against the same download without
+//    the loss.  The loss may cost its resend (the 0.9 s resend interval, the
+//    copy's wire time), not a wait and a second copy for every block after it.
+// 4. The waits for the line before a rate change or a close (the bytes
+//    written last must have left the converter), per download in virtual
+//    time: with a driver that reports an empty transmitter, and behind a
+//    converter whose driver cannot (its writes return at once).
 //
 // Usage: stc_bench [IMAGE_BYTES]   (default 32768)
 #include <QCoreApplication>
@@ -46,18 +55,36 @@ QByteArray image(int n) {
     return b;
 }
 
-// The floor: the download in virtual time.
-double floorSeconds(const std::string& selector, int chipType, const QByteArray& img) {
+struct VirtualRun {
+    double seconds = -1;     // -1: the download failed
+    double lineWaits = 0;    // the host's waits for the line
+};
+
+// The download in virtual time (the floor, with `selector` as given).
+VirtualRun virtualDownload(const std::string& selector, int chipType, const QByteArray& img,
+                           bool writeReturnsAtOnce = false) {
     std::string error;
     auto chip = sim::makeChip(selector, &error);
+    if (!chip) return {};
     sim::VirtualHost host(*chip);
+    host.writeReturnsAtOnce = writeReturnsAtOnce;
     protocol::StcOptions o;
     o.chipType = chipType;
     o.blocks = protocol::StcBlocks(img);
     o.imageBytes = static_cast<int>(img.size());
     protocol::CMcuType mcu(host, o);
     const bool ok = mcu.RunStcDownload().success;
-    return ok ? host.elapsedSeconds() : -1;
+    return {ok ? host.elapsedSeconds() : -1, host.lineWaitSeconds};
+}
+double floorSeconds(const std::string& selector, int chipType, const QByteArray& img) {
+    return virtualDownload(selector, chipType, img).seconds;
+}
+
+// Code for a quarter of the image, then FF: the run's blocks share one sum.
+QByteArray firmwareLike(int n) {
+    QByteArray b = image(n / 4);
+    b.append(QByteArray(n - b.size(), '\xFF'));
+    return b;
 }
 
 // The download through the core, on the paced in-process wire.
@@ -145,6 +172,23 @@ int main(int argc, char** argv) {
         releaseSimBoards();
         std::printf("  %-28s wall %7.3f s  floor %7.3f s  ratio %.3f\n", fam.name, real, floor,
                     floor > 0 && real > 0 ? real / floor : -1.0);
+    }
+    std::printf("One lost block (the first of a run of FF), %d bytes, virtual time:\n", bytes);
+    const QByteArray firmware = firmwareLike(bytes);
+    const int lost = bytes / 4 / 128 + 1;
+    for (const Family& fam : families) {
+        const double without = virtualDownload(fam.chip, fam.chipType, firmware).seconds;
+        const double with =
+            virtualDownload(std::string(fam.chip) + ",nack-block=" + std::to_string(lost), fam.chipType, firmware).seconds;
+        std::printf("  %-28s lost block costs %6.3f s (with %7.3f s, without %7.3f s; resend interval 0.9 s)\n", fam.name,
+                    with > 0 && without > 0 ? with - without : -1.0, with, without);
+    }
+    std::printf("Waits for the line before a rate change or a close, per %d-byte download, virtual time:\n", bytes);
+    for (const Family& fam : families) {
+        const VirtualRun drained = virtualDownload(fam.chip, fam.chipType, img);
+        const VirtualRun atOnce = virtualDownload(fam.chip, fam.chipType, img, true);
+        std::printf("  %-28s line waits %6.3f s (driver reports an empty transmitter), %6.3f s (writes return at once%s)\n",
+                    fam.name, drained.lineWaits, atOnce.lineWaits, atOnce.seconds > 0 ? "" : "; FAILED");
     }
     const QString talvo = QStringLiteral(TALVO_CLI);
     std::printf("talvo download as a process against talvo sim --pace on a pty:\n");

@@ -60,10 +60,22 @@ bool VirtualHost::OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) {
     return true;
 }
 
+void VirtualHost::awaitLineFree() {
+    const TimePoint until = txFree_ + std::chrono::milliseconds(protocol::kLineSettleMarginMs);
+    if (!open_ || lost_ || until <= now_) return;
+    lineWaitSeconds += std::chrono::duration<double>(until - now_).count();
+    runUntil(until);
+}
+
 void VirtualHost::ClosePort() {
+    awaitLineFree();
+    closePort();
+}
+
+void VirtualHost::closePort() {
     if (!open_) return;
-    // Everything written has left (Send waits for it); a sync pair still on
-    // its way is cut off with the port.
+    // What has not left yet (a sync pair on its way, or a frame behind a
+    // driver that returned at once) is cut off with the port.
     tx_.clear();
     txFree_ = std::max(txFree_, now_);
     open_ = false;
@@ -77,11 +89,24 @@ bool VirtualHost::ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventChar
         if (reason) *reason = QStringLiteral("the port is not open");
         return false;
     }
+    awaitLineFree();
     if (failConfigure && failConfigure(baud)) {
         if (reason) *reason = QStringLiteral("Invalid argument (staged failure at %1 baud)").arg(baud);
         return false;
     }
     settings_ = LineSettings{baud, parity, 8, 0};
+    // Queued bytes that have not started go out with the new settings.
+    TimePoint t = now_;
+    for (InFlight& b : tx_) {
+        if (b.end - b.settings.charTime() < now_) {
+            t = b.end;
+            continue;
+        }
+        t = std::max(t, now_) + settings_.charTime();
+        b.end = t;
+        b.settings = settings_;
+    }
+    if (!tx_.empty()) txFree_ = tx_.back().end;
     eventChar_ = eventChar;
     if (lines_.rts || lines_.dtr) {
         lines_ = {};
@@ -124,8 +149,7 @@ bool VirtualHost::Send(const QByteArray& bytes, bool keepReceived) {
     if (!keepReceived) ForgetReceived();
     if (!open_ || lost_) return false;
     transmit(bytes);
-    const TimePoint done = txFree_;
-    runUntil(done);
+    if (!writeReturnsAtOnce) runUntil(txFree_);
     writeDone_ = true;
     return open_ && !lost_;
 }
@@ -278,7 +302,7 @@ void VirtualHost::EndDownload() {
     ++endDownloads;
     ResetTicks();
     syncOn_ = false;
-    ClosePort();
+    closePort();
     progress.push_back(0);
 }
 

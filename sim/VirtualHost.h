@@ -15,7 +15,10 @@
 //    and in any case at every 100 ms tick, so that nothing is lost;
 //  - ticks come every 100 ms from the host's creation on and count while
 //    counting is on; the sync stream sends 7F 7F every 14 ms, or as soon as
-//    the line is free when it is slower than that.
+//    the line is free when it is slower than that;
+//  - ClosePort() and ConfigurePort() wait until the bytes written have left
+//    and the margin has passed, as the window's host does; the closes that
+//    end a download do not.
 
 #include <QString>
 #include <QStringList>
@@ -50,6 +53,8 @@ public:
     std::vector<int> progress;      // every position set
     QStringList messages;           // message boxes
     int endDownloads = 0;           // EndDownload calls
+    // Time ClosePort() and ConfigurePort() waited for the line to be free.
+    double lineWaitSeconds = 0;
     std::vector<WireByte> wire;     // every byte, both directions (when recordWire)
     bool recordWire = false;
 
@@ -68,6 +73,11 @@ public:
     std::function<bool(uint32_t baud)> failConfigure;
     // The user stops the download this long after the host was created.
     std::optional<double> cancelAfterSeconds;
+    // A converter whose driver cannot tell when its transmitter is empty
+    // (CH340, PL2303): Send() returns as soon as the bytes are queued, a
+    // close drops what has not left yet, and a new rate or parity applies to
+    // the queued bytes that have not started.
+    bool writeReturnsAtOnce = false;
     // Hands received bytes over in random pieces, as a busy machine or a USB
     // converter's latency splits a reply over several reads: after each byte,
     // with probability `chance`, what is held so far is handed on at once
@@ -111,6 +121,9 @@ private:
     };
     // Queues bytes on the host UART (from now, or when the line is free).
     void transmit(const QByteArray& bytes);
+    // Lets the bytes written leave, and the margin pass.
+    void awaitLineFree();
+    void closePort();
     // The next moment something happens, and doing it.
     TimePoint nextEvent() const;
     void step();

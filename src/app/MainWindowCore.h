@@ -251,6 +251,12 @@ private:
     // reader has not handed it on within a tick (a reply split over reads, or
     // bytes without the event character).
     void PollPort(bool now);
+    // Writes `bytes` to the channel, noting when they will have left the
+    // converter at the line's rate; 1 when the write was issued.
+    int WriteToLine(const QByteArray& bytes);
+    // Serves the program until what was written last has left the converter
+    // (plus the margin): before a close or a new rate.
+    void AwaitLineFree();
 
     // The line of the download's log that names what happened: the port-lost
     // line when the port went away, else the last line (the troubleshooting
@@ -271,6 +277,9 @@ private:
     QString DownloadPort;                   // the port the download started with
     QByteArray ReceivedBytes;               // since the last Send / ForgetReceived
     std::chrono::steady_clock::time_point LastPortRead{};
+    // When the last byte written will have left the converter, counted from
+    // each write at the line's rate (a write waits behind the one before).
+    std::chrono::steady_clock::time_point LineFreeAt{};
     std::atomic<bool> CancelRequested{false};
     protocol::DownloadReport Report;
     std::unique_ptr<ThreadNotifier> CancelBell;

@@ -74,6 +74,7 @@ void MainWindowCore::RequestCancel() {
 // The download host
 
 bool MainWindowCore::ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) {
+    AwaitLineFree();
     if (Channel->Configure(baud, parity, 8, 0, eventChar)) return true;
     if (reason) *reason = Channel->LastError().describe();
     return false;
@@ -87,7 +88,24 @@ QString MainWindowCore::PortName() const { return Downloading ? DownloadPort : C
 
 bool MainWindowCore::Send(const QByteArray& bytes, bool keepReceived) {
     if (!keepReceived) ForgetReceived();
-    return Channel->Write(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size())) == 1;
+    return WriteToLine(bytes) == 1;
+}
+
+int MainWindowCore::WriteToLine(const QByteArray& bytes) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto wire = Channel->Settings().charTime() * static_cast<long>(bytes.size());
+    const int issued =
+        Channel->Write(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()));
+    if (issued == 1) LineFreeAt = std::max(LineFreeAt, now) + wire;
+    return issued;
+}
+
+void MainWindowCore::AwaitLineFree() {
+    const auto until = LineFreeAt + std::chrono::milliseconds(protocol::kLineSettleMarginMs);
+    const auto left = until - std::chrono::steady_clock::now();
+    if (left <= std::chrono::nanoseconds::zero()) return;
+    // Served like a pause; a stop meanwhile is seen by the next wait.
+    Pause(static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }
 
 void MainWindowCore::ForgetReceived() {

@@ -54,15 +54,13 @@ bool MainWindowCore::OpenSelectedPort(uint32_t baud, uint8_t parity, uint8_t eve
 }
 
 void MainWindowCore::ClosePort() {
+    AwaitLineFree();
     PortOpenAllowed = false;
     if (Channel->Close() == 0) Panel.messageBox(QStringLiteral("关闭串口失败"), QString(), MsgIcon::None);
     PortOpenAllowed = true;
 }
 
-void MainWindowCore::SendHexText(const QString& text) {
-    const QByteArray bytes = hexTextToBytes(text);
-    Channel->Write(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()));
-}
+void MainWindowCore::SendHexText(const QString& text) { WriteToLine(hexTextToBytes(text)); }
 
 void MainWindowCore::OnSerialData() {
     // What the port holds, after the reply delay; a reply may come in several

@@ -63,6 +63,11 @@ public:
     bool isClosed() const;
     // Runs `fn` on the peer while the wire thread leaves it alone.
     void withPeer(const std::function<void(WirePeer&)>& fn);
+    // A converter whose driver cannot tell when its transmitter is empty
+    // (CH340, PL2303): a write returns as soon as its bytes are queued, so a
+    // close or purge right after it drops what has not left, and a new
+    // configuration applies to the queued bytes that have not started.
+    void setWriteReturnsAtOnce(bool on);
 
     WaitStatus waitReadable(int timeoutMs) override;
     void wake() override;
@@ -126,6 +131,7 @@ private:
     bool HungUpFlag = false;
     bool WakeFlag = false;
     bool PortHeld = false;  // a SimBoardPort has the host end
+    bool WriteReturnsAtOnce = false;
     LineSettings Settings;
     ModemLines Lines;
     std::deque<TxByte> TxQueue;

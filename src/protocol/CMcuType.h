@@ -44,6 +44,9 @@ inline constexpr int kStcConnectTicks = 30;      // the status frame
 inline constexpr int kStcPumpStallTicks = 32;    // the count passed this while events were served: the system stalled
 inline constexpr int kStcBlockResendTicks = 8;   // a block unanswered this long is sent again
 inline constexpr int kStcBlockTicks = 30;        // a block unanswered this long fails the transfer
+// How much sooner a chip may answer one copy of a block than another: its
+// write times differ by less.
+inline constexpr int kStcAnswerSpreadTicks = 3;
 // Rates and pauses.
 inline constexpr int kStcHighSpeedHandshake = 1200;
 inline constexpr int kStcLowSpeedHandshake = 4800;
@@ -72,6 +75,10 @@ public:
     // ---- Steps (the sequence calls them in this order) --------------------------
     // Sync stream and RTS pulse until the status frame arrives.
     bool ConnectStc();
+    // The model's code flash, from the model table: an image larger than it
+    // is refused here, before the rate switch and the erase; a model code the
+    // table does not know gets one line and no limit.
+    bool CheckImageFits();
     // The crystal and the rate from the status frame; false (download ended)
     // when no rate works for this crystal.
     bool MeasureAndChooseRate();
@@ -90,6 +97,16 @@ public:
     bool Exchange(const QString& command, const QString& data1, const QString& data2, bool send, int form);
     // The version line and the label.
     void ReportVersion(const QString& label);
+    // Logs the line that names the step that failed, unless the user stopped
+    // the download: "下载已取消" stays its last line.  Returns false.
+    bool StageFailed(const QString& line);
+    // The blocks that go to the chip: the image's blocks and the closing zero
+    // block -- which stays away when it would lie at or beyond the end of the
+    // model's code flash (the STC89C52RC's data EEPROM begins right there).
+    int BlocksToSend() const;
+    // The 256-byte pages the erase frame of checksum form `form` names:
+    // never beyond the code flash where the model is known.
+    uint8_t ErasePages(int form) const;
 
     // ---- The download's state ---------------------------------------------------
     int HandshakeBaud = kStcHighSpeedHandshake;
@@ -102,6 +119,7 @@ public:
     QString ReloadText;               // two lower-case digits
     uint32_t SwitchRate1 = 0, SwitchRate2 = 0, SwitchRate3 = 0, SwitchRate4 = 0;
     QString ModelLabel;
+    uint32_t CodeFlashBytes = 0;      // the model's code flash; 0 when the table does not know its code
 
 private:
     // Ends the download after a wait that did not bring the answer: a lost
@@ -121,7 +139,8 @@ private:
     // Blocks have gone out: a late acknowledge of one of them may still
     // arrive, and it is no answer to any other frame.
     bool WriteAnswersMayFollow = false;
-    QString FailureLine;
+    // The user stopped the download: no step adds its failure line.
+    bool Stopped = false;
 };
 
 } // namespace talvo::protocol

@@ -21,6 +21,15 @@
 //    stated.
 //  - Wait() asks its judge whenever bytes have arrived (and once at once); it
 //    ends as soon as the judge says the buffer holds what was awaited.
+//  - ClosePort() and ConfigurePort() first let the bytes written last leave
+//    the converter: they wait until the wire time of everything written (each
+//    write queued behind the one before it; bytes x bits per character /
+//    rate, 10 bits for 8N1 and 11 for 8E1) plus kLineSettleMarginMs has
+//    passed since it was written.  A write returns when the driver's queue is
+//    empty, but converters whose driver cannot tell when their transmitter is
+//    empty (CH340, PL2303) may still be sending: a new rate, or the purge of
+//    a close, would cut the frame's tail.  Pauses the protocol makes come on
+//    top of this wait.
 
 #include <QByteArray>
 #include <QString>
@@ -33,6 +42,11 @@ namespace talvo::protocol {
 // Parity codes as the serial layer numbers them.
 inline constexpr uint8_t kParityNone = 0;
 inline constexpr uint8_t kParityEven = 2;
+
+// What ClosePort() and ConfigurePort() allow beyond the wire time of the
+// bytes written last: the converter's start (a USB frame or two) and its
+// transmit register.
+inline constexpr int kLineSettleMarginMs = 10;
 
 enum class WaitResult {
     Replied,   // the judge found the awaited bytes
@@ -54,10 +68,12 @@ public:
     // Opens the download's port.  On failure the host has already told the
     // user (a message box naming the port and the system's reason).
     virtual bool OpenPort(uint32_t baud, uint8_t parity, uint8_t eventChar) = 0;
-    // Closes the port; bytes already received stay in Received().
+    // Closes the port (once what was written has left, see above); bytes
+    // already received stay in Received().
     virtual void ClosePort() = 0;
-    // New rate, parity and event character for the open port; false with the
-    // system's reason in *reason when the port does not take them.
+    // New rate, parity and event character for the open port (once what was
+    // written has left, see above); false with the system's reason in *reason
+    // when the port does not take them.
     virtual bool ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) = 0;
     // Starts watching the port for received bytes (once per download, after
     // the first open).

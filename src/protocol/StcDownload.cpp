@@ -8,6 +8,7 @@
 #include "protocol/ChipTypes.h"
 #include "protocol/Diagnosis.h"
 #include "protocol/CMcuType.h"
+#include "protocol/StcModels.h"
 
 namespace talvo::protocol {
 
@@ -40,10 +41,17 @@ QString CMcuType::modelCode() const { return Status ? Status->modelText.mid(2, 4
 
 bool CMcuType::failWait(WaitResult result) {
     Host.EndDownload();
-    if (result == WaitResult::PortLost)
+    if (result == WaitResult::PortLost) {
         Host.Log(PortLostText(Host.PortName()));
-    else if (result == WaitResult::Cancelled)
+    } else if (result == WaitResult::Cancelled) {
         Host.Log(QStringLiteral("下载已取消"));
+        Stopped = true;
+    }
+    return false;
+}
+
+bool CMcuType::StageFailed(const QString& line) {
+    if (!Stopped) Host.Log(line);
     return false;
 }
 
@@ -104,9 +112,13 @@ bool CMcuType::ConnectStc() {
     }
     const QByteArray received = Host.Received();
     if (r == WaitResult::Cancelled) return failWait(r);
+    // The count ran far past the limit while the program was served: the
+    // system stalled (a converter that hangs), not the chip.  Read before
+    // EndDownload resets it.
+    const bool stalled = Host.Ticks() > kStcPumpStallTicks;
     Host.EndDownload();
     Host.Log(QStringLiteral("连接超时..."));
-    if (r == WaitResult::PortLost || Host.Ticks() > kStcPumpStallTicks) {
+    if (r == WaitResult::PortLost || stalled) {
         if (r == WaitResult::PortLost)
             Host.Log(PortLostText(Host.PortName()));
         Host.Log(QStringLiteral("请拔掉USB 重试识别"));
@@ -121,6 +133,40 @@ bool CMcuType::ConnectStc() {
                      .arg(QString::fromLatin1(received.left(24).toHex(' ')) + (received.size() > 24 ? " ..." : "")));
     Host.Log(Host.ConnectDiagnosis());
     return false;
+}
+
+bool CMcuType::CheckImageFits() {
+    const uint16_t code = static_cast<uint16_t>(Status->model[0] << 8 | Status->model[1]);
+    const QString hexCode = QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+    const std::optional<uint32_t> flash = StcCodeFlashBytes(code);
+    if (!flash) {
+        Host.Log(QStringLiteral("未知的型号代码 %1：芯片程序区大小未知，不检查文件大小").arg(hexCode));
+        return true;
+    }
+    CodeFlashBytes = *flash;
+    if (static_cast<int64_t>(Options.imageBytes) <= static_cast<int64_t>(CodeFlashBytes)) return true;
+    // Refused while the chip still holds its old program.
+    Host.EndDownload();
+    Host.Log(QStringLiteral("文件大小 %1 字节超出芯片 %2（型号代码 %3）的程序区 %4 字节，未擦除也未写入")
+                 .arg(Options.imageBytes)
+                 .arg(StcModelName(code), hexCode)
+                 .arg(CodeFlashBytes));
+    return false;
+}
+
+int CMcuType::BlocksToSend() const {
+    const int n = static_cast<int>(Options.blocks.size());
+    const int64_t closingAddress = static_cast<int64_t>(n - 1) * kStcBlockSize;
+    if (n > 1 && CodeFlashBytes > 0 && closingAddress >= CodeFlashBytes) return n - 1;
+    return n;
+}
+
+uint8_t CMcuType::ErasePages(int form) const {
+    // The one-byte families erase what the blocks need; the two-byte
+    // families' erase frame names 60 KB.
+    const int pages = form == 1 ? StcErasePages(BlocksToSend() * kStcBlockSize) : kStcTwoByteErasePages;
+    if (CodeFlashBytes == 0) return static_cast<uint8_t>(pages);
+    return static_cast<uint8_t>(std::min<int64_t>(pages, CodeFlashBytes / kStcPageSize));
 }
 
 bool CMcuType::MeasureAndChooseRate() {
@@ -204,16 +250,12 @@ bool CMcuType::SendClosingFrames() {
     switch (ChipTypeAt(Options.chipType).closing) {
     case StcClosing::OptionsThenEnd:
         if (!Exchange(QStringLiteral("8D"), QStringLiteral("FDFFF3FF"), {}, true, 1) ||
-            !Exchange(QStringLiteral("82"), {}, {}, true, 1)) {
-            Host.Log(QStringLiteral("写数据超时"));
-            return false;
-        }
+            !Exchange(QStringLiteral("82"), {}, {}, true, 1))
+            return StageFailed(QStringLiteral("写数据超时"));
         return true;
     case StcClosing::SixtyNineThenEnd:
-        if (!Exchange(QStringLiteral("69"), QStringLiteral("07003601D17E"), {}, true, 2)) {
-            Host.Log(QStringLiteral("写数据超时"));
-            return false;
-        }
+        if (!Exchange(QStringLiteral("69"), QStringLiteral("07003601D17E"), {}, true, 2))
+            return StageFailed(QStringLiteral("写数据超时"));
         send(BuildFrame(QStringLiteral("6A"), QStringLiteral("82"), {}, {}, 1));
         return true;
     case StcClosing::EndOnly:
@@ -259,6 +301,7 @@ DownloadReport CMcuType::RunStcDownload() {
         Host.Log(QStringLiteral(" 不支持这种MCU"));
         return finish(false);
     }
+    if (!CheckImageFits()) return finish(false);
     if (!MeasureAndChooseRate()) return finish(false);
     Host.Log(QStringLiteral("调整波特率..."));
     if (!SwitchForFamily(Options.chipType)) return finish(false);

@@ -30,6 +30,9 @@ inline constexpr uint8_t kStcEnd = 0x16;
 // The length field of frames from the chip: no chip frame is longer than the
 // status frame's 59 bytes or shorter than an empty form-1 frame.
 inline constexpr int kStcMaxChipFrame = 256;
+// Data bytes of a write frame, and the unit the erase counts.
+inline constexpr int kStcBlockSize = 128;
+inline constexpr int kStcPageSize = 256;
 
 // The HexText builders CMcuType::Checksum and CMcuType::BuildFrame are
 // declared with the class (CMcuType.h) and defined in StcFrame.cpp.
@@ -40,7 +43,8 @@ QByteArray BuildStcFrame(uint8_t command, const QByteArray& data, int form);
 QByteArray BuildStcWriteFrame(uint16_t address, const QByteArray& block, int form);
 // The fixed 142-byte erase frame of the two-checksum-byte families, with the
 // page count in its fourth and seventh bytes (F0 pages = 60 KB).
-QByteArray StcTwoByteEraseFrame(uint8_t pages = 0xF0);
+inline constexpr uint8_t kStcTwoByteErasePages = 0xF0;
+QByteArray StcTwoByteEraseFrame(uint8_t pages = kStcTwoByteErasePages);
 // 256-byte pages to erase so that `bytesWritten` bytes from address 0 are
 // erased: 2 * ceil(bytes / 512), at most 0xFF.
 uint8_t StcErasePages(int bytesWritten);

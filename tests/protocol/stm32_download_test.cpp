@@ -552,3 +552,27 @@ TEST(Stm32Download, ABootloaderThatRunsAlreadyIsTakenAsConnected) {
     // No wait for an acknowledge that never comes.
     EXPECT_LT(host.elapsedSeconds() - started, 3.0);
 }
+// The user stops the download at any moment, --verify or not: "下载已取消"
+// is the last line, and nothing that did not happen follows it.
+TEST(Stm32Download, AStopIsTheLastLineWhereverItComes) {
+    const QByteArray image = randomImage(3000);
+    for (bool verify : {false, true}) {
+        auto whole = makeChip("stm32f103");
+        VirtualHost wholeHost(*whole);
+        ASSERT_TRUE(DownloadStm32(wholeHost, {image, verify}).success);
+        int stopped = 0;
+        for (double at = 0.02; at < wholeHost.elapsedSeconds(); at += 0.02) {
+            auto chip = makeChip("stm32f103");
+            VirtualHost host(*chip);
+            host.cancelAfterSeconds = at;
+            const DownloadReport report = DownloadStm32(host, {image, verify});
+            if (report.success) continue; // stopped after the last wait
+            ++stopped;
+            const std::string where = (verify ? "verified, stopped at " : "stopped at ") + std::to_string(at) + " s";
+            EXPECT_EQ(host.log.last(), "下载已取消") << where << "\n" << host.log.join('\n').toStdString();
+            EXPECT_EQ(host.log.count("下载已取消"), 1) << where;
+            EXPECT_FALSE(host.portOpen()) << where;
+        }
+        EXPECT_GT(stopped, 20);
+    }
+}

@@ -64,6 +64,12 @@ public:
 // ---------------------------------------------------------------------------
 // Faults
 
+// What one lost copy of an STC block may cost at `baud`: the resend interval
+// (up to 1.0 s, by the ticks), the copy's wire time (a two-byte-family write
+// frame, 143 bytes of 11 bits) and the chip's other write time for it (the
+// STC11F's vary by 0.1 s).
+double lostCopySeconds(uint32_t baud) { return 1.0 + (baud > 0 ? 143 * 11.0 / baud : 0) + 0.1; }
+
 // A probability spread over two decades.
 double rare(Rng& rng, double lo, double hi) { return lo * std::pow(hi / lo, rng.uniform()); }
 
@@ -118,6 +124,24 @@ void applyKind(const Family& family, SoakCase& c, Rng& rng) {
         f = ",drop=" + number(rare(rng, 0.0002, 0.003), 3) + ",corrupt=" + number(rare(rng, 0.0002, 0.003), 3) +
             ",delay=" + number(std::round(1.2 * rng.uniform() * 1000) / 1000);
         break;
+    case FaultKind::LostCopy: {
+        // A run of blocks with one data sum (FF, 00 -- which the closing zero
+        // block joins at the end of the image -- or one block repeated), and
+        // the first copy of its first block lost.
+        const int imageBlocks = std::max(1, static_cast<int>(c.image.size() + 127) / 128);
+        const int first = rng.range(1, imageBlocks);
+        const int length = rng.range(2, 6);
+        const int fill = rng.range(0, 2);
+        const QByteArray repeated = c.image.mid((first - 1) * 128, 128);
+        for (int b = first; b < first + length && b <= imageBlocks; ++b) {
+            const qsizetype at = static_cast<qsizetype>(b - 1) * 128;
+            const qsizetype n = std::min<qsizetype>(128, c.image.size() - at);
+            if (n <= 0) break;
+            c.image.replace(at, n, fill == 0 ? QByteArray(n, '\xFF') : fill == 1 ? QByteArray(n, '\0') : repeated.left(n));
+        }
+        f = ",nack-block=" + std::to_string(first);
+        break;
+    }
     }
     c.selector += f;
 }
@@ -230,6 +254,7 @@ const std::vector<FaultKindInfo>& FaultKinds() {
         {FaultKind::RateOutside, "rate outside tol."},
         {FaultKind::SplitReads, "split reads"},
         {FaultKind::Mixed, "mixed"},
+        {FaultKind::LostCopy, "lost copy"},
     };
     return kinds;
 }
@@ -277,6 +302,7 @@ SoakCase MakeCase(const Family& family, uint64_t seed) {
     c.kind = family.kinds[static_cast<size_t>(rng.range(0, static_cast<int>(family.kinds.size()) - 1))];
     c.chip = family.chips[static_cast<size_t>(rng.range(0, static_cast<int>(family.chips.size()) - 1))];
     family.makeCase(c, rng);
+    c.faultFree = c.selector;
     applyKind(family, c, rng);
     return c;
 }
@@ -303,7 +329,7 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
         alarm(0);
 
         RunCost cost;
-        cost.pauseSeconds = host.pausedSeconds;
+        cost.pauseSeconds = host.pausedSeconds + host.lineWaitSeconds;
         cost.hostWireSeconds = host.hostWireSeconds();
         r.bound = family.bound(c, cost);
         r.elapsed = host.elapsedSeconds();
@@ -359,6 +385,18 @@ SoakResult RunCase(const Family& family, const SoakCase& c, const std::function<
         if (host.portOpen()) violation("the port was left open");
         if (!host.progress.empty() && host.progress.back() != 0) violation("progress not back at 0", std::to_string(host.progress.back()));
         if (host.callsAfterEnd > 0) violation("used the port after ending the download");
+        if (c.kind == FaultKind::LostCopy && report.success) {
+            // The lost copy costs its resend: the resend interval, the copy's
+            // wire time and the chip's other write time -- not a wait and a
+            // second copy for every block after it.
+            auto twin = buildChip(c.faultFree + ",seed=" + std::to_string(c.seed));
+            std::copy(c.oldFlash.begin(), c.oldFlash.end(), twin->flash().begin());
+            SoakHost clean(*twin);
+            family.download(clean, c);
+            if (r.elapsed > clean.elapsedSeconds() + lostCopySeconds(report.baud))
+                violation("a lost copy cost more than its resend",
+                          number(r.elapsed, 4) + " s, without the loss " + number(clean.elapsedSeconds(), 4) + " s");
+        }
     }
     if (OpenFileDescriptors() != fdsBefore)
         r.violations.push_back("file descriptors leaked: " + std::to_string(fdsBefore) + " before, " +

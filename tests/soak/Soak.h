@@ -49,7 +49,9 @@ enum class FaultKind {
     RateInside,     // the chip's clock drifts until the link's rate error lies just inside the UART tolerance
     RateOutside,    // ... just outside it
     SplitReads,     // received bytes handed over in random pieces
-    Mixed           // split reads with a few lost and flipped bits and late answers
+    Mixed,          // split reads with a few lost and flipped bits and late answers
+    LostCopy        // STC: one block's frame lost once, blocks with the same data sum after it;
+                    // the run may take one resend longer than without the loss, no more
 };
 
 struct FaultKindInfo {
@@ -66,6 +68,7 @@ struct SoakCase {
     FaultKind kind = FaultKind::None;
     std::string chip;       // simulator name
     std::string selector;   // the whole chip selector: options and faults
+    std::string faultFree;  // the selector without the faults (the case's clean twin)
     int chipType = 0;       // index in the chip-type list
     bool lowSpeed = false;  // STC: handshake and download at 4800
     bool verify = false;    // STM32: every written block read back
@@ -100,7 +103,7 @@ struct StageLine {
 // The wire time and pauses a run spent, for the family's bound.
 struct RunCost {
     double hostWireSeconds = 0; // every byte the host sent, at its rate
-    double pauseSeconds = 0;    // the protocol's own pauses
+    double pauseSeconds = 0;    // the protocol's own pauses, and the host's waits for the line before a close or a new rate
 };
 
 struct Family {

@@ -45,8 +45,10 @@ void makeStcCase(SoakCase& c, Rng& rng) {
     c.selector = c.chip + ",freq=" + number(freq, 8);
     if (c.chip == "stc89c52rc" && rng.chance(0.3)) c.selector += ",clock=6";
     const size_t flash = sim::findStcModel(c.chip)->flashSize;
-    // The image and its zero block fit the flash; larger images only slow the soak down.
-    c.image = makeImage(rng, imageSize(rng, static_cast<int>(std::min<size_t>(flash - 128, 8 * 1024))));
+    // The image fits the flash (up to its last byte on the 8 KB STC89C52RC,
+    // where the closing zero block stays away); larger images only slow the
+    // soak down.
+    c.image = makeImage(rng, imageSize(rng, static_cast<int>(std::min<size_t>(flash, 8 * 1024))));
     c.oldFlash = oldFirmware(rng, flash);
 }
 
@@ -103,7 +105,7 @@ const std::vector<FaultKind> kStcKinds = {
     FaultKind::None,        FaultKind::Drop,      FaultKind::Corrupt, FaultKind::Delay,
     FaultKind::SilentAfter, FaultKind::NackBlock, FaultKind::BadAck,  FaultKind::TruncateStatus,
     FaultKind::HangUp,      FaultKind::RateInside, FaultKind::RateOutside, FaultKind::SplitReads,
-    FaultKind::Mixed};
+    FaultKind::Mixed,       FaultKind::LostCopy};
 
 
 std::vector<std::pair<size_t, size_t>> stcUnseenWireErrors(const SoakCase& c, const sim::SimChip& chip) {
