@@ -163,8 +163,11 @@ int CMcuType::BlocksToSend() const {
 
 uint8_t CMcuType::ErasePages(int form) const {
     // The one-byte families erase what the blocks need; the two-byte
-    // families' erase frame names 60 KB.
-    const int pages = form == 1 ? StcErasePages(BlocksToSend() * kStcBlockSize) : kStcTwoByteErasePages;
+    // families' erase frame names 60 KB, or what the blocks need where they
+    // reach beyond it (a 62 KB chip: flash that is not erased would keep
+    // bits the writes cannot set).
+    const int needed = StcErasePages(BlocksToSend() * kStcBlockSize);
+    const int pages = form == 1 ? needed : std::max<int>(kStcTwoByteErasePages, needed);
     if (CodeFlashBytes == 0) return static_cast<uint8_t>(pages);
     return static_cast<uint8_t>(std::min<int64_t>(pages, CodeFlashBytes / kStcPageSize));
 }

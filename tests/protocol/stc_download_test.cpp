@@ -424,25 +424,42 @@ TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
 // A two-byte-family chip with 8 KB of code flash (STC11F08XE, model code
 // D364): the erase frame names its 32 pages, not the family's 60 KB, and an
 // image that fills the 8 KB goes in whole.
-TEST(StcDownload, TheTwoByteEraseStaysWithinASmallFlash) {
-    sim::StcModel model = *sim::findStcModel("stc11f60");
-    model.model[0] = 0xD3;
-    model.model[1] = 0x64;
-    model.flashSize = 8192;
-    sim::StcChip chip(model, {});
-    sim::VirtualHost host(chip);
-    const QByteArray image = pattern(8192, 9);
-    StcOptions o;
-    o.chipType = 2;
-    o.blocks = StcBlocks(image);
-    o.imageBytes = static_cast<int>(image.size());
-    CMcuType mcu(host, o);
-    EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
-    const std::optional<sim::Bytes> erase = eraseFrame(chip);
-    ASSERT_TRUE(erase);
-    EXPECT_EQ((*erase)[8], 32);
-    EXPECT_EQ((*erase)[11], 32);
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(chip.flash().data()), 8192), image);
+TEST(StcDownload, TheTwoByteEraseCoversTheImageAndStaysWithinTheFlash) {
+    // The erase frame names 60 KB (F0 pages) unless the chip's flash is
+    // smaller, or the image reaches beyond 60 KB on a larger flash.  The
+    // flash held an older program: bytes outside the erase keep its bits.
+    const struct Row {
+        uint8_t code[2];
+        size_t flash;
+        int imageBytes;
+        int pages;
+    } rows[] = {
+        {{0xD3, 0x64}, 8192, 8192, 0x20},    // STC11F08XE: 8 KB
+        {{0xD3, 0x7E}, 61440, 4096, 0xF0},   // STC11F60XE: the fixed 60 KB
+        {{0xD3, 0x1F}, 63488, 63488, 0xF8},  // IAP11F62: 62 KB, filled to the last byte
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.flash);
+        sim::StcModel model = *sim::findStcModel("stc11f60");
+        model.model[0] = r.code[0];
+        model.model[1] = r.code[1];
+        model.flashSize = r.flash;
+        sim::StcChip chip(model, {});
+        std::fill(chip.flash().begin(), chip.flash().end(), uint8_t(0x5A));
+        sim::VirtualHost host(chip);
+        const QByteArray image = pattern(r.imageBytes, 9);
+        StcOptions o;
+        o.chipType = 2;
+        o.blocks = StcBlocks(image);
+        o.imageBytes = static_cast<int>(image.size());
+        CMcuType mcu(host, o);
+        EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
+        const std::optional<sim::Bytes> erase = eraseFrame(chip);
+        ASSERT_TRUE(erase);
+        EXPECT_EQ((*erase)[8], r.pages);
+        EXPECT_EQ((*erase)[11], r.pages);
+        EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(chip.flash().data()), image.size()), image);
+    }
 }
 
 // One copy of a block lost on the wire (the chip takes the resend): the
