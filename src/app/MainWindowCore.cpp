@@ -336,7 +336,7 @@ void MainWindowCore::RunDownload(const LoadedImage* given, const QString& source
     ReceivedBytes.clear();
     CancelRequested = false;
     Report = {};
-    SerialChannel::PortTestMode.store(false);
+    Channel->PortTestMode.store(false);
     TickEnabled = false;
     PortOpenAllowed = true;
     TickCount = 0;

@@ -83,7 +83,7 @@ bool MainWindowCore::ConfigurePort(uint32_t baud, uint8_t parity, uint8_t eventC
 void MainWindowCore::StartReader() { Channel->StartReader(); }
 bool MainWindowCore::SetRts(bool on) { return Channel->SetRts(on); }
 bool MainWindowCore::SetDtr(bool on) { return Channel->SetDtr(on); }
-void MainWindowCore::SetReplyDelay(int ms) { SerialChannel::ReplyDelayMs = ms; }
+void MainWindowCore::SetReplyDelay(int ms) { Channel->ReplyDelayMs = ms; }
 QString MainWindowCore::PortName() const { return Downloading ? DownloadPort : CurrentPort; }
 
 bool MainWindowCore::Send(const QByteArray& bytes, bool keepReceived) {

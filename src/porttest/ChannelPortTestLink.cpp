@@ -54,9 +54,9 @@ unsigned ChannelPortTestLink::ReadEcho(QByteArray& buffer, unsigned maximum) { r
 
 void ChannelPortTestLink::StopChannel() { Channel.Stop(); }
 
-void ChannelPortTestLink::SetReplyDelayMs(int ms) { SerialChannel::ReplyDelayMs.store(ms); }
+void ChannelPortTestLink::SetReplyDelayMs(int ms) { Channel.ReplyDelayMs.store(ms); }
 
-void ChannelPortTestLink::SetPortTestMode(bool on) { SerialChannel::PortTestMode.store(on); }
+void ChannelPortTestLink::SetPortTestMode(bool on) { Channel.PortTestMode.store(on); }
 
 void ChannelPortTestLink::SetPortTestTarget(QObject* target) { Channel.setPortTestTarget(target); }
 

@@ -42,11 +42,6 @@ PortTestDataEvent::~PortTestDataEvent() {
     Done->cv.notify_all();
 }
 
-std::atomic<int> SerialChannel::IsFun{0};
-std::atomic<int> SerialChannel::IsStop{0};
-std::atomic<int> SerialChannel::ReplyDelayMs{0};
-std::atomic<bool> SerialChannel::PortTestMode{false};
-
 SerialChannel::SerialChannel(SerialDeviceFactory* factory) { setDeviceFactory(factory); }
 
 SerialChannel::~SerialChannel() {

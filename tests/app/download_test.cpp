@@ -80,7 +80,7 @@ TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
         const size_t shown = f.panel.messages.size();
         EXPECT_TRUE(f.core.OpenPort(9600, 0, 0x68));
         EXPECT_EQ(f.panel.messages.size(), shown);
-        EXPECT_FALSE(SerialChannel::PortTestMode.load());
+        EXPECT_FALSE(f.core.SerialLink().PortTestMode.load());
     }
 }
 

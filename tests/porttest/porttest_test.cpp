@@ -83,7 +83,6 @@ TEST(PortTestText, ResetShowsTheInstructionTextAndReady) {
 
 TEST(PortTestRun, LoopbackPassesWithEveryLineInOrder) {
     Rig rig("sim:loopback");
-    SerialChannel::PortTestMode = false;
     ASSERT_TRUE(rig.test.RunLoopbackTest());
     EXPECT_EQ(rig.panel.logLines, passLog());
     EXPECT_EQ(rig.panel.text(ptctl::Log), passLog().join("\r\n"));
@@ -92,7 +91,7 @@ TEST(PortTestRun, LoopbackPassesWithEveryLineInOrder) {
     EXPECT_TRUE(rig.panel.isEnabled(ptctl::Test));
     EXPECT_TRUE(rig.panel.messages.empty());
     // The next download clears it.
-    EXPECT_TRUE(SerialChannel::PortTestMode.load());
+    EXPECT_TRUE(rig.channel.PortTestMode.load());
     EXPECT_FALSE(rig.channel.IsOpen());
 }
 
@@ -111,7 +110,7 @@ TEST(PortTestRun, SilentPortFailsAfterTheTimeOutAndRunsAgainFromBlockOne) {
         EXPECT_EQ(rig.panel.progress(ptctl::Progress), 0);
         EXPECT_EQ(rig.panel.text(ptctl::State), "测试失败.");
         EXPECT_TRUE(rig.panel.isEnabled(ptctl::Test));
-        EXPECT_FALSE(SerialChannel::PortTestMode.load());
+        EXPECT_FALSE(rig.channel.PortTestMode.load());
     }
 }
 
@@ -167,5 +166,5 @@ TEST(PortTestRun, RefusedRateChangeFailsAtOnceWithItsReason) {
     EXPECT_EQ(panel.progress(ptctl::Progress), 2);
     EXPECT_EQ(panel.text(ptctl::State), "测试失败.");
     EXPECT_FALSE(channel.IsOpen());
-    EXPECT_FALSE(SerialChannel::PortTestMode.load());
+    EXPECT_FALSE(channel.PortTestMode.load());
 }

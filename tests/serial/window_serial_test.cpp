@@ -39,9 +39,6 @@ struct Window {
         services.extraPorts = std::move(extraPorts);
         services.devices = factory;
         core = std::make_unique<MainWindowCore>(panel, services);
-        SerialChannel::IsStop = 0;
-        SerialChannel::ReplyDelayMs = 0;
-        SerialChannel::PortTestMode = false;
     }
     ~Window() { core->StopChannel(); }
     void twoPorts() {
@@ -214,7 +211,7 @@ TEST(OpenPort, SendHexTextAndTheRepliesAreCollectedForTheProtocol) {
     // An odd text sends floor(L/2) bytes; the empty text a block of none.
     w.core->SendHexText("46B9A");
     w.core->SendHexText("");
-    EXPECT_EQ(SerialChannel::IsStop.load(), 1) << "the empty write completes too";
+    EXPECT_EQ(w.core->SerialLink().IsStop.load(), 1) << "the empty write completes too";
     ASSERT_TRUE(pumpUntil([&] { return w.factory->log->byteCount() == 4; }));
     pumpFor(milliseconds(50));
     const auto bytes = w.factory->log->takeBytes();
