@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 
 namespace {
 double cpuSeconds() {
@@ -22,7 +22,7 @@ double cpuSeconds() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int ticks = argc > 1 ? std::atoi(argv[1]) : 50; // 50 ticks = 5 s
-    talvo::MemoryPanel panel;
+    talvo::MainWindowPanel panel;
     talvo::MainWindowCore core(panel);
 
     core.ResetTicks();

@@ -33,7 +33,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "platform/SettingsStore.h"
 #include "platform/SimRegistry.h"
 #include "protocol/CMcuType.h"
@@ -91,7 +91,7 @@ QByteArray firmwareLike(int n) {
 double coreSeconds(const QString& port, int chipType, const QString& file) {
     QTemporaryDir dir;
     QSettingsStore settings(dir.filePath(QStringLiteral("TALVO.conf")));
-    MemoryPanel panel;
+    MainWindowPanel panel;
     CoreServices services;
     services.settings = &settings;
     services.sysfsRoot = dir.path();

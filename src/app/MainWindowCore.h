@@ -22,7 +22,7 @@
 #include <mutex>
 #include <vector>
 
-#include "app/FrontPanel.h"
+#include "panel/FrontPanel.h"
 #include "image/FirmwareImage.h"
 #include "protocol/DownloadHost.h"
 

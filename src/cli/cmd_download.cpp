@@ -13,7 +13,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "cli/Command.h"
 #include "cli/ImageHandover.h"
 #include "cli/MultiDownload.h"
@@ -241,7 +241,7 @@ int runDownload(const QStringList& args) {
     }
 
     NoSettings settings;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     CoreServices services;
     services.settings = &settings;
     services.extraPorts = {port};

@@ -3,7 +3,7 @@
 // port that cannot be opened goes to standard error.
 #include <QCommandLineParser>
 
-#include "app/MemoryPanel.h"
+#include "panel/MemoryPanel.h"
 #include "cli/Command.h"
 #include "porttest/ChannelPortTestLink.h"
 #include "porttest/PortTestCore.h"

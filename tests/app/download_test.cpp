@@ -9,7 +9,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "common/IsolatedRoots.h"
 #include "common/ManualTicks.h"
 #include "common/Wait.h"
@@ -22,14 +22,14 @@ namespace {
 // Records every change of the two download buttons, in order.  With
 // `duringDownload` set, runs it once the download has disabled its buttons
 // (as a protocol step does in the middle of a download).
-class RecordingPanel : public MemoryPanel {
+class RecordingPanel : public MainWindowPanel {
 public:
     QStringList events;
     std::function<void()> duringDownload;
     void setEnabled(int id, bool enabled) override {
         if (id == ctl::Download || id == ctl::OpenFile)
             events << QStringLiteral("%1:%2").arg(id).arg(enabled ? "on" : "off");
-        MemoryPanel::setEnabled(id, enabled);
+        MainWindowPanel::setEnabled(id, enabled);
         if (id == ctl::OpenFile && !enabled && duringDownload) {
             auto step = std::move(duringDownload);
             duringDownload = nullptr;

@@ -16,7 +16,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "common/FileOpens.h"
 #include "platform/SettingsStore.h"
 
@@ -28,7 +28,7 @@ struct Fixture {
     QTemporaryDir dir;
     QString ini = dir.path() + "/TALVO/TALVO.conf";
     QSettingsStore store{ini};
-    MemoryPanel panel;
+    MainWindowPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
     Fixture() { core = std::make_unique<MainWindowCore>(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}}); }
@@ -124,7 +124,7 @@ TEST(Settings, RoundTripThroughSaveAndLoad) {
         EXPECT_EQ(s.value("MCUTYPE").toString(), "3");
     }
 
-    MemoryPanel panel2;
+    MainWindowPanel panel2;
     MainWindowCore core2(panel2, CoreServices{&f.store, nullptr, {}, {}, {}, {}, {}});
     core2.Initialise();
     EXPECT_EQ(core2.FirmwareFile(), firmware);
@@ -178,7 +178,7 @@ TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         QSettingsStore store(f.dir.path() + "/blocker/TALVO.conf");
-        MemoryPanel panel;
+        MainWindowPanel panel;
         MainWindowCore core(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}});
         core.SaveSettings();
         ASSERT_EQ(panel.messages.size(), 1u);

@@ -8,7 +8,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "common/IsolatedRoots.h"
 #include "common/ManualTicks.h"
 #include "common/QtPrinters.h"
@@ -27,7 +27,7 @@ const QString kFirmware = QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink
 
 struct CoreRig {
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
     CoreRig(const QStringList& ports, int chipType, bool lowSpeed = false, TickSource* ticks = nullptr,

@@ -11,7 +11,7 @@
 #include "app/MainWindowCore.h"
 #include "common/IsolatedRoots.h"
 #include "common/ManualTicks.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/TickSource.h"
 
@@ -31,7 +31,7 @@ public:
 
 struct Core {
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     MainWindowCore core{panel, roots.services()};
 };
 
@@ -61,7 +61,7 @@ TEST(TickTimerProc, CountsOnlyWhileEnabledIncludingTheInitialisationCall) {
 TEST(TickTimer, CountsTheCoresTicksWhileCountingIsOn) {
     test::ManualTicks ticks;
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     MainWindowCore core(panel, roots.services(&ticks));
     ASSERT_TRUE(core.StartTickTimer());
     EXPECT_TRUE(core.TickTimerRunning());
@@ -126,7 +126,7 @@ TEST(PumpMessages, ANotificationFromAnotherThreadWakesASleepingPump) {
 TEST(StartDownload, ATickThatCannotStartStopsTheDownloadWithAReport) {
     FailingTicks ticks;
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     MainWindowCore core(panel, roots.services(&ticks));
     core.Initialise();
     core.SetFirmwareFile(QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex"));

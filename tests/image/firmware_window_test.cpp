@@ -14,7 +14,7 @@
 #include "common/Wait.h"
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "platform/FolderWatch.h"
 
 using namespace talvo;
@@ -40,7 +40,7 @@ QString writeFile(const QString& path, const QByteArray& content) {
 class FirmwareWindow : public ::testing::Test {
 protected:
     IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     MainWindowCore core{panel, roots.services()};
     QTemporaryDir dir;
 };

@@ -7,7 +7,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
-#include "app/MemoryPanel.h"
+#include "panel/MemoryPanel.h"
 #include "porttest/ChannelPortTestLink.h"
 #include "porttest/PortTestCore.h"
 #include "porttest/PortTestIds.h"

@@ -8,7 +8,7 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "platform/FakeSysfs.h"
 #include "platform/SettingsStore.h"
 #include "serial/ChannelTestKit.h"
@@ -27,7 +27,7 @@ struct Window {
     FakeSysfs sys;
     QTemporaryDir dev;
     QSettingsStore settings{dev.filePath("TALVO.conf")};
-    MemoryPanel panel;
+    MainWindowPanel panel;
     std::shared_ptr<TestFactory> factory = std::make_shared<TestFactory>();
     std::unique_ptr<MainWindowCore> core;
 

@@ -2,13 +2,15 @@
 // A front panel held in memory: the state of every control, the message
 // boxes shown and the log lines, for the command line and the tests.  An
 // optional sink receives each log line and message box as it happens.
+// Controls come into being as they are first set (a combo box without
+// items, a progress bar of range 0 to 100).
 
 #include <QMap>
 #include <algorithm>
 #include <functional>
 #include <vector>
 
-#include "app/FrontPanel.h"
+#include "panel/FrontPanel.h"
 
 namespace talvo {
 
@@ -21,9 +23,6 @@ struct ShownMessage {
 
 class MemoryPanel : public FrontPanel {
 public:
-    // Builds the controls of the main window with their initial contents.
-    MemoryPanel();
-
     QString text(int id) const override;
     void setText(int id, const QString& text) override;
     bool isEnabled(int id) const override;
@@ -69,10 +68,5 @@ private:
     QMap<int, Control> controls_;
     QString status_[3];
 };
-
-// The initial lists of the main window's combo boxes (unsorted).
-QStringList InitialBaudItems();
-QStringList InitialChipTypeItems();
-QStringList InitialPortItems();
 
 } // namespace talvo

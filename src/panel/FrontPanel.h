@@ -4,7 +4,8 @@
 // command line and the tests each implement it; the core never prints or
 // draws by itself.
 //
-// Controls are addressed by their numeric ids (see ControlIds.h).
+// Controls are addressed by numeric ids: the main window's in
+// app/ControlIds.h, the port test window's in porttest/PortTestIds.h.
 
 #include <QString>
 #include <QStringList>

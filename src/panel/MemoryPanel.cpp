@@ -1,24 +1,6 @@
-#include "app/MemoryPanel.h"
-
-#include "app/ControlIds.h"
-#include "protocol/ChipTypes.h"
+#include "panel/MemoryPanel.h"
 
 namespace talvo {
-
-QStringList InitialBaudItems() {
-    return {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600", "115200"};
-}
-
-QStringList InitialChipTypeItems() { return protocol::ChipTypeListTexts(); }
-
-QStringList InitialPortItems() { return {QStringLiteral("FDASF")}; }
-
-MemoryPanel::MemoryPanel() {
-    controls_[ctl::PortList].items = InitialPortItems();
-    controls_[ctl::BaudList].items = InitialBaudItems();
-    controls_[ctl::ChipType].items = InitialChipTypeItems();
-    controls_[ctl::Progress].high = 100;
-}
 
 QString MemoryPanel::text(int id) const { return controls_.value(id).text; }
 void MemoryPanel::setText(int id, const QString& text) { controls_[id].text = text; }
