@@ -70,8 +70,7 @@ VirtualRun virtualDownload(const std::string& selector, int chipType, const QByt
     host.writeReturnsAtOnce = writeReturnsAtOnce;
     protocol::StcOptions o;
     o.chipType = chipType;
-    o.blocks = protocol::StcBlocks(img);
-    o.imageBytes = static_cast<int>(img.size());
+    o.image = img;
     protocol::CMcuType mcu(host, o);
     const bool ok = mcu.RunStcDownload().success;
     return {ok ? host.elapsedSeconds() : -1, host.lineWaitSeconds};

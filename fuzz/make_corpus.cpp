@@ -117,11 +117,10 @@ int main(int argc, char** argv) {
                     protocol::StcOptions o;
                     o.chipType = chip.chipType;
                     o.lowSpeed = lowSpeed;
-                    o.blocks = protocol::StcBlocks(image);
-                    o.imageBytes = static_cast<int>(image.size());
+                    o.image = image;
                     protocol::CMcuType mcu(host, o);
                     mcu.RunStcDownload();
-                    const int family = protocol::ChipTypeAt(chip.chipType).familyCode;
+                    const int family = protocol::ChipTypeAt(chip.chipType).stc()->familyCode;
                     const auto r = replies(host.wire, Protocol::Stc);
                     if (r.empty()) continue;
                     const uint8_t familyBit = family == 2 ? 1 : 0;

@@ -165,13 +165,12 @@ public:
     QString FirmwareFileName() const { return FirmwareName; }
     bool LoadFirmware(const QString& path, const QString& fileName);
     // The image last loaded, as the selected chip type takes it (STC: the
-    // flat image from 0; STM32: what the file's data covers), where its first
-    // byte goes, and its blocks as the chip type cuts them.
+    // flat image from 0; STM32: what the file's data covers), and where its
+    // first byte goes.
     QByteArray Image() const { return ImageBytes.left(ImageSize); }
     quint32 ImageStart() const { return ImageAddress; }
     // STM32: where a .bin file's first byte goes (the flash start unless set).
     void SetBinAddress(quint32 address) { BinAddress = address; }
-    QStringList ImageBlockTexts() const;
     // Why the last load failed ("" when it succeeded).
     QString LastLoadError() const { return LoadErrorText; }
     // The one log line with which a download stops when its firmware could
@@ -236,7 +235,6 @@ protected:
 
 private:
     void SetTroubleshootingTexts();
-    void BuildBlockTexts();
     // The download of StartDownload's two forms: `given` null reloads the
     // firmware file.
     void RunDownload(const LoadedImage* given, const QString& source);
@@ -291,8 +289,6 @@ private:
     int ImageSize = 0;
     quint32 ImageAddress = 0;
     quint32 BinAddress = kStm32FlashStart;
-    std::vector<QString> BlockTexts = std::vector<QString>(1024);
-    int BlockCount = 0;
     QString LoadErrorText;
 
     // ---- Serial link and port list -----------------------------------------------------

@@ -1,4 +1,4 @@
-// Firmware image of the main window: loading, blocks, file choice and watch.
+// Firmware image of the main window: loading, file choice and watch.
 #include "app/MainWindowCore.h"
 
 #include <QDir>
@@ -44,7 +44,6 @@ bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
     ImageSize = static_cast<int>(ImageBytes.size());
     ImageAddress = image.address;
     Panel.setText(ctl::CodeSize, QStringLiteral("CodeSize:%1Byte").arg(ImageSize));
-    BuildBlockTexts();
     return true;
 }
 
@@ -53,21 +52,6 @@ QString MainWindowCore::FirmwareLoadFailedLine() const { return LoadFailedLine(F
 QString MainWindowCore::LoadFailedLine(const QString& source) const {
     return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
         .arg(source, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
-}
-
-void MainWindowCore::BuildBlockTexts() {
-    // The blocks are cut for the chip type selected now; a download reloads
-    // the image first, so a change of chip type takes effect there.
-    BlockTable table = talvo::BuildBlockTexts(ImageBytes.left(ImageSize), ImageFamily());
-    BlockTexts = std::move(table.texts);
-    BlockCount = table.count;
-}
-
-QStringList MainWindowCore::ImageBlockTexts() const {
-    QStringList texts;
-    for (int i = 1; i <= BlockCount && i < static_cast<int>(BlockTexts.size()); ++i)
-        texts << BlockTexts[static_cast<size_t>(i)];
-    return texts;
 }
 
 // The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
@@ -109,8 +93,6 @@ bool MainWindowCore::SetFirmwareFile(const QString& path) {
             return loaded;
         }
     }
-    // The converter's own temporary files do not count as changes (the
-    // firmware may well sit in the temporary folder).
     if (!WatchFailureBell)
         WatchFailureBell = std::make_unique<ThreadNotifier>([this] { LogWatchFailures(); });
     auto watch = std::make_shared<FolderWatch>(
@@ -122,8 +104,7 @@ bool MainWindowCore::SetFirmwareFile(const QString& path) {
                 WatchFailureLines << QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason);
             }
             WatchFailureBell->notify();
-        },
-        QString::fromLatin1(HexToBin::kTempPrefix));
+        });
     if (!watch->start())
         AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
     FolderWatches.push_back(std::move(watch));

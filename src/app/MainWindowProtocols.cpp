@@ -41,10 +41,8 @@ void MainWindowCore::RunStcDownload() {
     const QStringList entries = Panel.items(ctl::PortList);
     const QString entry = portIndex >= 0 && portIndex < entries.size() ? entries[portIndex] : QString();
     options.driverParameter =
-        isProlificEntry(entry) && !CheckDriverCompatibility() ? QStringLiteral("80") : QStringLiteral("28");
-    for (int i = 1; i <= BlockCount && i < static_cast<int>(BlockTexts.size()); ++i)
-        options.blocks.push_back(hexTextToBytes(BlockTexts[static_cast<size_t>(i)]));
-    options.imageBytes = ImageSize;
+        isProlificEntry(entry) && !CheckDriverCompatibility() ? protocol::kStcDriverRefused : protocol::kStcDriverAccepted;
+    options.image = ImageBytes.left(ImageSize);
     protocol::CMcuType mcu(*this, std::move(options));
     Report = mcu.RunStcDownload();
 }

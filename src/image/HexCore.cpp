@@ -622,32 +622,4 @@ Result Convert(const std::string& sourcePath, const std::string& targetPath) {
     return r;
 }
 
-Result ConvertToTemp(const std::string& sourcePath, const std::string& tempDir, const std::string& prefix) {
-    std::string reason;
-    const int src = OpenRegularFile(sourcePath, &reason);
-    if (src < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
-    std::string tempPath;
-    const int dst = CreateExclusiveFile(tempDir, prefix, tempPath);
-    if (dst < 0) {
-        const int e = errno;
-        ::close(src);
-        return openFailure(kMsgOpenTarget, tempDir, systemReason(e));
-    }
-    Result r = ParseFd(src, sourcePath);
-    ::close(src);
-    if (!r.ok()) {
-        ::close(dst);
-        ::unlink(tempPath.c_str());
-        return r;
-    }
-    const bool written = writeAll(dst, r.image);
-    if (::close(dst) != 0 || !written) {
-        ::unlink(tempPath.c_str());
-        return failure(Kind::IoError, kMsgWrite);
-    }
-    r.tempPath = tempPath;
-    return r;
-}
-
 } // namespace talvo::hexcore

@@ -70,7 +70,7 @@ TableChoice ChooseFromRateTable(double estimate);
 RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, bool sixClockMarker);
 
 // The version line: "MCU Version:" + major + "." + minor + stepping letter,
-// from the status frame's version characters ("4443" -> "MCU Version:4.4C").
-QString VersionLine(const QString& versionText);
+// from the status frame's version and stepping bytes (44 43 -> "MCU Version:4.4C").
+QString VersionLine(uint8_t version, uint8_t stepping);
 
 } // namespace talvo::protocol

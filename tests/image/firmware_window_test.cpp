@@ -55,7 +55,6 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     EXPECT_EQ(panel.text(ctl::FilePath), good);
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
     EXPECT_EQ(core.Image(), counting(300));
-    EXPECT_EQ(core.ImageBlockTexts().size(), 2);
     EXPECT_TRUE(core.LastLoadError().isEmpty());
     EXPECT_TRUE(panel.messages.empty());
 
@@ -68,7 +67,6 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
               QStringLiteral("传入的hex文件校验和错误9,转换终止!\n位置: %1, 第2行(第2个记录)\n").arg(bad));
     EXPECT_EQ(panel.messages[0].caption, MainWindowCore::AppTitle());
     EXPECT_EQ(core.Image(), counting(300));
-    EXPECT_EQ(core.ImageBlockTexts().size(), 2);
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
     EXPECT_TRUE(core.LastLoadError().startsWith(QStringLiteral("传入的hex文件校验和错误9,转换终止!")));
     const QString line = core.FirmwareLoadFailedLine();
@@ -80,10 +78,9 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     EXPECT_FALSE(core.LoadFirmware(big, QStringLiteral("big.bin")));
     EXPECT_TRUE(panel.messages.back().text.contains(QStringLiteral("65408")));
     EXPECT_EQ(core.Image().size(), 300);
-    // ...while the same chip type takes the small image, cut into STC blocks.
+    // ...while the same chip type takes the small image.
     ASSERT_TRUE(core.LoadFirmware(good, QString()));
-    ASSERT_EQ(core.ImageBlockTexts().size(), 4);
-    EXPECT_EQ(core.ImageBlockTexts().last(), QString(256, QLatin1Char('0')));
+    EXPECT_EQ(core.Image(), counting(300));
 
     // No file chosen yet: the path is the prompt text.
     EXPECT_FALSE(core.LoadFirmware(MainWindowCore::FilePrompt(), QString()));

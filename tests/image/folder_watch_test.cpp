@@ -32,11 +32,10 @@ struct Step {
     std::atomic<bool> ended{false};
     std::unique_ptr<FolderWatch> watch;
 
-    explicit Step(const QString& ignoredPrefix = {}) {
+    Step() {
         EXPECT_TRUE(dir.isValid());
         dir.setAutoRemove(false);
-        watch = std::make_unique<FolderWatch>(dir.path(), changed, [this](const QString&) { ended = true; },
-                                              ignoredPrefix);
+        watch = std::make_unique<FolderWatch>(dir.path(), changed, [this](const QString&) { ended = true; });
         EXPECT_TRUE(watch->start()) << watch->errorString().toStdString();
     }
     ~Step() { QDir(dir.path()).removeRecursively(); }
@@ -102,18 +101,6 @@ TEST(FolderWatch, SeesPlainWritesAndRenameSaves) {
     }
 }
 
-TEST(FolderWatch, FilesWithTheIgnoredPrefixDoNotCount) {
-    {
-        Step step(QStringLiteral("tmp-own-"));
-        writeFile(step.path("tmp-own-1234.tmp"), "image");
-        ASSERT_TRUE(QFile::remove(step.path("tmp-own-1234.tmp")));
-        EXPECT_FALSE(step.changedInTheEnd());
-    }
-    // The prefix must start the name: a file that only contains it counts.
-    Step step(QStringLiteral("tmp-own-"));
-    writeFile(step.path("fw-tmp-own-.hex"), "x");
-    EXPECT_TRUE(waitUntil([&] { return step.changed.load(); }));
-}
 
 TEST(FolderWatch, FailuresAreReportedNotFatal) {
     std::atomic<bool> changed{false};
