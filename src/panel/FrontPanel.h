@@ -14,6 +14,10 @@ namespace talvo {
 
 enum class MsgIcon { None, Information, Warning, Error };
 
+// The application's title: the caption of the message boxes that name no
+// caption of their own.
+inline QString AppTitle() { return QStringLiteral("TALVO"); }
+
 class FrontPanel {
 public:
     virtual ~FrontPanel() = default;

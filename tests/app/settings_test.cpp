@@ -17,6 +17,7 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
+#include "host/SerialDownloadHost.h"
 #include "common/FileOpens.h"
 #include "platform/SettingsStore.h"
 
@@ -216,18 +217,18 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
     EXPECT_FALSE(f.panel.isChecked(ctl::LowSpeed));
     EXPECT_FALSE(f.core->IsLowSpeed());
     EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
-    f.core->SetProgress(5000); // held at the top of the 0..1024 range
+    f.core->Host().Progress(5000); // held at the top of the 0..1024 range
     EXPECT_EQ(f.panel.progress(ctl::Progress), 1024);
     EXPECT_EQ(f.panel.items(ctl::ChipType),
               (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列"}));
     EXPECT_EQ(f.panel.items(ctl::BaudList).size(), 12);
     // The troubleshooting texts: 14 and 13 lines with their exact ends.
-    EXPECT_TRUE(f.core->ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
-    EXPECT_TRUE(f.core->ConnectDiagnosis().endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
-    EXPECT_EQ(f.core->ConnectDiagnosis().count("\r\n"), 10);
-    EXPECT_EQ(f.core->ConnectDiagnosis().count("\n"), 14);
-    EXPECT_TRUE(f.core->PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
-    EXPECT_EQ(f.core->PortDiagnosis().count("\r\n"), 12);
+    EXPECT_TRUE(f.core->Host().ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
+    EXPECT_TRUE(f.core->Host().ConnectDiagnosis().endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
+    EXPECT_EQ(f.core->Host().ConnectDiagnosis().count("\r\n"), 10);
+    EXPECT_EQ(f.core->Host().ConnectDiagnosis().count("\n"), 14);
+    EXPECT_TRUE(f.core->Host().PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
+    EXPECT_EQ(f.core->Host().PortDiagnosis().count("\r\n"), 12);
 }
 
 // Something other than a regular file at the settings path (a FIFO would
