@@ -25,7 +25,8 @@ std::unique_ptr<SerialDevice> SystemSerialDeviceFactory::open(const QString& nam
     }
     if (name.startsWith(QLatin1String(kSimPortPrefix))) {
         QString error;
-        std::shared_ptr<SimWireDevice> board = simBoard(name.mid(int(sizeof kSimPortPrefix) - 1), &error);
+        SimBoardSet& boards = Boards ? *Boards : processSimBoards();
+        std::shared_ptr<SimWireDevice> board = boards.board(name.mid(int(sizeof kSimPortPrefix) - 1), &error);
         if (!board) {
             if (status) *status = DeviceStatus::fromErrno(ENODEV, QStringLiteral("%1: %2").arg(name, error));
             return nullptr;

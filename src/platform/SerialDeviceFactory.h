@@ -20,9 +20,13 @@ public:
     virtual std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) = 0;
 };
 
+class SimBoardSet;
+
 class SystemSerialDeviceFactory final : public SerialDeviceFactory {
 public:
-    explicit SystemSerialDeviceFactory(QString devRoot = QString()) : DevRoot(std::move(devRoot)) {}
+    // "sim:" ports open on `boards` (null: the process's set, SimRegistry.h).
+    explicit SystemSerialDeviceFactory(QString devRoot = QString(), SimBoardSet* boards = nullptr)
+        : DevRoot(std::move(devRoot)), Boards(boards) {}
     std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override;
 
     // The path a name stands for under `devRoot` ("" = /dev).
@@ -30,6 +34,7 @@ public:
 
 private:
     QString DevRoot;
+    SimBoardSet* Boards;
 };
 
 } // namespace talvo
