@@ -21,7 +21,7 @@ struct Result {
 
 Result talvoDownload(const QStringList& args, int signalAfterMs = -1) {
     QProcess p;
-    p.start(QStringLiteral(TALVO_EXE), QStringList{QStringLiteral("download")} + args);
+    p.start(QStringLiteral(TALVO_CLI), QStringList{QStringLiteral("download")} + args);
     Result r;
     if (!p.waitForStarted(10000)) return r;
     if (signalAfterMs >= 0) {

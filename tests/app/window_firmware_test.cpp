@@ -9,7 +9,7 @@
 
 #include <sys/stat.h>
 
-#include "HexWriter.h"
+#include "image/HexWriter.h"
 #include "common/IsolatedRoots.h"
 #include "common/Wait.h"
 #include "app/ControlIds.h"

@@ -13,7 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "HexWriter.h"
+#include "image/HexWriter.h"
 
 using namespace talvo::test;
 
