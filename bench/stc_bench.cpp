@@ -33,7 +33,7 @@
 #include <sys/wait.h>
 
 #include "host/SerialDownloadHost.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "protocol/DownloadJob.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"

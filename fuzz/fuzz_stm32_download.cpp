@@ -13,7 +13,7 @@
 #include <cstdint>
 
 #include "FuzzHost.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 
 using namespace talvo::protocol;
 using talvo::fuzz::require;

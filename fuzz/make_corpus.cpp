@@ -20,7 +20,7 @@
 
 #include "FuzzHost.h"
 #include "protocol/CMcuType.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
 #include "sim/VirtualHost.h"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "platform/SimRegistry.h"
+#include "sim/LoopbackChip.h"
 #include "sim/StcChip.h"
 #include "sim/Stm32Chip.h"
 

@@ -14,7 +14,7 @@
 #include "platform/Messages.h"
 #include "platform/OsVersion.h"
 #include "platform/PortWatch.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "platform/ThreadNotifier.h"
 #include "porttest/HostPortTestLink.h"
 #include "protocol/ChipTypes.h"

@@ -7,9 +7,9 @@
 #include <cerrno>
 
 #include "platform/Messages.h"
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 #include "platform/ThreadNotifier.h"
-#include "platform/TickSource.h"
+#include "platform/ThreadTickSource.h"
 #include "protocol/Diagnosis.h"
 #include "serial/SerialChannel.h"
 

@@ -29,8 +29,8 @@ namespace talvo::hexcore {
 
 namespace {
 
-// The texts the user has always seen for these faults.
-// The two open failures name the file and the reason after the old text.
+// The texts the user sees for these faults.  The two open failures name the
+// file and the reason after the text.
 const char* const kMsgOpenSource = "无法打开文件1: %1 (%2)\n";
 const char* const kMsgOpenTarget = "无法打开文件2: %1 (%2)\n";
 const char* const kMsgNoStart = "无法在%1文件中找到起始字符,异常退出\n";

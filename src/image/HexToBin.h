@@ -4,7 +4,7 @@
 //
 // The converter never ends the process and never shows anything itself: every
 // conversion returns a HexResult that carries the one message to show (the
-// texts the window has always shown) and its category, and the caller decides
+// window's own texts) and its category, and the caller decides
 // how to present it (message box in the window, standard error and exit code 3
 // in `talvo hex2bin`).
 //

@@ -8,7 +8,7 @@
 
 #include "protocol/CMcuType.h"
 #include "protocol/DownloadHost.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 
 namespace talvo::protocol {
 

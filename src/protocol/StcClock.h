@@ -52,7 +52,7 @@ struct RateChoice {
     QString note;               // why the choice differs from the table's, or why none works
 };
 
-// The table of rates with its bounds, as the download has always chosen: the
+// The table of rates with its bounds, the download's first choice: the
 // estimate d = 2 f / 384 (2 f / 768 with the 6-clock marker) against rows of
 // rate R, bounds 0.8 R and 1.2 R (single precision), next lower rate P.
 struct TableChoice {

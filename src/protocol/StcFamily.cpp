@@ -17,8 +17,8 @@ constexpr int kBlockSize = 128;
 } // namespace
 
 const std::vector<StcFamily>& StcFamilies() {
-    // The two-byte families' labels are crosswise to their list entries
-    // ("STC11F60系列" logs "STC12"), as their chip-type entries name them.
+    // The two-byte families' labels lie crosswise to their list entries:
+    // "STC11F60系列" logs "STC12" and "STC12C60系列" logs "STC11F".
     static const std::vector<StcFamily> rows = {
         {.key = "stc89", .familyCode = 1, .checksumForm = 1, .parity = kParityNone,
          .highSpeed = kHighSpeed, .lowSpeed = kLowSpeed, .switchVariant = StcSwitchVariant::OneByte,

@@ -47,23 +47,13 @@
 
 #include "platform/SerialDevice.h"
 #include "platform/Wire.h"
+#include "serial/PortTestDataEvent.h"
 
 namespace talvo {
 
 class SerialDeviceFactory;
 class ThreadNotifier;
 
-// What the reader delivers to the port test window.  The reader waits until
-// the event has been handled (or dropped): its destructor releases it.
-class PortTestDataEvent : public QEvent {
-public:
-    struct Handshake;
-    explicit PortTestDataEvent(std::shared_ptr<Handshake> handshake);
-    ~PortTestDataEvent() override;
-
-private:
-    std::shared_ptr<Handshake> Done;
-};
 
 class SerialChannel {
 public:

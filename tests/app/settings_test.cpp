@@ -19,7 +19,7 @@
 #include "app/MainWindowPanel.h"
 #include "host/SerialDownloadHost.h"
 #include "common/FileOpens.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 using namespace talvo;
 
@@ -289,7 +289,7 @@ TEST(Settings, ANonRegularFileAtTheSettingsPathIsNeitherOpenedNorReplaced) {
 
 // Every value at start-up comes from one reading of the file, also of a file
 // too large for QSettings to keep in its cache of files read (more than a few
-// hundred keys: every value used to be a reading of the whole file).
+// hundred keys), so that no value costs a reading of the whole file.
 TEST(Settings, TheFileIsReadOnceAtStartUp) {
     Fixture f;
     QByteArray text = "[General]\nPath=/a/b.hex\nfilename=b.hex\nbaud=9600\nMCUTYPE=2\nVerifyStm32=1\n";

@@ -13,7 +13,7 @@
 #include "common/IsolatedRoots.h"
 #include "common/ManualTicks.h"
 #include "common/QtPrinters.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "serial/SerialChannel.h"
 #include "sim/SimChip.h"

@@ -12,7 +12,7 @@
 #include "app/MainWindowPanel.h"
 #include "common/IsolatedRoots.h"
 #include "common/QtPrinters.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
 #include "sim/Simulators.h"

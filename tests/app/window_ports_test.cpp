@@ -9,7 +9,7 @@
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
 #include "platform/FakeSysfs.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "serial/ChannelTestKit.h"
 #include "serial/DriverCheck.h"
 

@@ -10,7 +10,7 @@
 #include "app/ControlIds.h"
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVODlg.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
 #include "sim/Simulators.h"

@@ -25,7 +25,7 @@
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVOApp.h"
 #include "gui/CTALVODlg.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 using namespace talvo;
 using namespace talvo::gui;

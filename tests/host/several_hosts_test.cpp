@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "host/SerialDownloadHost.h"
-#include "platform/SerialDeviceFactory.h"
-#include "platform/SimRegistry.h"
+#include "platform/SystemSerialDeviceFactory.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "protocol/DownloadJob.h"
 #include "sim/SimChip.h"

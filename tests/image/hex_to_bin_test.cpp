@@ -280,7 +280,7 @@ TEST(HexToBin, FilesAndTargets) {
 
 
 // The line a diagnostic names is the same whichever line ends the file has
-// (CR-only files used to be one long "line 1"), read from memory or a file.
+// (a CR-only file is no one long "line 1"), read from memory or a file.
 TEST(HexToBin, DiagnosticsCountLinesWithEveryLineEnd) {
     QByteArray badChecksum = dataRecord(0x20, pattern(4));
     badChecksum[badChecksum.size() - 2] = badChecksum.at(badChecksum.size() - 2) == '0' ? '1' : '0';

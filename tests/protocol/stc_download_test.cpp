@@ -401,7 +401,7 @@ TEST(StcDownload, ImagesUpToTheCodeFlashAndNotOneByteMore) {
 }
 
 // A model code the table does not know: one line says so, and the download
-// goes on as it always does (erase pages by the blocks, the zero block sent).
+// goes on unlimited (erase pages by the blocks, the zero block sent).
 TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
     sim::StcModel model = *sim::findStcModel("stc89c52rc");
     model.model[0] = 0xF0;

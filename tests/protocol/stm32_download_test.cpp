@@ -9,7 +9,7 @@
 
 #include "common/QtPrinters.h"
 #include "protocol/Diagnosis.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"

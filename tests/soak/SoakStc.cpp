@@ -55,7 +55,7 @@ void makeStcCase(SoakCase& c, Rng& rng) {
     c.oldFlash = oldFirmware(rng, flash);
 }
 
-// The download's tick limits as the design states them, in seconds.
+// The download's tick limits, in seconds.
 const double kStcConnectSeconds = ticksToSeconds(30); // the status frame (the RTS ticks count within)
 const double kStcAnswerSeconds = ticksToSeconds(60);  // any awaited answer
 const double kStcBlockSeconds = ticksToSeconds(30);   // a block with its resends at 9, 18 and 27 ticks

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"
 #include "soak/SoakFamilies.h"
@@ -81,7 +81,7 @@ void makeStm32Case(SoakCase& c, Rng& rng) {
     c.oldFlash = oldFirmware(rng, m.flashSize);
 }
 
-// The download's limits as the design states them (a command's answer 40
+// The download's limits (a command's answer 40
 // ticks, the start byte's and a data block's 30), and the erase's allowance
 // of 40 ms a page beyond its command limit.
 const double kConnectSeconds = ticksToSeconds(30);

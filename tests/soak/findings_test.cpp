@@ -4,7 +4,7 @@
 
 #include "common/QtPrinters.h"
 #include "protocol/CMcuType.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/VirtualHost.h"
 

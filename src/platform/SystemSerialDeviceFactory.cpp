@@ -1,10 +1,11 @@
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 
 #include <cerrno>
 
 #include "platform/PosixTtyDevice.h"
+#include "platform/SimBoardPort.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimRegistry.h"
-#include "platform/SimWireDevice.h"
 
 namespace talvo {
 

@@ -1,4 +1,4 @@
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 
 #include <QStringList>
 

@@ -1,4 +1,4 @@
-#include "platform/TickSource.h"
+#include "platform/ThreadTickSource.h"
 
 #include <chrono>
 #include <system_error>

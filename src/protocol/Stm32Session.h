@@ -1,8 +1,8 @@
 #pragma once
-// The STM32 system-bootloader download over the USART: connect, identify,
-// erase the pages the image lies in (keeping what else they hold), write the
-// image in 256-byte blocks at its own addresses, optionally read it back, and
-// release the chip.
+// The STM32 system-bootloader download over the USART, a session whose steps
+// read in order: connect, identify, erase the pages the image lies in
+// (keeping what else they hold), write the image in 256-byte blocks at its
+// own addresses, optionally read it back, and release the chip.
 
 #include <QByteArray>
 

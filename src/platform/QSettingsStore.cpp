@@ -1,4 +1,4 @@
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 #include <QDir>
 #include <QFile>
