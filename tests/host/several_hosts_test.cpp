@@ -4,9 +4,10 @@
 // runs again under ThreadSanitizer).
 #include <gtest/gtest.h>
 
-#include <QThread>
+#include <QEventLoop>
 
 #include <memory>
+#include <thread>
 
 #include "host/SerialDownloadHost.h"
 #include "platform/SystemSerialDeviceFactory.h"
@@ -38,8 +39,10 @@ struct Board {
 };
 
 // The whole download on the calling thread: the host is made, runs and ends
-// there, and the board's flash is read afterwards.
+// there (on the thread's own event loop), and the board's flash is read
+// afterwards.
 void download(Board& b) {
+    QEventLoop loop; // the thread's event dispatcher, which the host's waits serve
     HostReports reports;
     reports.log = [&b](const QString& line) { b.log << line; };
     auto devices = std::make_shared<SystemSerialDeviceFactory>(QString(), &b.boards);
@@ -68,10 +71,9 @@ TEST(SeveralHosts, DownloadsAtOnceInOneProcessEachReachTheirBoard) {
     Board boards[3] = {{stc89, 1, pattern(3000, 1)},
                        {stc89, 1, pattern(2000, 2)},
                        {QStringLiteral("sim:stc12c5a60s2,scale=0.1,switchfloor=0.5"), 3, pattern(4000, 3)}};
-    std::vector<std::unique_ptr<QThread>> threads;
-    for (Board& b : boards) threads.emplace_back(QThread::create([&b] { download(b); }));
-    for (auto& t : threads) t->start();
-    for (auto& t : threads) ASSERT_TRUE(t->wait(QDeadlineTimer(120000)));
+    std::vector<std::thread> threads;
+    for (Board& b : boards) threads.emplace_back([&b] { download(b); });
+    for (auto& t : threads) t.join();
     for (const Board& b : boards) {
         SCOPED_TRACE(b.port.toStdString());
         EXPECT_TRUE(b.report.success) << b.log.join('\n').toStdString();
