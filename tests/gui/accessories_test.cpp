@@ -250,6 +250,51 @@ private slots:
         QVERIFY2(green > 50, qPrintable(QString::number(green)));
     }
 
+    // A frame repaints the strip and nothing else of the window; a hidden or
+    // minimised window's strip stands still (its timer stopped).
+    void sloganFramesRepaintOnlyTheStripAndPauseWhenNotSeen() {
+        QSettingsStore store(ini() + ".slogan2");
+        auto w = makeWindow(store);
+        Marquee* m = w->slogan();
+        QVERIFY(m->Running());
+        QCOMPARE(Marquee::kFrameMs, Marquee::kTickMs * Marquee::kTicksPerFrame);
+        QTest::qWaitForWindowExposed(w.get());
+        QCoreApplication::processEvents();
+
+        struct PaintCounter : QObject {
+            QMap<QObject*, int> painted;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++painted[o];
+                return false;
+            }
+        } counter;
+        qApp->installEventFilter(&counter);
+        QWidget* strip = w->findChild<QWidget*>("slogan");
+        QVERIFY(strip);
+        const int start = m->Offset();
+        QTRY_VERIFY(counter.painted.value(strip) >= 3);
+        qApp->removeEventFilter(&counter);
+        // Whole frames: the offset moved by whole frames' worth of ticks.
+        QCOMPARE((start - m->Offset()) % Marquee::kTicksPerFrame, 0);
+        QWidget* clock = w->findChild<QWidget*>("statuspart1");
+        for (auto it = counter.painted.cbegin(); it != counter.painted.cend(); ++it)
+            QVERIFY2(it.key() == strip || it.key() == clock,
+                     qPrintable(it.key()->objectName() + " " + it.key()->metaObject()->className()));
+
+        w->showMinimized();
+        QVERIFY(!m->Running());
+        w->showNormal();
+        QVERIFY(m->Running());
+        w->hide();
+        QVERIFY(!m->Running());
+        w->show();
+        QVERIFY(m->Running());
+        m->Stop();
+        w->hide();
+        w->show();
+        QVERIFY(!m->Running());
+    }
+
     void forumButtonOpensTheLocalHelpPageOrLogsWhy() {
         QSettingsStore store(ini() + ".help");
         auto w = makeWindow(store);
