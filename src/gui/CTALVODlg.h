@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QMap>
+#include <QMessageBox>
 #include <QPointer>
 
 #include <functional>
@@ -76,8 +77,14 @@ public:
     bool AnswerMessageBoxes = false;
     int ExitCode = -1;
 
+    // The question the close button asks while a download runs (null when it
+    // is not up).  "是" stops the download and closes once it has ended.
+    QMessageBox* stopDownloadQuestion() const { return StopQuestion; }
+    static QString StopDownloadQuestionText();
+
 public slots:
-    // Escape closes through the same path as the close button.
+    // Escape closes through the same path as the close button; during a
+    // download it does nothing.
     void reject() override;
     // Enter does not end the main window.
     void accept() override {}
@@ -125,6 +132,13 @@ private:
     QFrame* StatusBar = nullptr;
     QLabel* StatusParts[3] = {nullptr, nullptr, nullptr};
     bool Closing = false;
+
+    // Closing during a download: ask, then stop it through the core's cancel
+    // and close when StartDownload has returned (the port closed by then).
+    void AskStopDownload();
+    void StopDownloadAndClose();
+    QPointer<QMessageBox> StopQuestion;
+    bool CloseWhenDownloadEnds = false;
 
     // Accessories.
     void BindAccessories();
