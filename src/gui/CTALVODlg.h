@@ -27,6 +27,7 @@ namespace talvo::gui {
 class CPortTest;
 class Ccom_Debug;
 class CUsbDevicesDlg;
+class HelpWindow;
 class Marquee;
 
 // One control of the dialog template: id (-1 for labels without one), kind,
@@ -99,14 +100,14 @@ public:
     QWidget* logo() const { return Logo; }
     // The logo's link area in client coordinates: x 401-597, y 417-438.
     static bool InLogoLink(const QPoint& client);
-    // Opens an address through the desktop (tests replace it).  A failure is
-    // logged in the status log, never fatal.
-    std::function<bool(const QUrl&)> OpenUrl;
-    // The help page: <exe dir>/../share/doc/talvo/help/index.html, else the
-    // build tree's; "" when neither exists.
-    static QString HelpPagePath();
+    // The folders the help pages are looked for in (tests replace them).
+    QStringList HelpFolders;
+    // The help window (null until the forum button was first pressed).
+    HelpWindow* help() const { return Help; }
     void ShowAbout();
-    void OpenHelp();
+    // The help page in the window's language, in TALVO's own help window; a
+    // page that cannot be found is named in the status log.
+    void ShowHelp();
     void ShowUsbDevices();
     void ShowSerialDebug();
     void ShowPortTest();
@@ -150,6 +151,7 @@ private:
     CPortTest* PortTest = nullptr;
     Ccom_Debug* SerialDebug = nullptr;
     CUsbDevicesDlg* UsbDevices = nullptr;
+    HelpWindow* Help = nullptr;
     Marquee* Slogan = nullptr;
     QWidget* Logo = nullptr;
 };
