@@ -29,7 +29,9 @@
 #include "app/ControlIds.h"
 #include "app/MemoryPanel.h"
 #include "gui/DialogUnits.h"
+#include "gui/FileDialogLook.h"
 #include "gui/Fonts.h"
+#include "image/HexToBin.h"
 
 namespace talvo::gui {
 
@@ -194,8 +196,29 @@ void CTALVODlg::BuildControls() {
     static_cast<QComboBox*>(Controls[ctl::ChipType])->addItems(InitialChipTypeItems());
     for (int id : {ctl::PortList, ctl::BaudList, ctl::ChipType})
         static_cast<QComboBox*>(Controls[id])->setCurrentIndex(-1);
-
+    FitCodeSizeLabel();
 }
+
+void CTALVODlg::FitCodeSizeLabel() {
+    // "CodeSize:%dByte" stands at the window's right edge.  With the size of
+    // the largest image the window loads it needs more than the template's
+    // width: the label keeps its right edge and takes what its text needs
+    // from the progress bar, which keeps the template's gap before it.
+    auto* label = static_cast<QLabel*>(Controls[ctl::CodeSize]);
+    QWidget* progress = Controls[ctl::Progress];
+    const QString widest = CodeSizeText(HexToBin::kMaxImageBytes);
+    const int needed = label->fontMetrics().horizontalAdvance(widest) + 2 * label->margin() + 2;
+    QRect r = label->geometry();
+    if (r.width() >= needed) return;
+    const int gap = r.left() - progress->geometry().right() - 1;
+    r.setLeft(r.right() + 1 - needed);
+    label->setGeometry(r);
+    QRect p = progress->geometry();
+    p.setRight(r.left() - 1 - gap);
+    progress->setGeometry(p);
+}
+
+QString CTALVODlg::CodeSizeText(qint64 bytes) { return QStringLiteral("CodeSize:%1Byte").arg(bytes); }
 
 void CTALVODlg::BindCommands() {
     auto button = [this](int id) { return static_cast<QPushButton*>(Controls[id]); };
@@ -397,6 +420,7 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
     QFileDialog dialog(this);
+    UseWindowLanguageFileDialog(dialog);
     // It opens where the firmware is (the folder of the chosen or restored
     // file, while that folder exists), else in the working folder.
     const QFileInfo firmware(Core->FirmwareFile());

@@ -61,6 +61,8 @@ public:
     QSize baseUnits() const { return BaseUnits; }
     QRect toPixels(int x, int y, int w, int h) const;
     static QString Caption();
+    // The text the core shows in "CodeSize:%dByte" for an image of `bytes`.
+    static QString CodeSizeText(qint64 bytes);
 
     // FrontPanel (the controls' own operations come from WidgetPanel)
     QString statusText(int part) const override;
@@ -122,6 +124,7 @@ protected:
 
 private:
     void BuildControls();
+    void FitCodeSizeLabel();
     void BindCommands();
     void CreateMemberDialogs();
     void CreateStatusBar();
