@@ -20,6 +20,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
+#include <QAbstractItemView>
+#include <QThread>
 
 #include <thread>
 
@@ -410,6 +412,64 @@ private slots:
         QTest::mouseClick(static_cast<QPushButton*>(term.control(term::OpenClose)), Qt::LeftButton);
         QVERIFY(!term.terminal().isOpen());
         QCOMPARE(static_cast<QPushButton*>(term.control(term::OpenClose))->text(), QString("打开串口"));
+    }
+
+    // Ports whose names differ only near their ends: the open list shows
+    // each whole (no two alike), each with its name as the tool tip.
+    void terminalPortListShowsLongNamesWhole() {
+        const QString stem = dir.path() + "/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller_D-if0";
+        const QStringList ports = {stem + "0-port0", stem + "1-port0"};
+        Ccom_Debug term(sys.root(), dir.path(), ports);
+        term.show();
+        auto* box = static_cast<QComboBox*>(term.control(term::Port));
+        QCOMPARE(box->count(), 2);
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QStringList shown;
+        for (int i = 0; i < box->count(); ++i) {
+            const QModelIndex index = box->model()->index(i, 0);
+            const QRect cell = view->visualRect(index);
+            shown << view->fontMetrics().elidedText(box->itemText(i), view->textElideMode(), cell.width() - 8);
+        }
+        box->hidePopup();
+        QCOMPARE(shown, ports);
+        for (int i = 0; i < box->count(); ++i) QCOMPARE(box->itemData(i, Qt::ToolTipRole).toString(), ports[i]);
+    }
+
+    // Each line of the receive area is stamped with the time its first byte
+    // arrived, however late the window shows it: here the window shows both
+    // lines only after both came.
+    void terminalStampsLinesWhenTheirBytesArrived() {
+        test::PtyPair pty;
+        QVERIFY(pty.ok());
+        Ccom_Debug term(sys.root(), dir.path(), {pty.slavePath});
+        term.show();
+        static_cast<QCheckBox*>(term.control(term::Timestamps))->setChecked(true);
+        QTest::mouseClick(static_cast<QPushButton*>(term.control(term::OpenClose)), Qt::LeftButton);
+        QVERIFY(term.terminal().isOpen());
+        // Without the event loop turning, the window shows nothing meanwhile.
+        auto arrive = [&](const QByteArray& line, uint64_t total) {
+            pty.writeMaster(std::vector<uint8_t>(line.begin(), line.end()));
+            QElapsedTimer t;
+            t.start();
+            while (term.terminal().receivedCount() < total && t.elapsed() < 20000) QThread::msleep(1);
+            const QTime seen = QTime::currentTime();
+            while (QTime::currentTime() == seen) QThread::msleep(1); // the clock moves on
+            return seen;
+        };
+        const QTime firstSeen = arrive("first\n", 6);
+        const QTime secondSeen = arrive("second\n", 13);
+        term.FlushReceived();
+        const QStringList lines = term.receivedText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].endsWith("] first") && lines[1].endsWith("] second"), qPrintable(term.receivedText()));
+        const QTime first = QTime::fromString(lines[0].mid(1, 12), "hh:mm:ss.zzz");
+        const QTime second = QTime::fromString(lines[1].mid(1, 12), "hh:mm:ss.zzz");
+        QVERIFY(first.isValid() && second.isValid());
+        QVERIFY2(first <= firstSeen && firstSeen < second && second <= secondSeen,
+                 qPrintable(term.receivedText() + " seen " + firstSeen.toString("hh:mm:ss.zzz") + ", " +
+                            secondSeen.toString("hh:mm:ss.zzz")));
     }
 
     void terminalShowsAOneMegabyteBurstWhole() {
