@@ -52,7 +52,8 @@ void MainWindowCore::DownloadStm32() {
 
 QString MainWindowCore::LastFailureLine() const {
     for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {
-        if (it->trimmed().isEmpty() || *it == ConnectDiagnosisText || *it == PortDiagnosisText) continue;
+        // The checklists (the connect one also with the holders' line before it).
+        if (it->trimmed().isEmpty() || it->endsWith(ConnectDiagnosisText) || *it == PortDiagnosisText) continue;
         return *it;
     }
     return {};
