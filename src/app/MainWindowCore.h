@@ -24,6 +24,7 @@
 
 #include "app/FrontPanel.h"
 #include "image/FirmwareImage.h"
+#include "platform/PortHolders.h"
 #include "protocol/DownloadHost.h"
 
 namespace talvo {
@@ -214,7 +215,12 @@ public:
     void Log(const QString& line) override { AppendLog(line); }
     void Progress(int position) override { SetProgress(position); }
     void Message(const QString& text) override;
-    QString ConnectDiagnosis() const override { return ConnectDiagnosisText; }
+    // The checklist, after one line that names the other processes holding
+    // the download's port open when there are any (a tty has no lock: such a
+    // program takes the chip's answers).
+    QString ConnectDiagnosis() const override;
+    // That line for `holders` of `port` ("" when there are none).
+    static QString PortHoldersLine(const QString& port, const std::vector<PortHolder>& holders);
     QString PortDiagnosis() const override { return PortDiagnosisText; }
 
     // The application's title: the caption of message boxes.

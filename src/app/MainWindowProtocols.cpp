@@ -59,7 +59,8 @@ QString MainWindowCore::LastFailureLine() const {
     const QString portLost = protocol::PortLostText(PortName());
     if (DownloadLogLines.contains(portLost)) return portLost;
     for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {
-        if (it->trimmed().isEmpty() || *it == ConnectDiagnosisText || *it == PortDiagnosisText) continue;
+        // The checklists (the connect one also with the holders' line before it).
+        if (it->trimmed().isEmpty() || it->endsWith(ConnectDiagnosisText) || *it == PortDiagnosisText) continue;
         return *it;
     }
     return {};
