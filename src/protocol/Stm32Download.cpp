@@ -18,10 +18,12 @@ using stm32::Hex8;
 using stm32::Span;
 using stm32::Stm32Link;
 
-// Erasing takes up to 50 ms a KB: an F4 sector erased byte by byte takes up
-// to 800 ms for 16 KB and 4 s for 128 KB, an F1 or G0 page up to 40 ms.  An
-// erase command gets this on top of its command limit.
+// Erasing a unit takes up to 50 ms a KB (an F4 sector erased byte by byte:
+// up to 800 ms for 16 KB, 4 s for 128 KB), and at least 40 ms however small
+// (an F1 or G0 page takes up to 40 ms).  An erase command gets the sum over
+// its units on top of its command limit.
 constexpr int kEraseMsPerKb = 50;
+constexpr int kEraseMsPerUnit = 40;
 // Reads of the bytes an erase would take with it, until two agree.
 constexpr int kKeptReadTries = 3;
 
@@ -173,8 +175,14 @@ private:
         return true;
     }
 
-    int EraseTicks(uint64_t bytes) const {
-        return Stm32Link::kCommandTicks + static_cast<int>((bytes / 1024 * kEraseMsPerKb + 99) / 100);
+    static int EraseTicks(const Stm32Layout& layout, const Stm32EraseChunk& chunk) {
+        uint64_t ms = 0;
+        for (int n = chunk.first; n < chunk.first + chunk.count; ++n) {
+            const auto unit = layout.Units(n, 1);
+            const uint64_t bytes = unit ? unit->end - unit->start : 0;
+            ms += std::max<uint64_t>(kEraseMsPerUnit, bytes * kEraseMsPerKb / 1024);
+        }
+        return Stm32Link::kCommandTicks + static_cast<int>((ms + 99) / 100);
     }
 
     bool Erase() {
@@ -216,7 +224,7 @@ private:
                                                         .arg(Span(span.start, span.end));
             if (!link_.Command(Stm32EraseList(chunk, extended), 1,
                                {step, QStringLiteral("%1号超出芯片FLASH范围，或FLASH写保护").arg(layout.unitWord())},
-                               EraseTicks(span.end - span.start)))
+                               EraseTicks(layout, chunk)))
                 return false;
         }
         return true;
