@@ -17,6 +17,8 @@ constexpr int kReleaseMs = 200;
 // A chip that reset itself (after Readout Protect or Unprotect) starts its
 // bootloader again: the start byte waits this long.
 constexpr int kSelfResetMs = 500;
+// Read Memory refused this often in a row: the chip is read-protected.
+constexpr int kProtectionProbes = 3;
 // Get answers with a list of about this many bytes (15 on F0 and F1 parts).
 constexpr int kListReplyBytes = 20;
 // A mass erase (also the one of Readout Unprotect): at least as long as
@@ -223,8 +225,12 @@ bool Stm32Link::Identify(OnProtected onProtected, const QString& protectedTail) 
     if (access == Access::Protected) {
         report_.readProtected = true;
         if (onProtected == OnProtected::Refuse) return Fail({ProtectionLine() + protectedTail});
-        host_.Log(ProtectionLine());
-        if (onProtected == OnProtected::Accept) return true;
+        const QString found = QStringLiteral("芯片的读保护已开启（读存储器命令 0x11 三次得到 NACK 0x1F）");
+        if (onProtected == OnProtected::Accept) {
+            host_.Log(found);
+            return true;
+        }
+        host_.Log(found + QStringLiteral("：按要求解除读保护，这会擦除整个芯片"));
         if (!Unprotect()) return false;
         if (!Command(Stm32Code::ReadMemory, 1,
                      {QStringLiteral("解除读保护后的读存储器命令 0x11"), QStringLiteral("读保护没有解除")}))
@@ -235,9 +241,10 @@ bool Stm32Link::Identify(OnProtected onProtected, const QString& protectedTail) 
 
 Stm32Link::Access Stm32Link::ReadAccess() {
     // A chip without protection takes Read Memory whenever the Get reply
-    // offers it; one refusal may be a command garbled on the line, two are
-    // the protection.
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    // offers it.  A refusal may be a command garbled on the line; three in a
+    // row are the protection (whose removal erases the chip: it must not be
+    // mistaken).
+    for (int attempt = 0; attempt < kProtectionProbes; ++attempt) {
         bool refused = false;
         if (Ask(Stm32CommandBytes(Stm32Code::ReadMemory), 1, kCommandTicks, &refused)) return Access::Readable;
         if (!refused) return Access::Failed;
@@ -246,7 +253,7 @@ Stm32Link::Access Stm32Link::ReadAccess() {
 }
 
 QString Stm32Link::ProtectionLine() const {
-    return QStringLiteral("读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 两次得到 NACK 0x1F）；"
+    return QStringLiteral("读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；"
                           "解除读保护会擦除整个芯片");
 }
 

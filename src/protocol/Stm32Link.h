@@ -121,8 +121,8 @@ private:
     enum class Access { Readable, Protected, Failed };
     // Sends the start byte once and waits for its answer.
     bool Sync();
-    // Read Memory's command, sent once more after a refusal: a chip that
-    // refuses it twice is read-protected.
+    // Read Memory's command, sent again after a refusal: a chip that refuses
+    // it three times in a row is read-protected.
     Access ReadAccess();
     // Reads the flash size, or (without a register to read) a word of the flash.
     bool ReadFlashSize();

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -80,5 +81,23 @@ inline std::vector<sim::FrameRecord> recorded(const sim::SimChip& chip, const st
         if (f.accepted && f.note.rfind(prefix, 0) == 0) r.push_back(f);
     return r;
 }
+
+// Stands between the host and a chip and passes everything on; wrappers
+// derived from it change what the host sends.
+class Between : public WirePeer {
+public:
+    explicit Between(WirePeer& chip) : chip_(chip) {}
+    void attach(WireLink* link) override { chip_.attach(link); }
+    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
+        chip_.onHostByte(b, host, at);
+    }
+    void onModemLines(const ModemLines& l, WireClock::time_point at) override { chip_.onModemLines(l, at); }
+    void onHostOpen(bool open, WireClock::time_point at) override { chip_.onHostOpen(open, at); }
+    void onTimer(WireClock::time_point now) override { chip_.onTimer(now); }
+    std::optional<WireClock::time_point> nextWake() const override { return chip_.nextWake(); }
+
+protected:
+    WirePeer& chip_;
+};
 
 } // namespace talvo::stm32test

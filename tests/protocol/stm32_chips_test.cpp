@@ -20,7 +20,7 @@ using sim::VirtualHost;
 namespace {
 
 const QString kProtected = QStringLiteral(
-    "读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 两次得到 NACK 0x1F）；解除读保护会擦除整个芯片");
+    "读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；解除读保护会擦除整个芯片");
 const QString kProtectedDownload =
     kProtected + QStringLiteral("（FLASH中的程序和数据全部丢失），之后才能下载；未擦除也未写入");
 
@@ -190,11 +190,57 @@ TEST(Stm32Chips, AProtectedChipIsRefusedUntilTheProtectionIsRemoved) {
             EXPECT_FALSE(stm32.readoutProtected());
             // The removal erased the whole flash: the image and 0xFF.
             EXPECT_TRUE(FlashHolds(chip->flash(), image));
-            EXPECT_TRUE(InOrder(host.log, {"连接成功", kProtected,
-                                           "正在解除读保护（Readout Unprotect 0x92）：芯片擦除整个FLASH后复位...",
-                                           "读保护已解除：整个FLASH已被芯片擦除", "擦除芯片", kSuccess}));
+            EXPECT_TRUE(
+                InOrder(host.log, {"连接成功",
+                                   "芯片的读保护已开启（读存储器命令 0x11 三次得到 NACK 0x1F）：按要求解除读保护，"
+                                   "这会擦除整个芯片",
+                                   "正在解除读保护（Readout Unprotect 0x92）：芯片擦除整个FLASH后复位...",
+                                   "读保护已解除：整个FLASH已被芯片擦除", "擦除芯片", kSuccess}));
         }
     }
+}
+
+namespace {
+// Garbles the complement of the first `count` Read Memory commands: the chip
+// refuses them as a chip refuses a command hit by line noise.
+class GarbledReads : public Between {
+public:
+    GarbledReads(WirePeer& chip, int count) : Between(chip), left_(count) {}
+    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
+        if (last_ == 0x11 && b == 0xEE && left_ > 0) {
+            --left_;
+            b = 0xEF;
+        }
+        last_ = b;
+        chip_.onHostByte(b, host, at);
+    }
+
+private:
+    int left_;
+    uint8_t last_ = 0;
+};
+} // namespace
+
+// Two refusals of Read Memory in a row are taken for line noise, not for a
+// read protection (whose removal, asked for, erases the chip): the download
+// goes on and nothing is erased beyond the image's page.
+TEST(Stm32Chips, TwoRefusedReadsAreNoReadProtection) {
+    auto chip = makeChip("stm32g071");
+    const QByteArray before = usedFlash(*chip);
+    fill(*chip, before);
+    GarbledReads garbled(*chip, 2);
+    VirtualHost host(garbled);
+    Stm32Options o = download(randomImage(2048, 8), true, 0x08000800);
+    o.unprotect = true;
+    const Stm32Report report = DownloadStm32(host, o);
+    ASSERT_TRUE(report.success) << host.log.join(u'\n').toStdString();
+    EXPECT_FALSE(report.readProtected);
+    EXPECT_FALSE(report.unprotected);
+    EXPECT_EQ(host.log.filter(QStringLiteral("读保护")).size(), 0);
+    QByteArray want = before;
+    want.replace(0x800, 2048, o.image);
+    EXPECT_TRUE(SameFlash(flashOf(*chip), want));
+    EXPECT_EQ(chip->rejectedFrames().size(), 2u);
 }
 
 // Readout Protect and Unprotect as operations of their own: each changes

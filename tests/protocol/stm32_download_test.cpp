@@ -131,25 +131,9 @@ private:
     WireLink* link_ = nullptr;
 };
 
-// Stands between the host and a chip and passes everything on; the
-// wrappers below change what the host sends.
-class Between : public WirePeer {
-public:
-    explicit Between(WirePeer& chip) : chip_(chip) {}
-    void attach(WireLink* link) override { chip_.attach(link); }
-    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override { chip_.onHostByte(b, host, at); }
-    void onModemLines(const ModemLines& l, WireClock::time_point at) override { chip_.onModemLines(l, at); }
-    void onHostOpen(bool open, WireClock::time_point at) override { chip_.onHostOpen(open, at); }
-    void onTimer(WireClock::time_point now) override { chip_.onTimer(now); }
-    std::optional<WireClock::time_point> nextWake() const override { return chip_.nextWake(); }
-
-protected:
-    WirePeer& chip_;
-};
-
 // Passes the host's bytes to a chip until the first data block has begun
 // (Write Memory and its address have passed), then drops them.
-class MuteAfterFirstAddress : public Between {
+class MuteAfterFirstAddress : public stm32test::Between {
 public:
     using Between::Between;
     void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
@@ -167,7 +151,7 @@ private:
 
 // A chip whose flash cannot be read (as a protected part's): the checksum of
 // every Read Memory address in the flash is spoilt, so the chip refuses it.
-class FlashUnreadable : public Between {
+class FlashUnreadable : public stm32test::Between {
 public:
     using Between::Between;
     void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
@@ -239,7 +223,7 @@ TEST(Stm32Download, FailuresEndCleanly) {
          3000,
          nullptr,
          protect,
-         {"读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 两次得到 NACK 0x1F）；解除读保护会擦除整个芯片"
+         {"读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；解除读保护会擦除整个芯片"
           "（FLASH中的程序和数据全部丢失），之后才能下载；未擦除也未写入"},
          1.0,
          1.5,
