@@ -26,6 +26,8 @@ constexpr int kEraseMsPerKb = 50;
 constexpr int kEraseMsPerUnit = 40;
 // Reads of the bytes an erase would take with it, until two agree.
 constexpr int kKeptReadTries = 3;
+// Reading more pieces (of 256 bytes) than this to keep them moves the bar.
+constexpr int kKeptPiecesShown = 16;
 
 const QString kBlockFailedLine = QStringLiteral("写数据失败，重试!");
 
@@ -128,11 +130,15 @@ private:
                          .arg(kKeptReadTries)});
     }
     // Reads the bytes from `first` up to `end` into *into, 256 at a time.
+    // Where there is much to read (a sector's worth), the bar follows it.
     bool ReadRange(uint64_t first, uint64_t end, QByteArray* into) {
-        for (uint64_t at = first; at < end; at += kStm32BlockSize)
+        for (uint64_t at = first; at < end; at += kStm32BlockSize) {
             if (!ReadAgreed(static_cast<uint32_t>(at), static_cast<int>(std::min<uint64_t>(kStm32BlockSize, end - at)),
                             into))
                 return false;
+            ++keptPiecesRead_;
+            if (keptPieces_ > kKeptPiecesShown) host_.Progress(Stm32Progress(keptPiecesRead_, keptPieces_));
+        }
         return true;
     }
 
@@ -165,6 +171,8 @@ private:
         link_.SetRefusalNote(QStringLiteral("擦除的%1中映像以外的数据（%2）读不出来，擦除会丢失它们：未擦除也未写入。"
                                             "读保护的芯片只能先解除读保护，而那会擦除整个FLASH")
                                  .arg(layout.unitWord(), outside.join(QStringLiteral("、"))));
+        keptPieces_ = Stm32BlockCount(static_cast<int>(address_ - units_.start)) +
+                      Stm32BlockCount(static_cast<int>(unitsEnd - end));
         const bool read = ReadRange(units_.start, address_, &head) && ReadRange(end, unitsEnd, &tail);
         link_.SetRefusalNote({});
         if (!read) return false;
@@ -318,6 +326,8 @@ private:
     Stm32Units units_;       // the units erased one by one (none: a mass erase)
     Stm32Written written_;   // the image and the bytes kept around it
     bool started_ = false;   // the application runs (Go)
+    int keptPieces_ = 0;     // pieces of 256 bytes to read before the erase
+    int keptPiecesRead_ = 0;
 };
 
 } // namespace

@@ -127,6 +127,10 @@ bool Stm32Link::Command(const QByteArray& bytes, int length, const Refusal& refu
     bool refused = false;
     if (Ask(bytes, length, ticks, &refused)) return true;
     if (!refused) return false; // failed and said why
+    return Refused(refusal);
+}
+
+bool Stm32Link::Refused(const Refusal& refusal) {
     QStringList lines{kTimeoutLine, host_.ConnectDiagnosis(),
                       QStringLiteral("芯片拒绝了%1（NACK 0x1F），可能原因：%2").arg(refusal.step, refusal.cause)};
     if (!refusalNote_.isEmpty()) lines << refusalNote_;
@@ -265,16 +269,26 @@ bool Stm32Link::ReadFlashSize() {
     // others the size alone (what follows it may not be readable); without a
     // register, a word at the flash start (it shows whether reads work).
     const int count = !part_ || part_->isF1() ? 4 : fromRegister ? 2 : 4;
-    if (!Command(Stm32AddressFrame(at), 1, {QStringLiteral("%1地址 %2").arg(kReadVerb, Hex8(at)), kUnreadableCause}))
-        return false;
-    if (!Command(
-            Stm32ReadCountFrame(count), count + 1,
-            {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(Hex8(at)), QStringLiteral("读取范围超出存储区")}))
-        return false;
-
     const uint64_t tableBytes = part_ && part_->flashEnd > part_->flashStart ? part_->flashEnd - part_->flashStart : 0;
+    const Refusal addressRefusal{QStringLiteral("%1地址 %2").arg(kReadVerb, Hex8(at)), kUnreadableCause};
+    // A known part whose bootloader does not let its register be read still
+    // has the table's size.
+    bool refused = false;
+    bool registerRead = false;
+    if (Ask(Stm32AddressFrame(at), 1, kCommandTicks, &refused)) {
+        if (!Command(Stm32ReadCountFrame(count), count + 1,
+                     {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(Hex8(at)),
+                      QStringLiteral("读取范围超出存储区")}))
+            return false;
+        registerRead = fromRegister;
+    } else if (!refused) {
+        return false;
+    } else if (!fromRegister || tableBytes == 0) {
+        return Refused(addressRefusal);
+    }
+
     uint16_t word = 0xFFFF;
-    if (fromRegister) {
+    if (registerRead) {
         flashKb_ = static_cast<uint8_t>(reply_[1]) | static_cast<uint8_t>(reply_[2]) << 8;
         if (count == 4)
             word = static_cast<uint16_t>(static_cast<uint8_t>(reply_[3]) | static_cast<uint8_t>(reply_[4]) << 8);
@@ -290,6 +304,9 @@ bool Stm32Link::ReadFlashSize() {
     if (!fromRegister) {
         if (tableBytes > 0)
             host_.Log(QStringLiteral("%1 的FLASH大小寄存器未知：FLASH大小取自芯片表（该型号最大的容量）").arg(name));
+    } else if (!registerRead) {
+        host_.Log(
+            QStringLiteral("芯片拒绝读出FLASH大小寄存器 %1：FLASH大小取自芯片表（%2 最大的容量）").arg(Hex8(at), name));
     } else if (tableBytes > 0 && (flashKb_ == 0 || uint64_t(flashKb_) * 1024 > tableBytes)) {
         host_.Log(QStringLiteral("FLASH大小寄存器读出 %1 KB，%2 最大只有 %3 KB：按 %3 KB 处理")
                       .arg(flashKb_)

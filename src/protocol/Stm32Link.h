@@ -50,6 +50,8 @@ public:
     // the stage reports a failure with.
     bool FailWait(WaitResult result, const QString& stageLine, bool diagnose);
     bool Cancelled() { return Fail({QStringLiteral("下载已取消")}); }
+    // Ends the session after the chip refused `refusal`'s step.
+    bool Refused(const Refusal& refusal);
     // Said last when a command is refused meanwhile ("" : nothing).
     void SetRefusalNote(const QString& note) { refusalNote_ = note; }
 

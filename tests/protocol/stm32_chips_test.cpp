@@ -145,6 +145,14 @@ TEST(Stm32Chips, AnApplicationAtASectorBoundaryLeavesTheSectorsBeforeItUntouched
         QStringLiteral("擦除的扇区中映像以外还有 60536 字节（0x08011388 至 0x0801FFFF）：先读出，以便随映像写回")));
     EXPECT_TRUE(
         host.log.contains(QStringLiteral("擦除的扇区中映像以外的数据已读出，将随映像写回：0x08011388 至 0x0801FFFF")));
+    // The bar follows the 237 pieces read before the erase, then the 256
+    // blocks written (the image and the rest of its sector), then goes to 0.
+    ASSERT_EQ(host.progress.size(), 237u + 256u + 1u);
+    EXPECT_TRUE(std::is_sorted(host.progress.begin(), host.progress.begin() + 237));
+    EXPECT_GT(host.progress[236], 900);
+    EXPECT_TRUE(std::is_sorted(host.progress.begin() + 237, host.progress.end() - 1));
+    EXPECT_LT(host.progress[237], 10);
+    EXPECT_EQ(host.progress.back(), 0);
 }
 
 // A read-protected chip: the download, the read-out and the erase are
@@ -389,6 +397,22 @@ TEST(Stm32Chips, ReadOut) {
                   QStringLiteral(
                       "读出范围 0x0803FF00 至 0x080400FF 超出芯片FLASH 0x08000000 至 0x0803FFFF（256 KB），未读出"));
     }
+}
+
+// A bootloader that does not let the flash-size register be read: the
+// table's size for the part stands in, and the download goes on.
+TEST(Stm32Chips, AFlashSizeRegisterThatCannotBeReadGivesTheTablesSize) {
+    sim::Stm32Model f401 = sim::stm32Models()[3];
+    f401.systemEnd = 0x1FFF7A20; // the device data end before the flash size
+    Stm32Chip chip(f401, {});
+    VirtualHost host(chip);
+    const QByteArray image = randomImage(3000, 10);
+    const Stm32Report report = DownloadStm32(host, download(image, true));
+    ASSERT_TRUE(report.success) << host.log.join(u'\n').toStdString();
+    EXPECT_TRUE(InOrder(host.log,
+                        {"Device ID:0423", "FLASH大小: 256 KB", "SRAM：     64 KB",
+                         "芯片拒绝读出FLASH大小寄存器 0x1FFF7A22：FLASH大小取自芯片表（STM32F401xB(C) 最大的容量）"}));
+    EXPECT_TRUE(FlashHolds(chip.flash(), image));
 }
 
 // Parts the chip table knows less of: one whose erase layout is unknown is
