@@ -1,5 +1,6 @@
 #include "sim/Simulators.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -114,7 +115,7 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
                                        "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, "
-                                       "switchfloor, dump, load; " +
+                                       "switchfloor, dump, load, rdp; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;
@@ -133,6 +134,7 @@ struct Selected {
     const StcModel* stc = nullptr;
     const Stm32Model* stm32 = nullptr; // neither: the loopback plug
     ChipOptions options;
+    bool readProtected = false; // rdp: an STM32 with readout protection on
 };
 
 bool select(const std::string& selector, Selected* out, std::string* error) {
@@ -142,6 +144,10 @@ bool select(const std::string& selector, Selected* out, std::string* error) {
     for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     items.erase(items.begin());
     Selected s;
+    // rdp: the chip starts read-protected (STM32 only).
+    const auto rdp = std::remove_if(items.begin(), items.end(), [](const std::string& i) { return i == "rdp"; });
+    s.readProtected = rdp != items.end();
+    items.erase(rdp, items.end());
     if (!parseChipOptions(items, &s.options, error)) return false;
     s.stc = findStcModel(name);
     s.stm32 = findStm32Model(name);
@@ -151,6 +157,10 @@ bool select(const std::string& selector, Selected* out, std::string* error) {
             for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
             *error = "no simulator named '" + name + "' (known: " + known + ")";
         }
+        return false;
+    }
+    if (s.readProtected && !s.stm32) {
+        if (error) *error = "option 'rdp' (readout protection) applies to the STM32 simulators only";
         return false;
     }
     if (s.stc && s.options.clockMode == 6 && !s.stc->sixClockCapable) {
@@ -174,9 +184,11 @@ std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* erro
     std::unique_ptr<SimChip> chip;
     if (s.stc)
         chip = std::make_unique<StcChip>(*s.stc, s.options);
-    else if (s.stm32)
-        chip = std::make_unique<Stm32Chip>(*s.stm32, s.options);
-    else
+    else if (s.stm32) {
+        Stm32Model model = *s.stm32;
+        model.readProtected = model.readProtected || s.readProtected;
+        chip = std::make_unique<Stm32Chip>(model, s.options);
+    } else
         chip = std::make_unique<LoopbackChip>(s.options);
     return chip->preload(error) ? std::move(chip) : nullptr;
 }
