@@ -204,5 +204,7 @@ protected:
 
 std::string hexBytes(const uint8_t* data, size_t n);
 inline std::string hexBytes(const Bytes& b) { return hexBytes(b.data(), b.size()); }
+// The bytes of hexadecimal text ("46 B9 6a", any separators; an odd last digit is dropped).
+Bytes bytesFromHex(const char* text);
 
 } // namespace talvo::sim

@@ -70,7 +70,12 @@ const StcModel* findStcModel(const std::string& name) {
 }
 
 StcChip::StcChip(const StcModel& model, ChipOptions options)
-    : SimChip(model.name, std::move(options), model.flashSize), model_(model) {
+    : SimChip(model.name, std::move(options), model.flashSize), model_(model),
+      assembler_({[this](Bytes f, bool garbled, TimePoint at) { handleFrame(std::move(f), garbled, at); },
+                  [this](const Bytes& f, TimePoint at, const std::string& why) { reject(f, at, why); },
+                  // The tail of the host's sync stream.
+                  [](uint8_t b, bool strayPending, TimePoint) { return b == 0x7F && !strayPending; }},
+                 options_.frameGap) {
     if (!model_.sixClockCapable) options_.clockMode = 12;
     handshake_ = home_ = settingsAt(9600);
     setUart(home_);
@@ -153,9 +158,7 @@ void StcChip::bootloaderStart(TimePoint now) {
     syncCount_ = 0;
     burstStart_ = now;
     syncBaud_ = 0;
-    buf_.clear();
-    stray_.clear();
-    garbled_ = false;
+    assembler_.reset();
     erasedBytes_ = 0;
     blocksThisSession_ = 0;
 }
@@ -173,23 +176,12 @@ TimePoint StcChip::syncDeadline() const { return plus(burstStart_, scaled(0.3));
 
 std::optional<TimePoint> StcChip::modelWake() const {
     if (state_ == State::WaitSync && syncCount_ >= 2) return syncDeadline();
-    if (!buf_.empty() || !stray_.empty()) return plus(lastCharAt_, options_.frameGap);
-    return std::nullopt;
+    return assembler_.wake();
 }
 
 void StcChip::onModelTimer(TimePoint now) {
     if (state_ == State::WaitSync && syncCount_ >= 2 && now >= syncDeadline()) sendStatus(syncDeadline());
-    if ((!buf_.empty() || !stray_.empty()) && now >= plus(lastCharAt_, options_.frameGap)) abandonPartial();
-}
-
-void StcChip::abandonPartial() {
-    if (!buf_.empty()) {
-        reject(buf_, lastCharAt_, "incomplete frame: " + std::to_string(buf_.size()) + " of " +
-                                      std::to_string(expected_ ? expected_ : 5) + " bytes, then a pause");
-        buf_.clear();
-        garbled_ = false;
-    }
-    flushStray();
+    if (const auto w = assembler_.wake(); w && now >= *w) assembler_.abandon();
 }
 
 void StcChip::sendStatus(TimePoint at) {
@@ -219,59 +211,7 @@ void StcChip::onChar(const UartChar& c, const LineSettings& host, TimePoint at) 
     }
     // Bytes with a framing error, and in the 8E1 families with a parity
     // error, are garbage to the bootloader.
-    const bool bad = c.framingError || (c.parityError && nativeParity() != 0);
-    const uint8_t b = c.value;
-    const auto gap = std::chrono::duration<double>(at - lastCharAt_).count();
-    if (gap > options_.frameGap) abandonPartial();
-    lastCharAt_ = at;
-    if (buf_.empty()) {
-        if (b == 0x46 && !bad) {
-            flushStray();
-            buf_.push_back(b);
-            expected_ = 0;
-            return;
-        }
-        if (b == 0x7F && !bad && stray_.empty()) return; // the tail of the host's sync stream
-        if (stray_.empty()) strayAt_ = at;
-        stray_.push_back(b);
-        return;
-    }
-    buf_.push_back(b);
-    garbled_ = garbled_ || bad;
-    if (buf_.size() == 2 && (b != 0xB9 || bad)) {
-        if (stray_.empty()) strayAt_ = at;
-        stray_.push_back(0x46);
-        buf_.clear();
-        if (b == 0x46 && !bad)
-            buf_.push_back(b);
-        else
-            stray_.push_back(b);
-        return;
-    }
-    if (buf_.size() == 5) {
-        const size_t len = (static_cast<size_t>(buf_[3]) << 8) | buf_[4];
-        if (len < 6 || len > 512) {
-            Bytes f = std::move(buf_);
-            buf_.clear();
-            garbled_ = false;
-            reject(f, at, "length field " + hex2(static_cast<unsigned>(len), 4) + " out of range");
-            return;
-        }
-        expected_ = len + 2;
-    }
-    if (buf_.size() >= 5 && buf_.size() == expected_) {
-        Bytes f = std::move(buf_);
-        buf_.clear();
-        const bool g = garbled_;
-        garbled_ = false;
-        handleFrame(std::move(f), g, at);
-    }
-}
-
-void StcChip::flushStray() {
-    if (stray_.empty()) return;
-    record(strayAt_, stray_, false, "bytes outside a frame");
-    stray_.clear();
+    assembler_.feed(c.value, c.framingError || (c.parityError && nativeParity() != 0), at);
 }
 
 void StcChip::reject(const Bytes& f, TimePoint at, const std::string& why) { record(at, f, false, why); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/SimChip.h"
+#include "sim/StcFrameAssembler.h"
 
 namespace talvo::sim {
 
@@ -77,8 +78,6 @@ protected:
 
 private:
     void sendStatus(TimePoint at);
-    void flushStray();
-    void abandonPartial();
     void handleFrame(Bytes f, bool garbled, TimePoint at);
     void oneByteCommand(const Bytes& f, const Bytes& payload, TimePoint at);
     void twoByteCommand(const Bytes& f, const Bytes& payload, TimePoint at);
@@ -100,12 +99,7 @@ private:
     LineSettings handshake_;
     LineSettings home_;
     std::vector<uint16_t> counts_;
-    Bytes buf_;
-    size_t expected_ = 0;
-    bool garbled_ = false;
-    Bytes stray_;
-    TimePoint strayAt_{};
-    TimePoint lastCharAt_{};
+    StcFrameAssembler assembler_;
     size_t erasedBytes_ = 0;
     int blocksThisSession_ = 0;
 };
