@@ -155,9 +155,7 @@ Bytes StcChip::statusFrame(uint32_t baud) {
 
 void StcChip::bootloaderStart(TimePoint now) {
     state_ = State::WaitSync;
-    syncCount_ = 0;
-    burstStart_ = now;
-    syncBaud_ = 0;
+    sync_.reset(now);
     assembler_.reset();
     erasedBytes_ = 0;
     blocksThisSession_ = 0;
@@ -172,29 +170,33 @@ std::optional<LineSettings> StcChip::receiverFor(const LineSettings& host) const
     return uart();
 }
 
-TimePoint StcChip::syncDeadline() const { return plus(burstStart_, scaled(0.3)); }
+namespace {
+constexpr double kStatusAfterBurst = 0.3; // the status frame after the sync burst began
+} // namespace
 
 std::optional<TimePoint> StcChip::modelWake() const {
-    if (state_ == State::WaitSync && syncCount_ >= 2) return syncDeadline();
+    if (state_ == State::WaitSync)
+        if (const auto due = sync_.due(scaled(kStatusAfterBurst))) return due;
     return assembler_.wake();
 }
 
 void StcChip::onModelTimer(TimePoint now) {
-    if (state_ == State::WaitSync && syncCount_ >= 2 && now >= syncDeadline()) sendStatus(syncDeadline());
+    if (const auto due = sync_.due(scaled(kStatusAfterBurst)); state_ == State::WaitSync && due && now >= *due)
+        sendStatus(*due);
     if (const auto w = assembler_.wake(); w && now >= *w) assembler_.abandon();
 }
 
 void StcChip::sendStatus(TimePoint at) {
-    Bytes f = statusFrame(syncBaud_);
+    Bytes f = statusFrame(sync_.baud());
     const int cut = options_.faults.truncateStatus;
     if (cut >= 0 && static_cast<size_t>(cut) < f.size()) {
         f.resize(static_cast<size_t>(cut));
         trace("fault: status frame cut to " + std::to_string(cut) + " bytes");
     }
-    handshake_ = home_ = settingsAt(syncBaud_);
+    handshake_ = home_ = settingsAt(sync_.baud());
     setUart(home_);
     state_ = State::Ready;
-    trace("status frame for " + std::to_string(syncBaud_) + " baud (count " + std::to_string(exactCount(syncBaud_)) +
+    trace("status frame for " + std::to_string(sync_.baud()) + " baud (count " + std::to_string(exactCount(sync_.baud())) +
           ")");
     answer(f, 0.0, home_, at);
 }
@@ -202,11 +204,7 @@ void StcChip::sendStatus(TimePoint at) {
 void StcChip::onChar(const UartChar& c, const LineSettings& host, TimePoint at) {
     if (state_ == State::Done) return; // the user program runs
     if (state_ == State::WaitSync) {
-        if (c.value != 0x7F || c.framingError) return;
-        if (syncCount_ == 0) burstStart_ = at - host.charTime();
-        ++syncCount_;
-        syncBaud_ = host.baud;
-        if (syncCount_ >= 2 && at >= syncDeadline()) sendStatus(at);
+        if (sync_.hear(c, host, at, scaled(kStatusAfterBurst))) sendStatus(at);
         return;
     }
     // Bytes with a framing error, and in the 8E1 families with a parity

@@ -74,7 +74,7 @@ protected:
     void onChar(const UartChar& c, const LineSettings& host, TimePoint at) override;
     void onModelTimer(TimePoint now) override;
     std::optional<TimePoint> modelWake() const override;
-    bool waitingForSync() const override { return state_ == State::WaitSync && syncCount_ == 0; }
+    bool waitingForSync() const override { return state_ == State::WaitSync && sync_.heardNothing(); }
 
 private:
     void sendStatus(TimePoint at);
@@ -89,13 +89,10 @@ private:
     void switchRate(const Bytes& f, const Bytes& reply, uint8_t reload, bool temporary, TimePoint at);
     LineSettings settingsAt(double rate) const;
     double switchDelay() const;
-    TimePoint syncDeadline() const;
 
     StcModel model_;
     State state_ = State::WaitSync;
-    int syncCount_ = 0;
-    TimePoint burstStart_{};
-    uint32_t syncBaud_ = 0;
+    StcSyncBurst sync_;
     LineSettings handshake_;
     LineSettings home_;
     std::vector<uint16_t> counts_;

@@ -50,4 +50,39 @@ private:
     TimePoint lastCharAt_{};
 };
 
+// The host's sync stream before a bootloader's first answer: 7F characters
+// at the rate the host chose.  The chip answers once two have come and
+// `delay` has passed since the first began.
+class StcSyncBurst {
+public:
+    void reset(TimePoint now) {
+        count_ = 0;
+        start_ = now;
+        baud_ = 0;
+    }
+    // One character; true when the answer is due at `at`.
+    bool hear(const UartChar& c, const LineSettings& host, TimePoint at, double delay) {
+        if (c.value != 0x7F || c.framingError) return false;
+        if (count_ == 0) start_ = at - host.charTime();
+        ++count_;
+        baud_ = host.baud;
+        return count_ >= 2 && at >= dueAt(delay);
+    }
+    // When the answer is due, once two 7F have come.
+    std::optional<TimePoint> due(double delay) const {
+        if (count_ < 2) return std::nullopt;
+        return dueAt(delay);
+    }
+    bool heardNothing() const { return count_ == 0; }
+    uint32_t baud() const { return baud_; }
+
+private:
+    TimePoint dueAt(double delay) const {
+        return start_ + std::chrono::duration_cast<WireClock::duration>(std::chrono::duration<double>(delay));
+    }
+    int count_ = 0;
+    TimePoint start_{};
+    uint32_t baud_ = 0;
+};
+
 } // namespace talvo::sim

@@ -378,9 +378,7 @@ Bytes StcModernChip::statusPayload(uint32_t baud) {
 
 void StcModernChip::bootloaderStart(TimePoint now) {
     state_ = State::WaitSync;
-    syncCount_ = 0;
-    burstStart_ = now;
-    syncBaud_ = 0;
+    sync_.reset(now);
     statusDue_.reset();
     assembler_.reset();
     challenges_.clear();
@@ -400,14 +398,14 @@ std::optional<TimePoint> StcModernChip::modelWake() const {
     auto take = [&](TimePoint t) {
         if (!w || t < *w) w = t;
     };
-    if (state_ == State::WaitSync && syncCount_ >= 2) take(plus(burstStart_, scaled(kStatusAfterBurst)));
+    if (const auto due = sync_.due(scaled(kStatusAfterBurst)); state_ == State::WaitSync && due) take(*due);
     if (statusDue_) take(*statusDue_);
     return w;
 }
 
 void StcModernChip::onModelTimer(TimePoint now) {
-    const TimePoint due = plus(burstStart_, scaled(kStatusAfterBurst));
-    if (state_ == State::WaitSync && syncCount_ >= 2 && now >= due) firstAnswer(due);
+    if (const auto due = sync_.due(scaled(kStatusAfterBurst)); state_ == State::WaitSync && due && now >= *due)
+        firstAnswer(*due);
     if (statusDue_ && now >= *statusDue_) {
         const TimePoint at = *statusDue_;
         statusDue_.reset();
@@ -417,13 +415,13 @@ void StcModernChip::onModelTimer(TimePoint now) {
 }
 
 void StcModernChip::firstAnswer(TimePoint at) {
-    handshake_ = settingsAt(syncBaud_);
+    handshake_ = settingsAt(sync_.baud());
     setUart(handshake_);
     if (!isStc15a()) return sendStatus(at);
     // STC15A: a one-byte frame 80 first; the status follows the host's 80 frame.
     state_ = State::AwaitHostAck;
     ackSentAt_ = answer(frame({0x80}), 0.0, handshake_, at);
-    trace("80 frame for " + std::to_string(syncBaud_) + " baud; waiting for the host's 80 frame");
+    trace("80 frame for " + std::to_string(sync_.baud()) + " baud; waiting for the host's 80 frame");
 }
 
 void StcModernChip::sendStatus(TimePoint at) {
@@ -441,11 +439,7 @@ void StcModernChip::sendStatus(TimePoint at) {
 void StcModernChip::onChar(const UartChar& c, const LineSettings& host, TimePoint at) {
     if (state_ == State::Done) return; // the user program runs
     if (state_ == State::WaitSync) {
-        if (c.value != 0x7F || c.framingError) return;
-        if (syncCount_ == 0) burstStart_ = at - host.charTime();
-        ++syncCount_;
-        syncBaud_ = host.baud;
-        if (syncCount_ >= 2 && at >= plus(burstStart_, scaled(kStatusAfterBurst))) firstAnswer(at);
+        if (sync_.hear(c, host, at, scaled(kStatusAfterBurst))) firstAnswer(at);
         return;
     }
     assembler_.feed(c.value, c.framingError || c.parityError, at);

@@ -97,7 +97,7 @@ protected:
     void onChar(const UartChar& c, const LineSettings& host, TimePoint at) override;
     void onModelTimer(TimePoint now) override;
     std::optional<TimePoint> modelWake() const override;
-    bool waitingForSync() const override { return state_ == State::WaitSync && syncCount_ == 0; }
+    bool waitingForSync() const override { return state_ == State::WaitSync && sync_.heardNothing(); }
 
 private:
     bool isStc15a() const { return model_.protocol == ModernProtocol::Stc15a; }
@@ -131,9 +131,7 @@ private:
     std::optional<uint32_t> storedHz_;
     // The session.
     State state_ = State::WaitSync;
-    int syncCount_ = 0;
-    TimePoint burstStart_{};
-    uint32_t syncBaud_ = 0;
+    StcSyncBurst sync_;
     TimePoint ackSentAt_{};
     std::optional<TimePoint> statusDue_;
     LineSettings handshake_;

@@ -468,6 +468,7 @@ double runSession(StcModernChip& chip, VirtualWire& w, const Session& s, const B
     const double n = StcTrimCount(fam, s.userHz, s.handshake);
     std::vector<StcTrim> r2;
     double target = n;
+    int divider = 1;
     if (fam == StcModernFamily::Stc15) {
         const auto r1 = Stc15FirstRound();
         const auto c1 = calibrate(r1, kStcCalibrationSlots);
@@ -481,6 +482,7 @@ double runSession(StcModernChip& chip, VirtualWire& w, const Session& s, const B
         const auto e = Stc8EstimateTrim(fam, r1, c1, s.userHz, s.handshake);
         EXPECT_TRUE(e);
         target = e->target;
+        divider = e->divider;
         r2 = fam == StcModernFamily::Stc8 ? Stc8SecondRound(e->trim, true) : Stc8dSecondRound(e->trim);
     }
     const auto c2 = calibrate(r2, 0);
@@ -519,8 +521,7 @@ double runSession(StcModernChip& chip, VirtualWire& w, const Session& s, const B
     if (s.marker) {
         EXPECT_EQ(hexBytes(ask({0x07, 0x00, 0x00, 0x5A, 0xA5}, 2)), hexBytes(chip.frame({0x07, 0x54})));
     }
-    const uint32_t stored = static_cast<uint32_t>(std::lround(StcTrimFrequency(fam, c2[ui], s.handshake) /
-                                                              (fam == StcModernFamily::Stc15 ? 1 : 1)));
+    const uint32_t stored = static_cast<uint32_t>(std::lround(StcTrimFrequency(fam, c2[ui], s.handshake)));
     Bytes opt = {0x04, 0x00, 0x00};
     if (s.marker) opt.insert(opt.end(), {0x5A, 0xA5});
     if (fam == StcModernFamily::Stc15) {
@@ -538,7 +539,7 @@ double runSession(StcModernChip& chip, VirtualWire& w, const Session& s, const B
         for (int k = 0; k < 4; ++k) b[24 + k] = static_cast<uint8_t>(hz >> (24 - 8 * k));
         b[28] = user.first;
         b[29] = user.second;
-        b[30] = 1;
+        b[30] = static_cast<uint8_t>(divider);
         b[32] = chip.optionBytes()[0];
         std::copy(chip.optionBytes().begin() + 1, chip.optionBytes().end(), b.begin() + 36);
         opt.insert(opt.end(), b.begin(), b.end());
@@ -582,6 +583,10 @@ TEST(StcModernSession, TrimSwitchEraseWriteOptionsOnEverySimulator) {
         EXPECT_TRUE(chip->rejectedFrames().empty()) << chip->rejectedFrames().front().note;
         for (const auto& h : w.heard) EXPECT_FALSE(h.error);
         EXPECT_NEAR(chip->userHz(), r.s.userHz, r.s.userHz * 0.005);
+        if (chip->model().protocol != ModernProtocol::Stc15 && chip->model().protocol != ModernProtocol::Stc15a) {
+            EXPECT_NEAR(chip->rcHz(chip->storedTrim(0), chip->storedTrim(1)), chip->divider() * r.s.userHz,
+                        r.s.userHz * chip->divider() * 0.005);
+        }
     }
 }
 
