@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 5) return 0;
     const uint16_t pid = static_cast<uint16_t>(data[2] << 8 | data[3]);
     const Stm32Part* part = FindStm32Part(pid);
-    if (part) require(part->pid == pid && part->pageSize > 0);
+    if (part) require(part->pid == pid && part->writeUnit >= 4 && Stm32SramKb(*part) >= 0);
     require(Stm32PartLabel(pid).contains(QStringLiteral("0x")));
     require(Stm32DeviceIdLine(pid).startsWith(QStringLiteral("Device ID:")));
     const int flashKb = data[1] | data[2] << 8;

@@ -1,9 +1,10 @@
 // Writes the seed corpora of the chip-input fuzz targets from what the
 // simulated chips really send: for every STC model, several crystals, clock
 // modes and both speed modes, and for every STM32 part with and without the
-// read-back, a clean download in virtual time, its received bytes cut into
-// the replies the host awaited (the STC status frame first); and the status
-// frame as a host may also receive it (cut short, after noise).
+// read-back (and a read-protected chip unprotected, a mass erase, Go), a
+// clean download in virtual time, its received bytes cut into the replies
+// the host awaited (the STC status frame first); and the status frame as a
+// host may also receive it (cut short, after noise).
 // Each file is one settings byte, as the target reads it, and the bytes (for
 // the whole download, the replies as FuzzChip.h sends them).
 //
@@ -153,11 +154,24 @@ int main(int argc, char** argv) {
             }
         }
     }
-    // STM32: every simulated part, with and without the read-back.
+    // STM32.
     const QString stm32DownloadDir = root + QStringLiteral("/corpus-stm32-download");
     const QString stm32FieldsDir = root + QStringLiteral("/corpus-stm32-fields");
     for (const QString& d : {stm32DownloadDir, stm32FieldsDir}) QDir().mkpath(d);
-    for (const char* name : {"stm32f103", "stm32f103hd", "stm32f030"}) {
+    // Every simulated part with and without the read-back; a read-protected
+    // one whose protection is removed; a mass erase; Go.
+    const struct Stm32Run {
+        const char* selector;
+        bool unprotect, massErase, go;
+    } stm32Runs[] = {
+        {"stm32f103", false, false, false},    {"stm32f103hd", false, false, false},
+        {"stm32f030", false, false, false},    {"stm32f401", false, false, false},
+        {"stm32g071", false, false, false},    {"stm32l431", false, false, false},
+        {"stm32f103,rdp", true, false, false}, {"stm32g071,rdp", true, false, false},
+        {"stm32f401", false, true, false},     {"stm32l431", false, false, true},
+    };
+    for (const Stm32Run& run : stm32Runs) {
+        const char* name = run.selector;
         for (bool verify : {false, true}) {
             std::string error;
             auto c = sim::makeChip(std::string(name) + ",seed=3", &error);
@@ -170,6 +184,9 @@ int main(int argc, char** argv) {
             protocol::Stm32Options o;
             o.image = image;
             o.verify = verify;
+            o.unprotect = run.unprotect;
+            o.massErase = run.massErase;
+            o.go = run.go;
             if (!protocol::DownloadStm32(host, o).success) {
                 std::fprintf(stderr, "make_corpus: the download from %s failed\n", name);
                 return 1;
@@ -184,7 +201,9 @@ int main(int argc, char** argv) {
                              qPrintable(replay.log.join(QLatin1Char('|'))));
                 return 1;
             }
-            writeSeed(stm32DownloadDir, static_cast<uint8_t>((verify ? 1 : 0) | (kImageSteps << 1)), seed);
+            const int settings = (verify ? 1 : 0) | (run.unprotect ? 2 : 0) | (run.massErase ? 4 : 0) |
+                                 (run.go ? 8 : 0) | (kImageSteps << 4);
+            writeSeed(stm32DownloadDir, static_cast<uint8_t>(settings), seed);
             for (const QByteArray& reply : r) writeSeed(stm32FieldsDir, reply.isEmpty() ? 0 : reply[0], reply.mid(1));
         }
     }

@@ -21,6 +21,29 @@ std::string hexBytes(const uint8_t* data, size_t n) {
     return s;
 }
 
+Bytes bytesFromHex(const char* text) {
+    Bytes b;
+    int hi = -1;
+    for (const char* p = text; *p; ++p) {
+        int v;
+        if (*p >= '0' && *p <= '9')
+            v = *p - '0';
+        else if (*p >= 'a' && *p <= 'f')
+            v = *p - 'a' + 10;
+        else if (*p >= 'A' && *p <= 'F')
+            v = *p - 'A' + 10;
+        else
+            continue;
+        if (hi < 0) {
+            hi = v;
+        } else {
+            b.push_back(static_cast<uint8_t>(hi * 16 + v));
+            hi = -1;
+        }
+    }
+    return b;
+}
+
 SimChip::SimChip(std::string name, ChipOptions options, size_t flashSize)
     : name_(std::move(name)), options_(std::move(options)), flash_(flashSize, 0xFF), rng_(options_.faults.seed) {}
 

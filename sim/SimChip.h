@@ -31,7 +31,11 @@ using TimePoint = WireClock::time_point;
 using Bytes = std::vector<uint8_t>;
 
 struct ChipOptions {
-    double freqMHz = 11.0592;     // crystal
+    double freqMHz = 11.0592;     // crystal (chips with an RC oscillator: the user frequency it was trimmed to)
+    bool freqSet = false;         // freq= was given
+    double rcOffset = 0.0;        // RC oscillator chips: the oscillator runs this fraction fast (+) or slow (-)
+    bool untrimmed = false;       // RC oscillator chips: never trimmed
+    bool locked = false;          // the chip is locked by a password
     int clockMode = 12;           // STC89: 12-clock or 6-clock
     double timeScale = 1.0;       // multiplies erase/write/answer delays; 0 = instant
     double tolerance = kUartTolerance; // UART receive tolerance (fraction)
@@ -190,5 +194,7 @@ private:
 
 std::string hexBytes(const uint8_t* data, size_t n);
 inline std::string hexBytes(const Bytes& b) { return hexBytes(b.data(), b.size()); }
+// The bytes of hexadecimal text ("46 B9 6a", any separators; an odd last digit is dropped).
+Bytes bytesFromHex(const char* text);
 
 } // namespace talvo::sim

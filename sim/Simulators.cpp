@@ -1,5 +1,6 @@
 #include "sim/Simulators.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include "platform/SimRegistry.h"
 #include "sim/LoopbackChip.h"
 #include "sim/StcChip.h"
+#include "sim/StcModernChip.h"
 #include "sim/Stm32Chip.h"
 
 namespace talvo::sim {
@@ -14,6 +16,7 @@ namespace talvo::sim {
 std::vector<ChipListEntry> chipList() {
     std::vector<ChipListEntry> list;
     for (const auto& m : stcModels()) list.push_back({m.name, m.title});
+    for (const auto& m : stcModernModels()) list.push_back({m.name, m.title});
     for (const auto& m : stm32Models()) list.push_back({m.name, m.title});
     list.push_back({"loopback", "loopback plug: every byte comes straight back"});
     return list;
@@ -52,6 +55,13 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
         if (key == "freq") {
             if (!parseNumber(value, 0.5, 100.0, &d)) return bad("expects a crystal frequency in MHz (0.5 to 100)");
             o.freqMHz = d;
+            o.freqSet = true;
+        } else if (key == "rc") {
+            if (!parseNumber(value, -20.0, 20.0, &d)) return bad("expects the RC oscillator's offset in percent (-20 to 20)");
+            o.rcOffset = d / 100.0;
+        } else if (key == "untrimmed" || key == "locked") {
+            if (!value.empty()) return bad("takes no value");
+            (key == "untrimmed" ? o.untrimmed : o.locked) = true;
         } else if (key == "clock") {
             if (value != "6" && value != "12") return bad("expects 6 or 12 (clocks per machine cycle)");
             o.clockMode = value == "6" ? 6 : 12;
@@ -115,7 +125,7 @@ bool parseChipOptions(const std::vector<std::string>& items, ChipOptions* option
                     *error = ferr.rfind("unknown fault", 0) == 0
                                  ? "unknown option '" + item +
                                        "' (options: freq, clock, scale, tolerance, drift, jitter, idle, reopen, "
-                                       "switchfloor, dump, load; " +
+                                       "switchfloor, dump, load, rc, untrimmed, locked, rdp; " +
                                        ferr.substr(8) + ")"
                                  : ferr;
                 return false;
@@ -132,8 +142,10 @@ namespace {
 // a requested dump).
 struct Selected {
     const StcModel* stc = nullptr;
-    const Stm32Model* stm32 = nullptr; // neither: the loopback plug
+    const StcModernModel* modern = nullptr;
+    const Stm32Model* stm32 = nullptr; // none: the loopback plug
     ChipOptions options;
+    bool readProtected = false; // rdp: an STM32 with readout protection on
 };
 
 bool select(const std::string& selector, Selected* out, std::string* error) {
@@ -143,10 +155,15 @@ bool select(const std::string& selector, Selected* out, std::string* error) {
     for (auto& ch : name) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     items.erase(items.begin());
     Selected s;
+    // rdp: the chip starts read-protected (STM32 only).
+    const auto rdp = std::remove_if(items.begin(), items.end(), [](const std::string& i) { return i == "rdp"; });
+    s.readProtected = rdp != items.end();
+    items.erase(rdp, items.end());
     if (!parseChipOptions(items, &s.options, error)) return false;
     s.stc = findStcModel(name);
+    s.modern = findStcModernModel(name);
     s.stm32 = findStm32Model(name);
-    if (!s.stc && !s.stm32 && name != "loopback") {
+    if (!s.stc && !s.modern && !s.stm32 && name != "loopback") {
         if (error) {
             std::string known;
             for (const auto& e : chipList()) known += (known.empty() ? "" : ", ") + e.name;
@@ -154,7 +171,11 @@ bool select(const std::string& selector, Selected* out, std::string* error) {
         }
         return false;
     }
-    if (s.stc && s.options.clockMode == 6 && !s.stc->sixClockCapable) {
+    if (s.readProtected && !s.stm32) {
+        if (error) *error = "option 'rdp' (readout protection) applies to the STM32 simulators only";
+        return false;
+    }
+    if (s.options.clockMode == 6 && (s.modern || (s.stc && !s.stc->sixClockCapable))) {
         if (error) *error = name + " has no 6-clock mode";
         return false;
     }
@@ -175,9 +196,13 @@ std::unique_ptr<SimChip> makeChip(const std::string& selector, std::string* erro
     std::unique_ptr<SimChip> chip;
     if (s.stc)
         chip = std::make_unique<StcChip>(*s.stc, s.options);
-    else if (s.stm32)
-        chip = std::make_unique<Stm32Chip>(*s.stm32, s.options);
-    else
+    else if (s.modern)
+        chip = std::make_unique<StcModernChip>(*s.modern, s.options);
+    else if (s.stm32) {
+        Stm32Model model = *s.stm32;
+        model.readProtected = model.readProtected || s.readProtected;
+        chip = std::make_unique<Stm32Chip>(model, s.options);
+    } else
         chip = std::make_unique<LoopbackChip>(s.options);
     return chip->preload(error) ? std::move(chip) : nullptr;
 }

@@ -4,10 +4,10 @@
 //
 // A chip selector is "CHIP[,freq=MHZ][,clock=6|12][,scale=X][,tolerance=PCT][,drift=PCT]
 // [,jitter=on|off|A:B:C:D:E:F:G:H][,idle=SECONDS][,reopen=SECONDS][,switchfloor=SECONDS]
-// [,dump=FILE][,load=FILE[@ADDR]]...[,faults=FAULT][,FAULT...]" where FAULT is one of the
+// [,dump=FILE][,load=FILE[@ADDR]]...[,rdp][,faults=FAULT][,FAULT...]" where FAULT is one of the
 // items of FaultSpec (a "faults=" prefix is optional, so "faults=drop=0.01,seed=7" works).
 // load=FILE@ADDR puts the file's bytes into the flash at ADDR (the flash start
-// without @ADDR) when the chip is made.
+// without @ADDR) when the chip is made; rdp starts an STM32 read-protected.
 
 #include <memory>
 #include <string>

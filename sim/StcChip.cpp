@@ -70,7 +70,12 @@ const StcModel* findStcModel(const std::string& name) {
 }
 
 StcChip::StcChip(const StcModel& model, ChipOptions options)
-    : SimChip(model.name, std::move(options), model.flashSize), model_(model) {
+    : SimChip(model.name, std::move(options), model.flashSize), model_(model),
+      assembler_({[this](Bytes f, bool garbled, TimePoint at) { handleFrame(std::move(f), garbled, at); },
+                  [this](const Bytes& f, TimePoint at, const std::string& why) { reject(f, at, why); },
+                  // The tail of the host's sync stream.
+                  [](uint8_t b, bool strayPending, TimePoint) { return b == 0x7F && !strayPending; }},
+                 options_.frameGap) {
     if (!model_.sixClockCapable) options_.clockMode = 12;
     handshake_ = home_ = settingsAt(9600);
     setUart(home_);
@@ -150,12 +155,8 @@ Bytes StcChip::statusFrame(uint32_t baud) {
 
 void StcChip::bootloaderStart(TimePoint now) {
     state_ = State::WaitSync;
-    syncCount_ = 0;
-    burstStart_ = now;
-    syncBaud_ = 0;
-    buf_.clear();
-    stray_.clear();
-    garbled_ = false;
+    sync_.reset(now);
+    assembler_.reset();
     erasedBytes_ = 0;
     blocksThisSession_ = 0;
 }
@@ -169,40 +170,33 @@ std::optional<LineSettings> StcChip::receiverFor(const LineSettings& host) const
     return uart();
 }
 
-TimePoint StcChip::syncDeadline() const { return plus(burstStart_, scaled(0.3)); }
+namespace {
+constexpr double kStatusAfterBurst = 0.3; // the status frame after the sync burst began
+} // namespace
 
 std::optional<TimePoint> StcChip::modelWake() const {
-    if (state_ == State::WaitSync && syncCount_ >= 2) return syncDeadline();
-    if (!buf_.empty() || !stray_.empty()) return plus(lastCharAt_, options_.frameGap);
-    return std::nullopt;
+    if (state_ == State::WaitSync)
+        if (const auto due = sync_.due(scaled(kStatusAfterBurst))) return due;
+    return assembler_.wake();
 }
 
 void StcChip::onModelTimer(TimePoint now) {
-    if (state_ == State::WaitSync && syncCount_ >= 2 && now >= syncDeadline()) sendStatus(syncDeadline());
-    if ((!buf_.empty() || !stray_.empty()) && now >= plus(lastCharAt_, options_.frameGap)) abandonPartial();
-}
-
-void StcChip::abandonPartial() {
-    if (!buf_.empty()) {
-        reject(buf_, lastCharAt_, "incomplete frame: " + std::to_string(buf_.size()) + " of " +
-                                      std::to_string(expected_ ? expected_ : 5) + " bytes, then a pause");
-        buf_.clear();
-        garbled_ = false;
-    }
-    flushStray();
+    if (const auto due = sync_.due(scaled(kStatusAfterBurst)); state_ == State::WaitSync && due && now >= *due)
+        sendStatus(*due);
+    if (const auto w = assembler_.wake(); w && now >= *w) assembler_.abandon();
 }
 
 void StcChip::sendStatus(TimePoint at) {
-    Bytes f = statusFrame(syncBaud_);
+    Bytes f = statusFrame(sync_.baud());
     const int cut = options_.faults.truncateStatus;
     if (cut >= 0 && static_cast<size_t>(cut) < f.size()) {
         f.resize(static_cast<size_t>(cut));
         trace("fault: status frame cut to " + std::to_string(cut) + " bytes");
     }
-    handshake_ = home_ = settingsAt(syncBaud_);
+    handshake_ = home_ = settingsAt(sync_.baud());
     setUart(home_);
     state_ = State::Ready;
-    trace("status frame for " + std::to_string(syncBaud_) + " baud (count " + std::to_string(exactCount(syncBaud_)) +
+    trace("status frame for " + std::to_string(sync_.baud()) + " baud (count " + std::to_string(exactCount(sync_.baud())) +
           ")");
     answer(f, 0.0, home_, at);
 }
@@ -210,68 +204,12 @@ void StcChip::sendStatus(TimePoint at) {
 void StcChip::onChar(const UartChar& c, const LineSettings& host, TimePoint at) {
     if (state_ == State::Done) return; // the user program runs
     if (state_ == State::WaitSync) {
-        if (c.value != 0x7F || c.framingError) return;
-        if (syncCount_ == 0) burstStart_ = at - host.charTime();
-        ++syncCount_;
-        syncBaud_ = host.baud;
-        if (syncCount_ >= 2 && at >= syncDeadline()) sendStatus(at);
+        if (sync_.hear(c, host, at, scaled(kStatusAfterBurst))) sendStatus(at);
         return;
     }
     // Bytes with a framing error, and in the 8E1 families with a parity
     // error, are garbage to the bootloader.
-    const bool bad = c.framingError || (c.parityError && nativeParity() != 0);
-    const uint8_t b = c.value;
-    const auto gap = std::chrono::duration<double>(at - lastCharAt_).count();
-    if (gap > options_.frameGap) abandonPartial();
-    lastCharAt_ = at;
-    if (buf_.empty()) {
-        if (b == 0x46 && !bad) {
-            flushStray();
-            buf_.push_back(b);
-            expected_ = 0;
-            return;
-        }
-        if (b == 0x7F && !bad && stray_.empty()) return; // the tail of the host's sync stream
-        if (stray_.empty()) strayAt_ = at;
-        stray_.push_back(b);
-        return;
-    }
-    buf_.push_back(b);
-    garbled_ = garbled_ || bad;
-    if (buf_.size() == 2 && (b != 0xB9 || bad)) {
-        if (stray_.empty()) strayAt_ = at;
-        stray_.push_back(0x46);
-        buf_.clear();
-        if (b == 0x46 && !bad)
-            buf_.push_back(b);
-        else
-            stray_.push_back(b);
-        return;
-    }
-    if (buf_.size() == 5) {
-        const size_t len = (static_cast<size_t>(buf_[3]) << 8) | buf_[4];
-        if (len < 6 || len > 512) {
-            Bytes f = std::move(buf_);
-            buf_.clear();
-            garbled_ = false;
-            reject(f, at, "length field " + hex2(static_cast<unsigned>(len), 4) + " out of range");
-            return;
-        }
-        expected_ = len + 2;
-    }
-    if (buf_.size() >= 5 && buf_.size() == expected_) {
-        Bytes f = std::move(buf_);
-        buf_.clear();
-        const bool g = garbled_;
-        garbled_ = false;
-        handleFrame(std::move(f), g, at);
-    }
-}
-
-void StcChip::flushStray() {
-    if (stray_.empty()) return;
-    record(strayAt_, stray_, false, "bytes outside a frame");
-    stray_.clear();
+    assembler_.feed(c.value, c.framingError || (c.parityError && nativeParity() != 0), at);
 }
 
 void StcChip::reject(const Bytes& f, TimePoint at, const std::string& why) { record(at, f, false, why); }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/SimChip.h"
+#include "sim/StcFrameAssembler.h"
 
 namespace talvo::sim {
 
@@ -73,12 +74,10 @@ protected:
     void onChar(const UartChar& c, const LineSettings& host, TimePoint at) override;
     void onModelTimer(TimePoint now) override;
     std::optional<TimePoint> modelWake() const override;
-    bool waitingForSync() const override { return state_ == State::WaitSync && syncCount_ == 0; }
+    bool waitingForSync() const override { return state_ == State::WaitSync && sync_.heardNothing(); }
 
 private:
     void sendStatus(TimePoint at);
-    void flushStray();
-    void abandonPartial();
     void handleFrame(Bytes f, bool garbled, TimePoint at);
     void oneByteCommand(const Bytes& f, const Bytes& payload, TimePoint at);
     void twoByteCommand(const Bytes& f, const Bytes& payload, TimePoint at);
@@ -90,22 +89,14 @@ private:
     void switchRate(const Bytes& f, const Bytes& reply, uint8_t reload, bool temporary, TimePoint at);
     LineSettings settingsAt(double rate) const;
     double switchDelay() const;
-    TimePoint syncDeadline() const;
 
     StcModel model_;
     State state_ = State::WaitSync;
-    int syncCount_ = 0;
-    TimePoint burstStart_{};
-    uint32_t syncBaud_ = 0;
+    StcSyncBurst sync_;
     LineSettings handshake_;
     LineSettings home_;
     std::vector<uint16_t> counts_;
-    Bytes buf_;
-    size_t expected_ = 0;
-    bool garbled_ = false;
-    Bytes stray_;
-    TimePoint strayAt_{};
-    TimePoint lastCharAt_{};
+    StcFrameAssembler assembler_;
     size_t erasedBytes_ = 0;
     int blocksThisSession_ = 0;
 };

@@ -29,9 +29,19 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowPanel.h"
 #include "gui/DialogUnits.h"
+#include "gui/FileDialogLook.h"
 #include "gui/Fonts.h"
+#include "image/HexToBin.h"
 
 namespace talvo::gui {
+
+namespace {
+void print(FILE* to, const QString& text) {
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), to);
+    std::fflush(to);
+}
+} // namespace
 
 const std::vector<TemplateControl>& MainTemplate() {
     using C = TemplateControl;
@@ -186,12 +196,38 @@ void CTALVODlg::BuildControls() {
     static_cast<QComboBox*>(Controls[ctl::ChipType])->addItems(InitialChipTypeItems());
     for (int id : {ctl::PortList, ctl::BaudList, ctl::ChipType})
         static_cast<QComboBox*>(Controls[id])->setCurrentIndex(-1);
-
+    FitCodeSizeLabel();
 }
+
+void CTALVODlg::FitCodeSizeLabel() {
+    // "CodeSize:%dByte" stands at the window's right edge.  With the size of
+    // the largest image the window loads it needs more than the template's
+    // width: the label keeps its right edge and takes what its text needs
+    // from the progress bar, which keeps the template's gap before it.
+    auto* label = static_cast<QLabel*>(Controls[ctl::CodeSize]);
+    QWidget* progress = Controls[ctl::Progress];
+    const QString widest = CodeSizeText(HexToBin::kMaxImageBytes);
+    const int needed = label->fontMetrics().horizontalAdvance(widest) + 2 * label->margin() + 2;
+    QRect r = label->geometry();
+    if (r.width() >= needed) return;
+    const int gap = r.left() - progress->geometry().right() - 1;
+    r.setLeft(r.right() + 1 - needed);
+    label->setGeometry(r);
+    QRect p = progress->geometry();
+    p.setRight(r.left() - 1 - gap);
+    progress->setGeometry(p);
+}
+
+QString CTALVODlg::CodeSizeText(qint64 bytes) { return QStringLiteral("CodeSize:%1Byte").arg(bytes); }
 
 void CTALVODlg::BindCommands() {
     auto button = [this](int id) { return static_cast<QPushButton*>(Controls[id]); };
-    connect(button(ctl::Download), &QPushButton::clicked, this, [this] { Core->StartDownload(); });
+    connect(button(ctl::Download), &QPushButton::clicked, this, [this] {
+        Core->StartDownload();
+        // The user asked to stop it and close: the download has ended, its
+        // port is closed.
+        if (CloseWhenDownloadEnds) close();
+    });
     connect(button(ctl::OpenFile), &QPushButton::clicked, this, [this] { Core->OpenFirmwareFile(); });
     connect(static_cast<QComboBox*>(Controls[ctl::PortList]), QOverload<int>::of(&QComboBox::activated), this,
             [this](int) { Core->OnPortSelected(); });
@@ -266,11 +302,61 @@ void CTALVODlg::closeEvent(QCloseEvent* event) {
         return;
     }
     event->ignore();
+    if (Core->IsDownloading()) {
+        // The download's loop is on the stack below this event: it is asked
+        // to stop and the window closes after it has returned.
+        AskStopDownload();
+        return;
+    }
     Closing = true;
     Core->OnCloseWindow();
 }
 
-void CTALVODlg::reject() { close(); }
+void CTALVODlg::reject() {
+    // Escape during a download would leave the chip half-written.
+    if (Core->IsDownloading()) return;
+    close();
+}
+
+QString CTALVODlg::StopDownloadQuestionText() {
+    return QStringLiteral("正在下载程序。停止下载并关闭窗口吗？\n停止后芯片中的程序不完整，需要重新下载。");
+}
+
+void CTALVODlg::AskStopDownload() {
+    if (AnswerMessageBoxes && !RecordMessageBoxes) {
+        // Nobody watches: a close request ends the run.
+        print(stderr, QStringLiteral("talvo-gui: message box \"%1\" answered with Yes\n")
+                          .arg(StopDownloadQuestionText().replace(QLatin1Char('\n'), QLatin1Char(' '))));
+        StopDownloadAndClose();
+        return;
+    }
+    if (StopQuestion) {
+        StopQuestion->raise();
+        StopQuestion->activateWindow();
+        return;
+    }
+    // Window-modal and not waited for: the download goes on being served
+    // while the question is up, so "否" lets it finish as if nothing happened.
+    StopQuestion = new QMessageBox(QMessageBox::Question, MainWindowCore::AppTitle(), StopDownloadQuestionText(),
+                                   QMessageBox::Yes | QMessageBox::No, this);
+    StopQuestion->setObjectName(QStringLiteral("stopdownload"));
+    StopQuestion->setDefaultButton(QMessageBox::No);
+    StopQuestion->setEscapeButton(QMessageBox::No);
+    StopQuestion->setAttribute(Qt::WA_DeleteOnClose);
+    StopQuestion->setWindowModality(Qt::WindowModal);
+    connect(StopQuestion, &QMessageBox::finished, this, [this](int result) {
+        if (result == QMessageBox::Yes) StopDownloadAndClose();
+    });
+    StopQuestion->open();
+}
+
+void CTALVODlg::StopDownloadAndClose() {
+    CloseWhenDownloadEnds = true;
+    if (Core->IsDownloading())
+        Core->RequestCancel();
+    else // it ended while the question was up
+        QTimer::singleShot(0, this, &CTALVODlg::close);
+}
 
 void CTALVODlg::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
@@ -326,9 +412,7 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
         QString line = QStringLiteral("talvo-gui: message box \"%1\" answered with OK")
                            .arg(text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')));
         if (!cause.isEmpty()) line += QStringLiteral(" (%1)").arg(cause);
-        const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stderr);
-        std::fflush(stderr);
+        print(stderr, line + QLatin1Char('\n'));
         return;
     }
     WidgetPanel::messageBox(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, icon);
@@ -336,6 +420,7 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
     QFileDialog dialog(this);
+    UseWindowLanguageFileDialog(dialog);
     // It opens where the firmware is (the folder of the chosen or restored
     // file, while that folder exists), else in the working folder.
     const QFileInfo firmware(Core->FirmwareFile());

@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QImage>
 #include <QMap>
+#include <QMessageBox>
 #include <QPointer>
 
 #include <functional>
@@ -26,6 +27,7 @@ namespace talvo::gui {
 class CPortTest;
 class Ccom_Debug;
 class CUsbDevicesDlg;
+class HelpWindow;
 class Marquee;
 
 // One control of the dialog template: id (-1 for labels without one), kind,
@@ -59,6 +61,8 @@ public:
     QSize baseUnits() const { return BaseUnits; }
     QRect toPixels(int x, int y, int w, int h) const;
     static QString Caption();
+    // The text the core shows in "CodeSize:%dByte" for an image of `bytes`.
+    static QString CodeSizeText(qint64 bytes);
 
     // FrontPanel (the controls' own operations come from WidgetPanel)
     QString statusText(int part) const override;
@@ -76,8 +80,14 @@ public:
     bool AnswerMessageBoxes = false;
     int ExitCode = -1;
 
+    // The question the close button asks while a download runs (null when it
+    // is not up).  "是" stops the download and closes once it has ended.
+    QMessageBox* stopDownloadQuestion() const { return StopQuestion; }
+    static QString StopDownloadQuestionText();
+
 public slots:
-    // Escape closes through the same path as the close button.
+    // Escape closes through the same path as the close button; during a
+    // download it does nothing.
     void reject() override;
     // Enter does not end the main window.
     void accept() override {}
@@ -92,14 +102,14 @@ public:
     QWidget* logo() const { return Logo; }
     // The logo's link area in client coordinates: x 401-597, y 417-438.
     static bool InLogoLink(const QPoint& client);
-    // Opens an address through the desktop (tests replace it).  A failure is
-    // logged in the status log, never fatal.
-    std::function<bool(const QUrl&)> OpenUrl;
-    // The help page: <exe dir>/../share/doc/talvo/help/index.html, else the
-    // build tree's; "" when neither exists.
-    static QString HelpPagePath();
+    // The folders the help pages are looked for in (tests replace them).
+    QStringList HelpFolders;
+    // The help window (null until the forum button was first pressed).
+    HelpWindow* help() const { return Help; }
     void ShowAbout();
-    void OpenHelp();
+    // The help page in the window's language, in TALVO's own help window; a
+    // page that cannot be found is named in the status log.
+    void ShowHelp();
     void ShowUsbDevices();
     void ShowSerialDebug();
     void ShowPortTest();
@@ -114,6 +124,7 @@ protected:
 
 private:
     void BuildControls();
+    void FitCodeSizeLabel();
     void BindCommands();
     void CreateMemberDialogs();
     void CreateStatusBar();
@@ -126,6 +137,13 @@ private:
     QLabel* StatusParts[3] = {nullptr, nullptr, nullptr};
     bool Closing = false;
 
+    // Closing during a download: ask, then stop it through the core's cancel
+    // and close when StartDownload has returned (the port closed by then).
+    void AskStopDownload();
+    void StopDownloadAndClose();
+    QPointer<QMessageBox> StopQuestion;
+    bool CloseWhenDownloadEnds = false;
+
     // Accessories.
     void BindAccessories();
     // A loopback test still running ends at its next pump pass.
@@ -136,6 +154,7 @@ private:
     CPortTest* PortTest = nullptr;
     Ccom_Debug* SerialDebug = nullptr;
     CUsbDevicesDlg* UsbDevices = nullptr;
+    HelpWindow* Help = nullptr;
     Marquee* Slogan = nullptr;
     QWidget* Logo = nullptr;
 };

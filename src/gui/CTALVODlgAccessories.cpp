@@ -1,20 +1,15 @@
 // The main window's accessories: the member dialogs (port test, serial
 // terminal), the USB device list that stands in for the device manager, the
-// help page, the about box with its context menu, F1 and logo link, and the
+// help window, the about box with its context menu, F1 and logo link, and the
 // slogan strip.
 #include <QAction>
 #include <QContextMenuEvent>
-#include <QCoreApplication>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileInfo>
 #include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
-#include <QUrl>
 
 #include "app/ControlIds.h"
 #include "gui/CAboutDlg.h"
@@ -22,6 +17,7 @@
 #include "gui/CTALVODlg.h"
 #include "gui/CUsbDevicesDlg.h"
 #include "gui/Ccom_Debug.h"
+#include "gui/HelpWindow.h"
 #include "gui/Marquee.h"
 
 namespace talvo::gui {
@@ -151,12 +147,12 @@ void CTALVODlg::StartSloganStrip() {
 }
 
 void CTALVODlg::BindAccessories() {
-    OpenUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    HelpFolders = HelpWindow::DefaultFolders();
     auto button = [this](int id) { return static_cast<QPushButton*>(Controls[id]); };
     connect(button(ctl::PortTest), &QPushButton::clicked, this, &CTALVODlg::ShowPortTest);
     connect(button(ctl::SerialDebug), &QPushButton::clicked, this, &CTALVODlg::ShowSerialDebug);
     connect(button(ctl::DeviceManager), &QPushButton::clicked, this, &CTALVODlg::ShowUsbDevices);
-    connect(button(ctl::Forum), &QPushButton::clicked, this, &CTALVODlg::OpenHelp);
+    connect(button(ctl::Forum), &QPushButton::clicked, this, &CTALVODlg::ShowHelp);
     auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
     f1->setContext(Qt::WindowShortcut);
     connect(f1, &QShortcut::activated, this, &CTALVODlg::ShowAbout);
@@ -189,27 +185,22 @@ void CTALVODlg::ShowAbout() {
     about.exec();
 }
 
-QString CTALVODlg::HelpPagePath() {
-    const QStringList candidates = {
-        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/doc/talvo/help/index.html")),
-        QStringLiteral(TALVO_HELP_BUILD_DIR "/index.html"),
-    };
-    for (const QString& c : candidates)
-        if (QFileInfo(c).isFile()) return c;
-    return {};
-}
-
-void CTALVODlg::OpenHelp() {
-    const QString page = HelpPagePath();
+void CTALVODlg::ShowHelp() {
+    const QString language = HelpWindow::Language();
+    const QString page = HelpWindow::PagePath(HelpFolders, language);
     if (page.isEmpty()) {
-        Core->AppendLog(QStringLiteral("无法打开帮助页：找不到 index.html（查找了 %1 和 %2；构建目标 talvo_help 会生成它）")
-                            .arg(QDir::cleanPath(QCoreApplication::applicationDirPath() +
-                                                 QStringLiteral("/../share/doc/talvo/help")),
-                                 QStringLiteral(TALVO_HELP_BUILD_DIR)));
+        Core->AppendLog(QStringLiteral("无法打开帮助页：找不到 index.%1.html（查找了 %2；构建目标 talvo_help 会生成它）")
+                            .arg(language, HelpFolders.join(QStringLiteral(" 和 "))));
         return;
     }
-    if (!OpenUrl || !OpenUrl(QUrl::fromLocalFile(page)))
-        Core->AppendLog(QStringLiteral("无法打开帮助页 %1：桌面没有打开它的程序（xdg-open 失败），请用浏览器打开这个文件").arg(page));
+    if (!Help) Help = new HelpWindow(this);
+    if (!Help->ShowPage(page)) {
+        Core->AppendLog(QStringLiteral("无法打开帮助页 %1：文件读不出来或是空的").arg(page));
+        return;
+    }
+    Help->show();
+    Help->raise();
+    Help->activateWindow();
 }
 
 QMenu* CTALVODlg::BuildContextMenu(QWidget* parent) {

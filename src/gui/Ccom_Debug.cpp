@@ -7,9 +7,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QHideEvent>
+#include <QAbstractItemView>
+
+#include <algorithm>
 
 #include "gui/DialogUnits.h"
 #include "gui/Fonts.h"
@@ -225,6 +229,7 @@ void Ccom_Debug::RefreshPorts() {
     box->blockSignals(true);
     box->clear();
     box->addItems(listing.entries);
+    FitPortList(*box);
     const int keep = PortDevices.indexOf(device);
     if (keep >= 0)
         box->setCurrentIndex(keep);
@@ -233,6 +238,27 @@ void Ccom_Debug::RefreshPorts() {
     else
         box->setCurrentIndex(listing.entries.isEmpty() ? -1 : 0);
     box->blockSignals(false);
+}
+
+void Ccom_Debug::FitPortList(QComboBox& box) {
+    // The box is narrow and port names are long, often alike but for their
+    // ends (/dev/serial/by-id/...-if00-port0 and -if01-): the open list is as
+    // wide as its longest entry, as far as the screen lets it, and an entry
+    // that must still be shortened loses its middle, not its end.  Each
+    // entry's tool tip is its whole name.
+    QAbstractItemView* view = box.view();
+    view->setTextElideMode(Qt::ElideMiddle);
+    int widest = 0;
+    for (int i = 0; i < box.count(); ++i) {
+        widest = std::max(widest, view->fontMetrics().horizontalAdvance(box.itemText(i)));
+        box.setItemData(i, box.itemText(i), Qt::ToolTipRole);
+    }
+    const int margins = 2 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1) +
+                        2 * view->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, view) +
+                        view->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, view);
+    int width = widest + margins;
+    if (const QScreen* screen = box.screen()) width = std::min(width, screen->availableGeometry().width());
+    view->setMinimumWidth(width);
 }
 
 QString Ccom_Debug::SelectedDevice() const {
@@ -320,13 +346,13 @@ void Ccom_Debug::FlushReceived() { ShowReceived(true); }
 
 void Ccom_Debug::ShowReceived(bool all) {
     BatchTimer.stop();
-    Backlog += Terminal->takeReceived();
+    Backlog.append(Terminal->takeReceivedTimed());
     while (!Backlog.isEmpty()) {
         // A long backlog is shown a slice at a time, with the event loop
-        // turning between slices, so the window stays responsive.
-        const QByteArray bytes = Backlog.left(kDisplaySliceBytes);
-        Backlog.remove(0, bytes.size());
-        const QString text = Formatter.format(bytes, QTime::currentTime());
+        // turning between slices, so the window stays responsive.  Lines are
+        // stamped with when their bytes arrived, not when they are shown.
+        const TimedBytes bytes = Backlog.takeFront(kDisplaySliceBytes);
+        const QString text = Formatter.format(bytes);
         QScrollBar* bar = ReceiveBox->verticalScrollBar();
         const bool atEnd = bar->value() == bar->maximum();
         QTextCursor cursor(ReceiveBox->document());

@@ -7,7 +7,8 @@
 // The port is driven by a SerialTerminal (reader and writer threads), so the
 // window never waits on the wire.  Received bytes are shown in batches: the
 // first byte of a batch starts a short timer, and everything received until
-// it fires is formatted and appended at once.
+// it fires is formatted and appended at once, each line stamped with when its
+// first byte arrived.
 
 #include <QDialog>
 #include <QMap>
@@ -78,6 +79,8 @@ public:
     QString receivedText() const;
     // Rebuilds the port list (keeps the choice when the port is still there).
     void RefreshPorts();
+    // The open port list shows every entry whole where the screen allows.
+    static void FitPortList(QComboBox& box);
     // The device the port box names: a listed entry's device, or the typed text.
     QString SelectedDevice() const;
 
@@ -110,7 +113,7 @@ private:
     QTimer SendTimer;
     QPlainTextEdit* ReceiveBox = nullptr;
     uint64_t Shown = 0;
-    QByteArray Backlog; // taken from the terminal, not yet shown
+    TimedBytes Backlog; // taken from the terminal, not yet shown
     std::unique_ptr<ThreadNotifier> PortsChanged;
     std::unique_ptr<PortWatch> Watch;
     QMap<int, QWidget*> Controls;

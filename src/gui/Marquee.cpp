@@ -1,5 +1,6 @@
 #include "gui/Marquee.h"
 
+#include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QWidget>
@@ -17,19 +18,20 @@ QString Marquee::DefaultSlogan() {
 }
 
 Marquee::Marquee(QObject* parent) : QObject(parent) {
-    Timer.setInterval(kTickMs);
+    Timer.setInterval(kFrameMs);
     Timer.setTimerType(Qt::CoarseTimer);
-    connect(&Timer, &QTimer::timeout, this, &Marquee::Tick);
+    connect(&Timer, &QTimer::timeout, this, &Marquee::Advance);
 }
 
 bool Marquee::Init(QWidget* window, const QRect& strip, const QColor& background, const QColor& text) {
+    if (strip.isEmpty()) return false;
     Window = window;
+    TopLevel = window ? window->window() : nullptr;
+    if (TopLevel) TopLevel->installEventFilter(this);
     StripRect = strip;
     Background = background;
     Foreground = text;
     Font = NamedFont(QStringLiteral("楷体_GB2312"), 16, QFont::Bold);
-    Composed = QPixmap(strip.size());
-    if (Composed.isNull()) return false;
     TextOffset = strip.width();
     return true;
 }
@@ -58,16 +60,58 @@ void Marquee::Invalidate() {
 bool Marquee::Start(int value, int step) {
     if (value <= 0) return false;
     Step = step;
+    Started = true;
     Invalidate();
     Tick();
-    Timer.start();
+    FollowVisibility();
     return true;
+}
+
+void Marquee::Stop() {
+    Started = false;
+    Timer.stop();
+}
+
+void Marquee::FollowVisibility() {
+    const bool seen = TopLevel ? TopLevel->isVisible() && !TopLevel->isMinimized() : true;
+    if (Started && seen) {
+        if (!Timer.isActive()) Timer.start();
+    } else {
+        Timer.stop();
+    }
+}
+
+bool Marquee::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == TopLevel) {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::WindowStateChange:
+            FollowVisibility();
+            // A restored window shows where the text is now.
+            if (event->type() != QEvent::Hide) Invalidate();
+            break;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void Marquee::Tick() {
     if (TextOffset <= -kWrapDistance) TextOffset = kRestartOffset;
     TextOffset -= Step;
     Scrolled += Step;
+    Invalidate();
+}
+
+void Marquee::Advance() {
+    // kTicksPerFrame ticks' worth of movement, one repaint.
+    for (int i = 0; i < kTicksPerFrame; ++i) {
+        if (TextOffset <= -kWrapDistance) TextOffset = kRestartOffset;
+        TextOffset -= Step;
+        Scrolled += Step;
+    }
     Invalidate();
 }
 
@@ -78,12 +122,21 @@ int Marquee::TextX() const {
 }
 
 void Marquee::Draw(QPainter& painter) {
-    if (Composed.isNull()) return;
-    QPainter frame(&Composed);
-    frame.fillRect(Composed.rect(), Background);
-    if (!Rendered.isNull()) frame.drawPixmap(TextX(), 0, Rendered);
-    frame.end();
-    painter.drawPixmap(StripRect.topLeft(), Composed);
+    // The text where it stands, the background around it: each pixel of the
+    // strip is written once.
+    const int x = TextX();
+    const QRect text = QRect(x, 0, Rendered.width(), StripRect.height()) & QRect(QPoint(0, 0), StripRect.size());
+    const QPoint at = StripRect.topLeft();
+    if (text.isEmpty()) {
+        painter.fillRect(StripRect, Background);
+        return;
+    }
+    if (text.left() > 0) painter.fillRect(QRect(at, QSize(text.left(), StripRect.height())), Background);
+    if (text.right() < StripRect.width() - 1)
+        painter.fillRect(QRect(at + QPoint(text.right() + 1, 0),
+                               QSize(StripRect.width() - 1 - text.right(), StripRect.height())),
+                         Background);
+    painter.drawPixmap(at + text.topLeft(), Rendered, text.translated(-x, 0));
 }
 
 } // namespace talvo::gui

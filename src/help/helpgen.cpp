@@ -1,9 +1,10 @@
-// talvo-helpgen README.md OUTDIR: writes OUTDIR/index.html, the program's
-// local help page, from the README (the Markdown this project writes:
-// headings, paragraphs, lists, fenced code, tables, inline code, emphasis,
-// links and images), and copies the images it shows into OUTDIR/images.
-// Links to other files of the repository become plain text: the page stands
-// on its own once installed.
+// talvo-helpgen SOURCE.md OUTDIR LANG: writes OUTDIR/index.LANG.html, the
+// program's local help page in one language, from its Markdown text (the
+// Markdown this project writes: headings, paragraphs, lists, fenced code,
+// tables, inline code, emphasis, links and images), and copies the images it
+// shows into OUTDIR/images, which the pages of every language share.  Links
+// to other files of the repository become plain text: the page stands on its
+// own once installed.
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -84,7 +85,10 @@ public:
 
     static QString anchor(const QString& title) {
         QString a = title.toLower();
-        a.replace(QRegularExpression(QStringLiteral("[^\\w\\- ]")), QString());
+        // Letters of every script stay (a Chinese heading keeps its anchor).
+        static const QRegularExpression other(QStringLiteral("[^\\w\\- ]"),
+                                              QRegularExpression::UseUnicodePropertiesOption);
+        a.replace(other, QString());
         a.replace(u' ', u'-');
         return a;
     }
@@ -186,7 +190,9 @@ private:
 };
 
 const char kStyle[] =
-    "body{font-family:sans-serif;max-width:60em;margin:1em auto;padding:0 1em;line-height:1.5;color:#222}"
+    // No margins on the body: Qt's text browser, which shows the page in the
+    // program, lays the block after a table out beside the table with them.
+    "body{font-family:sans-serif;padding:0 1em;line-height:1.5;color:#222}"
     "h1,h2,h3{color:#0a5a2a}code{background:#f2f2f2;padding:0 .2em}"
     "pre{background:#f6f6f6;border:1px solid #ddd;padding:.6em;overflow:auto}"
     "table{border-collapse:collapse}td,th{border:1px solid #ccc;padding:.2em .5em;vertical-align:top}"
@@ -194,16 +200,34 @@ const char kStyle[] =
 
 } // namespace
 
+// The page's language attribute and title.
+struct PageLanguage {
+    const char* code;
+    const char* htmlLang;
+    const char* title;
+};
+constexpr PageLanguage kLanguages[] = {
+    {"zh", "zh-CN", "TALVO 帮助"},
+    {"en", "en", "TALVO Help"},
+};
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: talvo-helpgen README.md OUTDIR\n");
+    if (args.size() != 4) {
+        std::fprintf(stderr, "usage: talvo-helpgen SOURCE.md OUTDIR LANG\n");
         return 2;
     }
-    QFile readme(args[1]);
-    if (!readme.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "talvo-helpgen: cannot read %s: %s\n", qPrintable(args[1]), qPrintable(readme.errorString()));
+    const PageLanguage* language = nullptr;
+    for (const PageLanguage& l : kLanguages)
+        if (args[3] == QLatin1String(l.code)) language = &l;
+    if (!language) {
+        std::fprintf(stderr, "talvo-helpgen: unknown language '%s' (zh, en)\n", qPrintable(args[3]));
+        return 2;
+    }
+    QFile source(args[1]);
+    if (!source.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "talvo-helpgen: cannot read %s: %s\n", qPrintable(args[1]), qPrintable(source.errorString()));
         return 1;
     }
     const QString outDir = args[2];
@@ -211,21 +235,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "talvo-helpgen: cannot create %s\n", qPrintable(outDir));
         return 1;
     }
-    const QStringList lines = QString::fromUtf8(readme.readAll()).split(u'\n');
+    const QStringList lines = QString::fromUtf8(source.readAll()).split(u'\n');
     Converter converter(QFileInfo(args[1]).absolutePath(), outDir);
     const QString body = converter.convert(lines);
     if (!converter.Missing.isEmpty()) {
         std::fprintf(stderr, "talvo-helpgen: images not found: %s\n", qPrintable(converter.Missing.join(QStringLiteral(", "))));
         return 1;
     }
-    QFile page(QDir(outDir).filePath(QStringLiteral("index.html")));
+    QFile page(QDir(outDir).filePath(QStringLiteral("index.%1.html").arg(args[3])));
     if (!page.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         std::fprintf(stderr, "talvo-helpgen: cannot write %s: %s\n", qPrintable(page.fileName()), qPrintable(page.errorString()));
         return 1;
     }
     QTextStream out(&page);
-    out << "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n<title>TALVO 帮助</title>\n<style>"
-        << kStyle << "</style>\n</head>\n<body>\n"
+    out << "<!DOCTYPE html>\n<html lang=\"" << language->htmlLang << "\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
+        << QString::fromUtf8(language->title) << "</title>\n<style>" << kStyle << "</style>\n</head>\n<body>\n"
         << body << "</body>\n</html>\n";
     return 0;
 }

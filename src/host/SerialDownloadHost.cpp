@@ -7,6 +7,8 @@
 #include <cerrno>
 
 #include "platform/Messages.h"
+#include "platform/PortHolders.h"
+#include "platform/SimRegistry.h"
 #include "platform/SystemSerialDeviceFactory.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/ThreadTickSource.h"
@@ -25,6 +27,8 @@ constexpr auto kPortPollInterval = std::chrono::milliseconds(100);
 // Without a running tick a pump that finds nothing queued sleeps this long.
 constexpr unsigned long kIdlePumpSleepMs = 10;
 const QByteArray kSyncPair("\x7f\x7f", 2);
+// A holder's command line longer than this is shortened in the log line.
+constexpr int kMaxCommandChars = 120;
 
 } // namespace
 
@@ -89,7 +93,8 @@ QString SerialDownloadHost::FailureLine() const {
     const QString portLost = protocol::PortLostText(PortName());
     if (DownloadLogLines.contains(portLost)) return portLost;
     for (auto it = DownloadLogLines.crbegin(); it != DownloadLogLines.crend(); ++it) {
-        if (it->trimmed().isEmpty() || *it == ConnectDiagnosis() || *it == PortDiagnosis()) continue;
+        // The checklists (the connect one also with the holders' line before it).
+        if (it->trimmed().isEmpty() || it->endsWith(protocol::ConnectDiagnosisText()) || *it == PortDiagnosis()) continue;
         return *it;
     }
     return {};
@@ -128,7 +133,26 @@ void SerialDownloadHost::ShowMessage(const QString& text, const QString& caption
 
 void SerialDownloadHost::Message(const QString& text) { ShowMessage(text, QString(), MsgIcon::None); }
 
-QString SerialDownloadHost::ConnectDiagnosis() const { return protocol::ConnectDiagnosisText(); }
+QString SerialDownloadHost::PortHoldersLine(const QString& port, const std::vector<PortHolder>& holders) {
+    if (holders.empty()) return {};
+    QStringList named;
+    for (const PortHolder& h : holders) {
+        QString command = h.command;
+        if (command.size() > kMaxCommandChars) command = command.left(kMaxCommandChars - 1) + QChar(0x2026);
+        named << QStringLiteral("进程 %1（%2）").arg(h.pid).arg(command);
+    }
+    return QStringLiteral("串口 %1 正被其他程序打开：%2。它会读走芯片的应答，请先关闭它再下载")
+        .arg(port, named.join(QStringLiteral("、")));
+}
+
+QString SerialDownloadHost::ConnectDiagnosis() const {
+    const QString checklist = protocol::ConnectDiagnosisText();
+    // A simulated chip has no device that others could hold.
+    if (Port.isEmpty() || Port.startsWith(QLatin1String(kSimPortPrefix))) return checklist;
+    const QString line =
+        PortHoldersLine(Port, findPortHolders(SystemSerialDeviceFactory::resolve(Port, Services.devRoot)));
+    return line.isEmpty() ? checklist : line + QStringLiteral("\r\n") + checklist;
+}
 QString SerialDownloadHost::PortDiagnosis() const { return protocol::PortDiagnosisText(); }
 
 // ---------------------------------------------------------------------------

@@ -24,6 +24,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "panel/FrontPanel.h"
 #include "protocol/DownloadHost.h"
@@ -34,6 +35,7 @@ class SerialChannel;
 class SerialDeviceFactory;
 class ThreadNotifier;
 class TickSource;
+struct PortHolder;
 
 // What the host tells a person; empty members say nothing.
 struct HostReports {
@@ -120,8 +122,13 @@ public:
     void Log(const QString& line) override;
     void Progress(int position) override;
     void Message(const QString& text) override;
+    // The checklist, after one line that names the other processes holding
+    // the download's port open when there are any (a tty has no lock: such a
+    // program takes the chip's answers).
     QString ConnectDiagnosis() const override;
     QString PortDiagnosis() const override;
+    // That line for `holders` of `port` ("" when there are none).
+    static QString PortHoldersLine(const QString& port, const std::vector<PortHolder>& holders);
 
 protected:
     bool event(QEvent* e) override;

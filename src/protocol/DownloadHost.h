@@ -135,6 +135,8 @@ struct DownloadReport {
     uint32_t baud = 0;      // the rate the image went over
     int bytes = 0;          // image bytes written
     QString failure;        // the log line that names the failing stage ("" on success)
+    bool readProtected = false; // STM32: the chip's read protection was on
+    bool unprotected = false;   // STM32: ... and was removed in this session (the whole flash erased)
 };
 
 } // namespace talvo::protocol

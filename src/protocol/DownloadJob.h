@@ -19,6 +19,10 @@ struct DownloadJob {
     uint8_t stcDriverParameter = kStcDriverAccepted;
     bool verify = false;                           // STM32: read every written block back
     uint32_t address = kStm32FlashBase;            // STM32: where the image's first byte goes
+    bool massErase = false;                        // STM32: erase the whole flash first
+    bool unprotect = false;                        // STM32: remove a read protection (erases the chip)
+    bool go = false;                               // STM32: start the application with Go afterwards
+    uint32_t stm32Baud = kStm32DefaultBaud;        // STM32: the line rate
 };
 
 DownloadReport RunDownload(DownloadHost& host, const DownloadJob& job);

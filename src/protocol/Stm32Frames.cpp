@@ -49,22 +49,15 @@ QByteArray Stm32DataFrame(const QByteArray& data) {
     return withXor(f);
 }
 
-QByteArray Stm32PadToWords(QByteArray block) {
-    const auto rest = block.size() % kStm32WordSize;
-    if (rest) block.append(kStm32WordSize - rest, '\xFF');
+QByteArray Stm32PadTo(QByteArray block, int unit) {
+    const auto rest = block.size() % unit;
+    if (rest) block.append(unit - rest, '\xFF');
     return block;
 }
 
 int Stm32BlockCount(int imageSize) { return (imageSize + kStm32BlockSize - 1) / kStm32BlockSize; }
 
 int Stm32ImageKb(int imageSize) { return imageSize / 1024 + 1; }
-
-Stm32Pages Stm32PagesCovering(uint32_t first, uint32_t end, int pageSize) {
-    const auto size = static_cast<uint32_t>(pageSize);
-    const auto from = static_cast<int>((first - kStm32FlashBase) / size);
-    const auto to = static_cast<int>((end - 1 - kStm32FlashBase) / size);
-    return {from, to - from + 1};
-}
 
 QByteArray Stm32PageList(int firstPage, int pages) {
     QByteArray list;
@@ -78,6 +71,10 @@ QByteArray Stm32ExtendedPageList(int firstPage, int pages) {
     appendWord(&list, pages - 1);
     for (int p = firstPage; p < firstPage + pages; ++p) appendWord(&list, p);
     return withXor(list);
+}
+
+QByteArray Stm32MassEraseFrame(bool extended) {
+    return extended ? QByteArray::fromHex("ffff00") : QByteArray::fromHex("ff00");
 }
 
 int Stm32ListReplyLength(const QByteArray& reply) {
@@ -111,8 +108,10 @@ QString Stm32DeviceIdLine(uint16_t pid) {
 QString Stm32FlashSizeLine(int kb) { return QStringLiteral("FLASH大小: %1 KB").arg(kb, 2, 10, QLatin1Char('0')); }
 
 QString Stm32SramLine(int flashKb, uint16_t word, const Stm32Part* part) {
-    if (part && part->family != Stm32Family::F1)
-        return part->sramKb ? QStringLiteral("SRAM：     %1 KB").arg(part->sramKb) : QStringLiteral("    ???");
+    if (part && (!part->isF1() || part->flashSizeAddress == 0)) {
+        const int kb = Stm32SramKb(*part);
+        return kb ? QStringLiteral("SRAM：     %1 KB").arg(kb) : QStringLiteral("    ???");
+    }
     if (word != 0xFFFF) return QStringLiteral("SRAM：");
     switch (flashKb) {
     case 32: return QStringLiteral("SRAM：     10 KB");

@@ -59,7 +59,7 @@ bool SerialTerminal::open(const QString& port, const LineSettings& settings, boo
     {
         std::lock_guard lock(Mutex);
         Quit = false;
-        Held.clear();
+        Held = {};
         Pending.clear();
         PendingBytes = 0;
         FailReason.clear();
@@ -119,10 +119,12 @@ qsizetype SerialTerminal::pendingSend() const {
     return PendingBytes;
 }
 
-QByteArray SerialTerminal::takeReceived() {
+QByteArray SerialTerminal::takeReceived() { return takeReceivedTimed().bytes; }
+
+TimedBytes SerialTerminal::takeReceivedTimed() {
     std::lock_guard lock(Mutex);
-    QByteArray out;
-    out.swap(Held);
+    TimedBytes out;
+    std::swap(out, Held);
     return out;
 }
 
@@ -156,14 +158,17 @@ void SerialTerminal::readerLoop(std::shared_ptr<SerialDevice> device) {
         for (;;) {
             const DeviceIo io = device->read(chunk.get(), kChunk);
             if (io.count > 0) {
+                // Stamped as they are read: the time a line shows is when its
+                // bytes came, however late the window gets to them.
+                const QTime arrived = QTime::currentTime();
                 bool ring = false;
                 {
                     std::lock_guard lock(Mutex);
                     ring = Held.isEmpty();
-                    Held.append(reinterpret_cast<const char*>(chunk.get()), static_cast<qsizetype>(io.count));
+                    Held.append(reinterpret_cast<const char*>(chunk.get()), static_cast<qsizetype>(io.count), arrived);
                     if (Held.size() > kMaxHeld) {
                         const qsizetype drop = Held.size() - kMaxHeld;
-                        Held.remove(0, drop);
+                        Held.dropFront(drop);
                         Dropped += static_cast<uint64_t>(drop);
                     }
                 }

@@ -23,6 +23,7 @@
 
 #include "platform/SerialDevice.h"
 #include "platform/Wire.h"
+#include "serial/TerminalFormatter.h"
 
 namespace talvo {
 
@@ -61,6 +62,9 @@ public:
     bool send(const QByteArray& bytes);
     // The bytes received since the last call.
     QByteArray takeReceived();
+    // The same with the times they arrived (taken by the reader as it read
+    // them, not when they are shown).
+    TimedBytes takeReceivedTimed();
     qsizetype pendingSend() const;
 
     uint64_t receivedCount() const { return RxCount.load(); }
@@ -85,7 +89,7 @@ private:
     mutable std::mutex Mutex;
     std::condition_variable WriterCv;
     bool Quit = false;
-    QByteArray Held;                 // received, not yet taken
+    TimedBytes Held;                 // received, not yet taken
     std::deque<QByteArray> Pending;  // to send
     qsizetype PendingBytes = 0;
     QString FailReason;

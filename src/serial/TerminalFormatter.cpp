@@ -1,6 +1,44 @@
 #include "serial/TerminalFormatter.h"
 
+#include <algorithm>
+
 namespace talvo {
+
+void TimedBytes::append(const char* data, qsizetype n, const QTime& at) {
+    if (n <= 0) return;
+    if (arrivals.empty() || arrivals.back().at != at) arrivals.push_back({bytes.size(), at});
+    bytes.append(data, n);
+}
+
+void TimedBytes::append(TimedBytes&& more) {
+    for (size_t i = 0; i < more.arrivals.size(); ++i) {
+        const qsizetype from = more.arrivals[i].offset;
+        const qsizetype to = i + 1 < more.arrivals.size() ? more.arrivals[i + 1].offset : more.bytes.size();
+        append(more.bytes.constData() + from, to - from, more.arrivals[i].at);
+    }
+    more = {};
+}
+
+TimedBytes TimedBytes::takeFront(qsizetype n) {
+    n = std::clamp<qsizetype>(n, 0, bytes.size());
+    TimedBytes front;
+    front.bytes = bytes.left(n);
+    bytes.remove(0, n);
+    // The arrivals that begin within the front go with it; the one running
+    // across the cut starts the rest at offset 0.
+    size_t split = 0;
+    while (split < arrivals.size() && arrivals[split].offset < n) ++split;
+    front.arrivals.assign(arrivals.begin(), arrivals.begin() + static_cast<std::ptrdiff_t>(split));
+    std::vector<Arrival> rest;
+    if (!bytes.isEmpty()) {
+        if ((split == arrivals.size() || arrivals[split].offset > n) && split > 0)
+            rest.push_back({0, arrivals[split - 1].at});
+        for (size_t i = split; i < arrivals.size(); ++i) rest.push_back({arrivals[i].offset - n, arrivals[i].at});
+    }
+    arrivals = std::move(rest);
+    if (front.bytes.isEmpty()) front.arrivals.clear();
+    return front;
+}
 
 void TerminalFormatter::setMode(Mode mode) {
     if (mode == CurrentMode) return;
@@ -72,6 +110,16 @@ QString TerminalFormatter::format(const QByteArray& bytes, const QTime& at) {
         } else {
             out += ch;
         }
+    }
+    return out;
+}
+
+QString TerminalFormatter::format(const TimedBytes& received) {
+    QString out;
+    for (size_t i = 0; i < received.arrivals.size(); ++i) {
+        const qsizetype from = received.arrivals[i].offset;
+        const qsizetype to = i + 1 < received.arrivals.size() ? received.arrivals[i + 1].offset : received.size();
+        out += format(received.bytes.mid(from, to - from), received.arrivals[i].at);
     }
     return out;
 }

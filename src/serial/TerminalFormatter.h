@@ -13,7 +13,30 @@
 #include <QStringDecoder>
 #include <QTime>
 
+#include <vector>
+
 namespace talvo {
+
+// Received bytes with the times they arrived: each arrival's time holds from
+// its offset to the next arrival's (offsets ascending; the first is 0 while
+// there are bytes).  Arrivals within the same millisecond are one.
+struct TimedBytes {
+    struct Arrival {
+        qsizetype offset;
+        QTime at;
+    };
+    QByteArray bytes;
+    std::vector<Arrival> arrivals;
+
+    bool isEmpty() const { return bytes.isEmpty(); }
+    qsizetype size() const { return bytes.size(); }
+    void append(const char* data, qsizetype n, const QTime& at);
+    void append(TimedBytes&& more);
+    // The first `n` bytes with their times, taken out.
+    TimedBytes takeFront(qsizetype n);
+    // Forgets the first `n` bytes.
+    void dropFront(qsizetype n) { (void)takeFront(n); }
+};
 
 class TerminalFormatter {
 public:
@@ -27,6 +50,9 @@ public:
 
     // The text to append for `bytes`, received at `at`.
     QString format(const QByteArray& bytes, const QTime& at);
+    // The same for bytes that arrived at several times: a line's stamp is the
+    // time its first byte arrived.
+    QString format(const TimedBytes& received);
     // Forgets the state (the display was cleared).
     void reset();
 

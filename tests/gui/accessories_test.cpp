@@ -16,9 +16,12 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtTest>
+#include <QAbstractItemView>
+#include <QThread>
 
 #include <thread>
 
@@ -28,6 +31,7 @@
 #include "gui/CTALVODlg.h"
 #include "gui/CUsbDevicesDlg.h"
 #include "gui/Ccom_Debug.h"
+#include "gui/HelpWindow.h"
 #include "gui/ConnectionPicture.h"
 #include "gui/Marquee.h"
 #include "platform/FakeSysfs.h"
@@ -250,27 +254,87 @@ private slots:
         QVERIFY2(green > 50, qPrintable(QString::number(green)));
     }
 
-    void forumButtonOpensTheLocalHelpPageOrLogsWhy() {
+    // A frame repaints the strip and nothing else of the window; a hidden or
+    // minimised window's strip stands still (its timer stopped).
+    void sloganFramesRepaintOnlyTheStripAndPauseWhenNotSeen() {
+        QSettingsStore store(ini() + ".slogan2");
+        auto w = makeWindow(store);
+        Marquee* m = w->slogan();
+        QVERIFY(m->Running());
+        QCOMPARE(Marquee::kFrameMs, Marquee::kTickMs * Marquee::kTicksPerFrame);
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QCoreApplication::processEvents();
+
+        struct PaintCounter : QObject {
+            QMap<QObject*, int> painted;
+            bool eventFilter(QObject* o, QEvent* e) override {
+                if (e->type() == QEvent::Paint) ++painted[o];
+                return false;
+            }
+        } counter;
+        qApp->installEventFilter(&counter);
+        QWidget* strip = w->findChild<QWidget*>("slogan");
+        QVERIFY(strip);
+        const int start = m->Offset();
+        QTRY_VERIFY(counter.painted.value(strip) >= 3);
+        qApp->removeEventFilter(&counter);
+        // Whole frames: the offset moved by whole frames' worth of ticks.
+        QCOMPARE((start - m->Offset()) % Marquee::kTicksPerFrame, 0);
+        QWidget* clock = w->findChild<QWidget*>("statuspart1");
+        for (auto it = counter.painted.cbegin(); it != counter.painted.cend(); ++it)
+            QVERIFY2(it.key() == strip || it.key() == clock,
+                     qPrintable(it.key()->objectName() + " " + it.key()->metaObject()->className()));
+
+        w->showMinimized();
+        QVERIFY(!m->Running());
+        w->showNormal();
+        QVERIFY(m->Running());
+        w->hide();
+        QVERIFY(!m->Running());
+        w->show();
+        QVERIFY(m->Running());
+        m->Stop();
+        w->hide();
+        w->show();
+        QVERIFY(!m->Running());
+    }
+
+    // The forum button shows the Chinese help page, built from its own text
+    // with its pictures, in TALVO's own window; pressed again it brings the
+    // same window up.  A page that cannot be found is named in the log.
+    void forumButtonShowsTheHelpPageInItsOwnWindow() {
         QSettingsStore store(ini() + ".help");
         auto w = makeWindow(store);
-        QList<QUrl> opened;
-        w->OpenUrl = [&](const QUrl& url) {
-            opened << url;
-            return true;
-        };
+        QCOMPARE(HelpWindow::Language(), QString("zh"));
         QTest::mouseClick(w->findChild<QPushButton*>("1036"), Qt::LeftButton);
-        QCOMPARE(opened.size(), 1);
-        QVERIFY(opened.first().isLocalFile());
-        QVERIFY(opened.first().toLocalFile().endsWith("help/index.html"));
-        QFile page(opened.first().toLocalFile());
-        QVERIFY(page.open(QIODevice::ReadOnly));
-        const QString html = QString::fromUtf8(page.readAll());
-        QVERIFY(html.contains("<img src=\"images/main-window.png\""));
-        QVERIFY(QFile::exists(QFileInfo(page).absolutePath() + "/images/main-window.png"));
+        HelpWindow* help = w->help();
+        QVERIFY(help && help->isVisible());
+        QCOMPARE(help->windowTitle(), QString("TALVO 帮助"));
+        QVERIFY(help->browser()->source().toLocalFile().endsWith("help/index.zh.html"));
+        const QString text = help->browser()->toPlainText();
+        for (const char* heading : {"快速开始", "主窗口", "辅助功能", "故障排除", "命令行"})
+            QVERIFY2(text.contains(QString::fromUtf8(heading)), heading);
+        const QVariant picture = help->browser()->loadResource(QTextDocument::ImageResource, QUrl("images/main-window.png"));
+        QVERIFY(!qvariant_cast<QByteArray>(picture).isEmpty() || !qvariant_cast<QImage>(picture).isNull());
+        // The page fits the window's width: no sideways scrolling.
+        QVERIFY(QTest::qWaitForWindowExposed(help));
+        QCoreApplication::processEvents();
+        QVERIFY2(help->browser()->document()->size().width() <= help->browser()->viewport()->width(),
+                 qPrintable(QString::number(help->browser()->document()->size().width())));
+        help->close();
+        QTest::mouseClick(w->findChild<QPushButton*>("1036"), Qt::LeftButton);
+        QCOMPARE(w->help(), help);
+        QVERIFY(help->isVisible());
+        help->close();
 
-        w->OpenUrl = [](const QUrl&) { return false; };
+        // A language without a page of its own gets the Chinese one.
+        QCOMPARE(HelpWindow::PagePath(w->HelpFolders, "en"), HelpWindow::PagePath(w->HelpFolders, "zh"));
+
+        QTemporaryDir empty;
+        w->HelpFolders = {empty.path()};
         QTest::mouseClick(w->findChild<QPushButton*>("1036"), Qt::LeftButton);
-        QVERIFY(w->text(ctl::StatusLog).contains("无法打开帮助页"));
+        QVERIFY(w->text(ctl::StatusLog).contains("无法打开帮助页：找不到 index.zh.html（查找了 " + empty.path()));
+        QVERIFY(!help->isVisible());
         QVERIFY(w->isVisible());
     }
 
@@ -348,6 +412,64 @@ private slots:
         QTest::mouseClick(static_cast<QPushButton*>(term.control(term::OpenClose)), Qt::LeftButton);
         QVERIFY(!term.terminal().isOpen());
         QCOMPARE(static_cast<QPushButton*>(term.control(term::OpenClose))->text(), QString("打开串口"));
+    }
+
+    // Ports whose names differ only near their ends: the open list shows
+    // each whole (no two alike), each with its name as the tool tip.
+    void terminalPortListShowsLongNamesWhole() {
+        const QString stem = dir.path() + "/by-id/usb-Prolific_Technology_Inc._USB-Serial_Controller_D-if0";
+        const QStringList ports = {stem + "0-port0", stem + "1-port0"};
+        Ccom_Debug term(sys.root(), dir.path(), ports);
+        term.show();
+        auto* box = static_cast<QComboBox*>(term.control(term::Port));
+        QCOMPARE(box->count(), 2);
+        box->showPopup();
+        QAbstractItemView* view = box->view();
+        QTRY_VERIFY(view->isVisible());
+        QStringList shown;
+        for (int i = 0; i < box->count(); ++i) {
+            const QModelIndex index = box->model()->index(i, 0);
+            const QRect cell = view->visualRect(index);
+            shown << view->fontMetrics().elidedText(box->itemText(i), view->textElideMode(), cell.width() - 8);
+        }
+        box->hidePopup();
+        QCOMPARE(shown, ports);
+        for (int i = 0; i < box->count(); ++i) QCOMPARE(box->itemData(i, Qt::ToolTipRole).toString(), ports[i]);
+    }
+
+    // Each line of the receive area is stamped with the time its first byte
+    // arrived, however late the window shows it: here the window shows both
+    // lines only after both came.
+    void terminalStampsLinesWhenTheirBytesArrived() {
+        test::PtyPair pty;
+        QVERIFY(pty.ok());
+        Ccom_Debug term(sys.root(), dir.path(), {pty.slavePath});
+        term.show();
+        static_cast<QCheckBox*>(term.control(term::Timestamps))->setChecked(true);
+        QTest::mouseClick(static_cast<QPushButton*>(term.control(term::OpenClose)), Qt::LeftButton);
+        QVERIFY(term.terminal().isOpen());
+        // Without the event loop turning, the window shows nothing meanwhile.
+        auto arrive = [&](const QByteArray& line, uint64_t total) {
+            pty.writeMaster(std::vector<uint8_t>(line.begin(), line.end()));
+            QElapsedTimer t;
+            t.start();
+            while (term.terminal().receivedCount() < total && t.elapsed() < 20000) QThread::msleep(1);
+            const QTime seen = QTime::currentTime();
+            while (QTime::currentTime() == seen) QThread::msleep(1); // the clock moves on
+            return seen;
+        };
+        const QTime firstSeen = arrive("first\n", 6);
+        const QTime secondSeen = arrive("second\n", 13);
+        term.FlushReceived();
+        const QStringList lines = term.receivedText().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines[0].endsWith("] first") && lines[1].endsWith("] second"), qPrintable(term.receivedText()));
+        const QTime first = QTime::fromString(lines[0].mid(1, 12), "hh:mm:ss.zzz");
+        const QTime second = QTime::fromString(lines[1].mid(1, 12), "hh:mm:ss.zzz");
+        QVERIFY(first.isValid() && second.isValid());
+        QVERIFY2(first <= firstSeen && firstSeen < second && second <= secondSeen,
+                 qPrintable(term.receivedText() + " seen " + firstSeen.toString("hh:mm:ss.zzz") + ", " +
+                            secondSeen.toString("hh:mm:ss.zzz")));
     }
 
     void terminalShowsAOneMegabyteBurstWhole() {

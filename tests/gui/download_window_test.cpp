@@ -1,6 +1,8 @@
 // "下载程序" in the window: a simulated board is programmed while the window
-// goes on serving its events.
+// goes on serving its events; Escape and the close button during a download.
 #include <QComboBox>
+#include <QMessageBox>
+#include <QSettings>
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -8,6 +10,7 @@
 #include <QtTest>
 
 #include "app/ControlIds.h"
+#include "serial/SerialChannel.h"
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVODlg.h"
 #include "platform/SimBoardSet.h"
@@ -17,6 +20,47 @@
 
 using namespace talvo;
 using namespace talvo::gui;
+
+namespace {
+
+// The flash of a simulated board, as long as `size`.
+QByteArray boardFlash(const QString& port, qsizetype size) {
+    QByteArray flash;
+    findSimBoard(port.mid(4))->withPeer([&](WirePeer& p) {
+        const auto& f = static_cast<sim::SimChip&>(p).flash();
+        flash = QByteArray(reinterpret_cast<const char*>(f.data()), size);
+    });
+    return flash;
+}
+
+// A window with the STC89 example chosen on a simulated board at `port`.
+std::unique_ptr<CTALVODlg> stcWindow(test::IsolatedRoots& roots, const QString& port) {
+    CoreServices services = roots.services();
+    services.extraPorts = {port};
+    auto w = std::make_unique<CTALVODlg>(services);
+    w->RecordMessageBoxes = true;
+    w->show();
+    static_cast<QComboBox*>(w->control(ctl::ChipType))->setCurrentIndex(1);
+    if (!w->core().SelectPort(port)) return nullptr;
+    w->core().SetFirmwareFile(QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink/blink.hex"));
+    return w;
+}
+
+// Clicks "下载程序"; while the download runs, `step` is called every few
+// milliseconds from the download's own event loop, with the number of calls
+// so far, until it returns false.
+void downloadWith(CTALVODlg& w, const std::function<bool(int)>& step) {
+    int calls = 0;
+    bool more = true;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+        if (more && w.core().IsDownloading()) more = step(calls++);
+    });
+    poll.start(5);
+    QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
+}
+
+} // namespace
 
 class DownloadWindowTest : public QObject {
     Q_OBJECT
@@ -57,13 +101,74 @@ private slots:
         QCOMPARE(w.progress(ctl::Progress), 0);
         QVERIFY(w.core().panel().isEnabled(ctl::Download));
 
-        QByteArray flash;
-        findSimBoard(port.mid(4))->withPeer([&](WirePeer& p) {
-            const auto& f = static_cast<sim::SimChip&>(p).flash();
-            flash = QByteArray(reinterpret_cast<const char*>(f.data()), w.core().Image().size());
-        });
-        QCOMPARE(flash, w.core().Image());
+        QCOMPARE(boardFlash(port, w.core().Image().size()), w.core().Image());
         w.core().StopPortWatch();
+    }
+
+    // Escape during a download does nothing; the close button asks, and "否"
+    // lets the download go on to its end with the window open.
+    void escapeAndDeclinedCloseLeaveTheDownloadRunning() {
+        test::IsolatedRoots roots;
+        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5,freq=11.0592");
+        auto w = stcWindow(roots, port);
+        QVERIFY(w);
+        bool escapeIgnored = false, asked = false, runningWhileAsked = false, declined = false;
+        int progressAsked = 0;
+        QPointer<QMessageBox> question;
+        downloadWith(*w, [&](int) {
+            if (w->progress(ctl::Progress) == 0) return true; // blocks not yet written
+            if (!question) {
+                QTest::keyClick(w.get(), Qt::Key_Escape);
+                escapeIgnored = w->isVisible() && w->core().IsDownloading() && w->ExitCode == -1;
+                w->close();
+                question = w->stopDownloadQuestion();
+                asked = question && question->isVisible() && question->text() == CTALVODlg::StopDownloadQuestionText();
+                progressAsked = w->progress(ctl::Progress);
+                return asked;
+            }
+            // The question does not hold the download up.
+            if (w->progress(ctl::Progress) == progressAsked) return true;
+            runningWhileAsked = question->isVisible();
+            question->button(QMessageBox::No)->click();
+            declined = w->isVisible() && w->core().IsDownloading();
+            return false;
+        });
+        QVERIFY(escapeIgnored);
+        QVERIFY(asked);
+        QVERIFY(runningWhileAsked);
+        QVERIFY(declined);
+        QVERIFY2(w->core().LastReport().success, qPrintable(w->text(ctl::StatusLog)));
+        QCOMPARE(boardFlash(port, w->core().Image().size()), w->core().Image());
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->ExitCode, -1);
+        w->core().StopPortWatch();
+    }
+
+    // "是" stops the download through the core's cancel: it ends at its next
+    // wait, closes its port, and then the window closes and saves.
+    void confirmedCloseStopsTheDownloadCleanlyThenCloses() {
+        test::IsolatedRoots roots;
+        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5,freq=12");
+        auto w = stcWindow(roots, port);
+        QVERIFY(w);
+        bool stillRunningAfterYes = false;
+        downloadWith(*w, [&](int) {
+            if (w->progress(ctl::Progress) == 0) return true;
+            w->close();
+            if (QMessageBox* question = w->stopDownloadQuestion()) question->button(QMessageBox::Yes)->click();
+            stillRunningAfterYes = w->core().IsDownloading() && w->isVisible();
+            return false;
+        });
+        QVERIFY(stillRunningAfterYes);
+        QVERIFY(!w->core().IsDownloading());
+        QVERIFY(!w->core().LastReport().success);
+        QCOMPARE(w->core().LastReport().failure, QStringLiteral("下载已取消"));
+        QVERIFY2(w->text(ctl::StatusLog).contains(QStringLiteral("\r\n下载已取消")), qPrintable(w->text(ctl::StatusLog)));
+        QVERIFY(!w->core().SerialLink().IsOpen());
+        QCOMPARE(w->ExitCode, 0);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(QSettings(roots.dir.filePath("TALVO.conf"), QSettings::IniFormat).value("MCUTYPE").toString(),
+                 QStringLiteral("1"));
     }
     void cleanupTestCase() { releaseSimBoards(); }
 };

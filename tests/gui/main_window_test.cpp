@@ -3,7 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QRandomGenerator>
@@ -25,6 +29,8 @@
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVOApp.h"
 #include "gui/CTALVODlg.h"
+#include "gui/FileDialogLook.h"
+#include "image/HexToBin.h"
 #include "platform/QSettingsStore.h"
 
 using namespace talvo;
@@ -78,8 +84,17 @@ private slots:
                 ++labels;
             }
             const QRect r = w->toPixels(c.x, c.y, c.w, c.h);
-            QCOMPARE(widget->pos(), r.topLeft());
-            if (c.kind != TemplateControl::ComboBox) QCOMPARE(widget->size(), r.size());
+            if (c.id == ctl::CodeSize || c.id == ctl::Progress) {
+                // The size text and the progress bar share their row as its
+                // text needs (below); the outer edges are the template's.
+                QCOMPARE(widget->y(), r.y());
+                QCOMPARE(widget->height(), r.height());
+                QCOMPARE(c.id == ctl::CodeSize ? widget->geometry().right() : widget->x(),
+                         c.id == ctl::CodeSize ? r.right() : r.x());
+            } else {
+                QCOMPARE(widget->pos(), r.topLeft());
+                if (c.kind != TemplateControl::ComboBox) QCOMPARE(widget->size(), r.size());
+            }
             switch (c.kind) {
             case TemplateControl::Button: QCOMPARE(qobject_cast<QPushButton*>(widget)->text(), text); break;
             case TemplateControl::Radio: QCOMPARE(qobject_cast<QRadioButton*>(widget)->text(), text); break;
@@ -134,6 +149,39 @@ private slots:
         QVERIFY(!w->core().IsLowSpeed());
     }
 
+    // "CodeSize:%dByte" is shown whole up to the largest image the window
+    // loads, inside the window, and the progress bar ends before it with the
+    // template's gap.
+    void codeSizeIsShownWholeForTheLargestImages() {
+        QSettingsStore store(ini() + ".codesize");
+        auto w = makeWindow(store);
+        auto* label = w->findChild<QLabel*>(QString::number(ctl::CodeSize));
+        auto* progress = w->findChild<QProgressBar*>(QString::number(ctl::Progress));
+        auto templateRect = [&](int id) {
+            for (const TemplateControl& c : MainTemplate())
+                if (c.id == id) return w->toPixels(c.x, c.y, c.w, c.h);
+            return QRect();
+        };
+        const QRect templateLabel = templateRect(ctl::CodeSize), templateProgress = templateRect(ctl::Progress);
+        QCOMPARE(label->geometry().right(), templateLabel.right());
+        QVERIFY(label->geometry().right() < w->width());
+        QCOMPARE(label->x() - progress->geometry().right(), templateLabel.x() - templateProgress.right());
+
+        // The core's own text for a loaded image.
+        QTemporaryDir files;
+        QFile bin(files.filePath("app.bin"));
+        QVERIFY(bin.open(QIODevice::WriteOnly));
+        bin.write(QByteArray(60000, '\x5a'));
+        bin.close();
+        QVERIFY(w->core().SetFirmwareFile(bin.fileName()));
+        QCOMPARE(label->text(), CTALVODlg::CodeSizeText(60000));
+        for (const qint64 bytes : {qint64(1), qint64(60000), qint64(65535), qint64(261888), qint64(HexToBin::kMaxImageBytes)}) {
+            const QString text = CTALVODlg::CodeSizeText(bytes);
+            label->setText(text);
+            QVERIFY2(label->fontMetrics().horizontalAdvance(text) <= label->contentsRect().width(), qPrintable(text));
+        }
+    }
+
     void logShowsLinesWhileKeepingTheExactText() {
         QSettingsStore store(ini() + ".log");
         auto w = makeWindow(store);
@@ -172,6 +220,75 @@ private slots:
         QVERIFY(w->askOpenFileName(MainWindowCore::FirmwareFileFilter(), "hex").isEmpty());
         QCOMPARE(shownIn, QDir(folder).absolutePath());
         QVERIFY2(buttons.contains("取消"), qPrintable(buttons.join(", ")));
+    }
+
+    // The file dialog's list speaks the window's language in every column
+    // (sizes, kinds and dates with the application's Chinese locale, not the
+    // system's), and no column cuts its texts.
+    void fileDialogListIsChineseAndWhole() {
+        QSettingsStore store(ini() + ".list");
+        const QString folder = dir.path() + "/list";
+        QVERIFY(QDir().mkpath(folder + "/sub"));
+        const QList<QPair<QString, int>> files = {{"blink.hex", 466}, {"app60000.bin", 60000}, {"big261888.bin", 261888}};
+        for (const auto& [name, size] : files) {
+            QFile f(folder + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(size, '\0'));
+        }
+        QVERIFY(store.writeValues({{"Path", folder + "/blink.hex"}, {"filename", "blink.hex"}, {"baud", "9600"},
+                                   {"MCUTYPE", "1"}},
+                                  nullptr));
+        auto w = makeWindow(store);
+
+        QStringList problems;
+        int rowsSeen = 0;
+        QTimer poll;
+        QElapsedTimer waited;
+        waited.start();
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) return;
+            auto* view = dialog->findChild<QTreeView*>("treeView");
+            auto* model = view ? qobject_cast<QFileSystemModel*>(view->model()) : nullptr;
+            if (!model) return;
+            const QModelIndex root = view->rootIndex();
+            // Every entry listed, and the columns fitted after them.
+            if (model->rowCount(root) < 4 && waited.elapsed() < 20000) return;
+            QCoreApplication::processEvents();
+            poll.stop();
+            rowsSeen = model->rowCount(root);
+            QRegularExpression latin("[A-Za-z]{3}");
+            for (int row = 0; row < model->rowCount(root); ++row) {
+                const QModelIndex name = model->index(row, 0, root);
+                for (int column = 1; column <= 3; ++column) {
+                    const QModelIndex cell = model->index(row, column, root);
+                    // What the view shows: its delegate's text, else the model's.
+                    const QString text = dynamic_cast<FileListDelegate*>(view->itemDelegateForIndex(cell))
+                                             ? FileListDelegate::DisplayText(cell)
+                                             : QString();
+                    const QString shown = text.isNull() ? model->data(cell).toString() : text;
+                    // The text and the item's margins on both sides.
+                    const int margin = view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+                    const int needs = view->fontMetrics().horizontalAdvance(shown) + 2 * margin;
+                    if (needs > view->header()->sectionSize(column))
+                        problems << QString("%1 column %2 \"%3\" cut (%4 > %5)").arg(model->fileName(name)).arg(column)
+                                        .arg(shown).arg(needs).arg(view->header()->sectionSize(column));
+                    if (column == 1 && !model->isDir(name) &&
+                        (shown != QLocale().formattedDataSize(model->size(name)) ||
+                         (model->size(name) == 466 && shown != QString("466 字节"))))
+                        problems << "size " + shown;
+                    if (column == 2 && model->isDir(name) && shown != QString("文件夹")) problems << "kind " + shown;
+                    if (column == 3 && (latin.match(shown).hasMatch() ||
+                                        shown != QLocale().toString(model->lastModified(name), QLocale::ShortFormat)))
+                        problems << "date " + shown;
+                }
+            }
+            dialog->reject();
+        });
+        poll.start(5);
+        QVERIFY(w->askOpenFileName("所有文件 (*)", "hex").isEmpty());
+        QCOMPARE(rowsSeen, 4);
+        QVERIFY2(problems.isEmpty(), qPrintable(problems.join("; ")));
     }
 
     // With the switch on, message boxes are answered at once instead of

@@ -2,9 +2,9 @@
 // it is generated from, and in agreement with the simulators.
 #include <gtest/gtest.h>
 
-#include <QFile>
 #include <QStringList>
 
+#include "common/ChipFacts.h"
 #include "common/QtPrinters.h"
 #include "protocol/StcModels.h"
 #include "sim/StcChip.h"
@@ -16,21 +16,10 @@ using namespace talvo::protocol;
 // is there (beside the repository).  A change of the file needs
 // `bash scripts/stc-models.sh`.
 TEST(StcModels, TableEqualsTheChipFactsFile) {
-    QFile csv(QStringLiteral(TALVO_SHARED_DIR "/stc-models.csv"));
-    if (!csv.open(QIODevice::ReadOnly | QIODevice::Text))
-        GTEST_SKIP() << "no " << csv.fileName().toStdString() << ": nothing to compare the table with";
-    QStringList rows;
-    bool header = false;
-    while (!csv.atEnd()) {
-        const QString line = QString::fromUtf8(csv.readLine()).trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
-        if (!header) {
-            EXPECT_EQ(line, "magic,name,family,code_flash_bytes,eeprom_bytes");
-            header = true;
-            continue;
-        }
-        rows << line;
-    }
+    QString header;
+    const auto rows = test::ChipFactsRows(QStringLiteral("stc-models.csv"), &header);
+    if (!rows) GTEST_SKIP() << "no " TALVO_SHARED_DIR "/stc-models.csv: nothing to compare the table with";
+    EXPECT_EQ(header, "magic,name,family,code_flash_bytes,eeprom_bytes");
     QStringList table;
     for (const StcModelInfo& m : StcModelTable())
         table << QStringLiteral("%1,%2,%3,%4,%5")
@@ -39,8 +28,8 @@ TEST(StcModels, TableEqualsTheChipFactsFile) {
                      .arg(QString::fromLatin1(m.name), QString::fromLatin1(m.family))
                      .arg(m.codeFlashBytes)
                      .arg(m.eepromBytes);
-    ASSERT_EQ(table.size(), rows.size()) << "run bash scripts/stc-models.sh";
-    for (qsizetype i = 0; i < rows.size(); ++i) EXPECT_EQ(table[i], rows[i]) << "row " << i + 1;
+    ASSERT_EQ(table.size(), rows->size()) << "run bash scripts/stc-models.sh";
+    for (qsizetype i = 0; i < rows->size(); ++i) EXPECT_EQ(table[i], (*rows)[i]) << "row " << i + 1;
 }
 
 // What the download looks up, and the simulators' flash sizes: each

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "Stm32Sessions.h"
 #include "common/QtPrinters.h"
 #include "protocol/Diagnosis.h"
 #include "protocol/Stm32Session.h"
@@ -15,75 +16,10 @@
 #include "sim/VirtualHost.h"
 
 using namespace talvo;
+using namespace talvo::stm32test;
 using namespace talvo::protocol;
 using sim::Stm32Chip;
 using sim::VirtualHost;
-
-namespace {
-
-QByteArray randomImage(int size, unsigned seed = 20261207) {
-    std::mt19937 rng(seed + static_cast<unsigned>(size));
-    QByteArray image(size, '\0');
-    for (auto& c : image) c = static_cast<char>(rng() & 0xFF);
-    return image;
-}
-
-std::unique_ptr<sim::SimChip> makeChip(const std::string& selector) {
-    std::string err;
-    auto chip = sim::makeChip(selector, &err);
-    EXPECT_TRUE(chip) << err;
-    return chip;
-}
-
-// A flash with a life before the download: a bootloader and data everywhere.
-QByteArray usedFlash(const sim::SimChip& chip) { return randomImage(static_cast<int>(chip.flash().size()), 77); }
-void fill(sim::SimChip& chip, const QByteArray& bytes) {
-    std::copy(bytes.begin(), bytes.end(), chip.flash().begin());
-}
-QByteArray bytesOf(const sim::Bytes& flash) {
-    return QByteArray(reinterpret_cast<const char*>(flash.data()), static_cast<qsizetype>(flash.size()));
-}
-QByteArray flashOf(const sim::SimChip& chip) { return bytesOf(chip.flash()); }
-// Where `got` first differs from `want`, as chip addresses.
-::testing::AssertionResult SameFlash(const QByteArray& got, const QByteArray& want) {
-    if (got.size() != want.size()) return ::testing::AssertionFailure() << "flash sizes differ";
-    const auto d = std::mismatch(got.begin(), got.end(), want.begin());
-    if (d.first == got.end()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "flash differs at 0x" << std::hex << (0x08000000 + (d.first - got.begin()))
-                                         << ": 0x" << int(uint8_t(*d.first)) << ", expected 0x" << int(uint8_t(*d.second));
-}
-
-// The flash holds the image and is erased (0xFF) beyond it.
-::testing::AssertionResult FlashHolds(const sim::Bytes& flash, const QByteArray& image) {
-    if (flash.size() < static_cast<size_t>(image.size())) return ::testing::AssertionFailure() << "flash too small";
-    return SameFlash(bytesOf(flash), image + QByteArray(static_cast<qsizetype>(flash.size()) - image.size(), '\xFF'));
-}
-
-// Each line of `want` appears in `log`, in this order.
-::testing::AssertionResult InOrder(const QStringList& log, const QStringList& want) {
-    int from = 0;
-    for (const QString& w : want) {
-        const int at = log.indexOf(w, from);
-        if (at < 0)
-            return ::testing::AssertionFailure() << "missing (in order) \"" << w.toStdString() << "\" in\n"
-                                                 << log.join(QLatin1Char('\n')).toStdString();
-        from = at + 1;
-    }
-    return ::testing::AssertionSuccess();
-}
-
-const QString kDone = QString(39, QLatin1Char(' ')) + QStringLiteral("文 件 下 载 完 毕!");
-const QString kSuccess = QString(39, QLatin1Char(' ')) + QStringLiteral("数 据 下 载 成 功!");
-
-// The frames the chip recorded whose note starts with `prefix`.
-std::vector<sim::FrameRecord> recorded(const sim::SimChip& chip, const std::string& prefix) {
-    std::vector<sim::FrameRecord> r;
-    for (const auto& f : chip.frames())
-        if (f.accepted && f.note.rfind(prefix, 0) == 0) r.push_back(f);
-    return r;
-}
-
-} // namespace
 
 TEST(Stm32Download, EverySizeOnEachChip) {
     const struct Chip {
@@ -195,25 +131,9 @@ private:
     WireLink* link_ = nullptr;
 };
 
-// Stands between the host and a chip and passes everything on; the
-// wrappers below change what the host sends.
-class Between : public WirePeer {
-public:
-    explicit Between(WirePeer& chip) : chip_(chip) {}
-    void attach(WireLink* link) override { chip_.attach(link); }
-    void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override { chip_.onHostByte(b, host, at); }
-    void onModemLines(const ModemLines& l, WireClock::time_point at) override { chip_.onModemLines(l, at); }
-    void onHostOpen(bool open, WireClock::time_point at) override { chip_.onHostOpen(open, at); }
-    void onTimer(WireClock::time_point now) override { chip_.onTimer(now); }
-    std::optional<WireClock::time_point> nextWake() const override { return chip_.nextWake(); }
-
-protected:
-    WirePeer& chip_;
-};
-
 // Passes the host's bytes to a chip until the first data block has begun
 // (Write Memory and its address have passed), then drops them.
-class MuteAfterFirstAddress : public Between {
+class MuteAfterFirstAddress : public stm32test::Between {
 public:
     using Between::Between;
     void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
@@ -231,7 +151,7 @@ private:
 
 // A chip whose flash cannot be read (as a protected part's): the checksum of
 // every Read Memory address in the flash is spoilt, so the chip refuses it.
-class FlashUnreadable : public Between {
+class FlashUnreadable : public stm32test::Between {
 public:
     using Between::Between;
     void onHostByte(uint8_t b, const LineSettings& host, WireClock::time_point at) override {
@@ -279,33 +199,100 @@ TEST(Stm32Download, FailuresEndCleanly) {
         double minSeconds, maxSeconds;
         int bytes;          // bytes the report says were written
     } rows[] = {
-        {"no acknowledge to 7F", "stm32f103,drop=1", 3000, nullptr, nullptr,
-         {"连接超时...", diag}, 4.0, 4.3, 0},
-        {"1790 is not an acknowledge", "", 3000, [](sim::SimChip*) { return std::make_unique<NoisePeer>(); }, nullptr,
-         {"连接超时...", diag}, 4.0, 4.3, 0},
-        {"Get unanswered (40 ticks)", "stm32f103,silent-after=0", 3000, nullptr, nullptr,
-         {"连接超时...", diag}, 5.0, 5.4, 0},
-        {"read refused at once (readout protection)", "stm32f103", 3000, nullptr, protect,
-         {"连接超时...", diag, "芯片拒绝了读存储器命令 0x11（NACK 0x1F），可能原因：芯片处于读保护状态（Readout Protection）"},
-         1.0, 1.5, 0},
-        {"block refused at once", "stm32f103,nack-block=2", 3000, nullptr, nullptr,
-         {"写数据失败，重试!",
-          "芯片拒绝了数据块（地址 0x08000100，256 字节）（NACK 0x1F），可能原因：FLASH写保护或未擦除，或数据在线路上出错"},
-         1.0, 1.6, 256},
-        {"block unanswered (30 ticks)", "stm32f103", 3000,
-         [](sim::SimChip* chip) { return std::make_unique<MuteAfterFirstAddress>(*chip); }, nullptr,
-         {"写数据失败，重试!"}, 4.1, 4.8, 0},
-        {"hang-up mid-write", "stm32f103,hangup-block=3", 3000, nullptr, nullptr,
-         {"写数据失败，重试!", "串口 sim 已断开（USB 转换器被拔出，或设备挂断）"}, 1.0, 1.7, 512},
-        {"image larger than the flash", "stm32f103", 64 * 1024 + 1, nullptr, nullptr,
-         {"映像 0x08000000 至 0x08010000（65537 字节）不在芯片FLASH 0x08000000 至 0x0800FFFF（64 KB）之内，未擦除也未写入"},
-         1.0, 1.5, 0},
-        {"port does not open", "stm32f103", 3000, nullptr,
-         [](VirtualHost& h) { h.failOpen = [](int) { return true; }; }, {PortDiagnosisText()},
-         0, 0.01, 0},
-        {"stopped by the user", "stm32f103", 60 * 1024, nullptr,
-         [](VirtualHost& h) { h.cancelAfterSeconds = 2.0; }, {"下载已取消"}, 2.0, 2.2, -1},
-        {"empty image", "stm32f103", 0, nullptr, nullptr, {"固件为空（0 字节）：没有可写入的数据，下载未开始"}, 0, 0.01, 0},
+        {"no acknowledge to 7F", "stm32f103,drop=1", 3000, nullptr, nullptr, {"连接超时...", diag}, 4.0, 4.3, 0},
+        {"1790 is not an acknowledge",
+         "",
+         3000,
+         [](sim::SimChip*) { return std::make_unique<NoisePeer>(); },
+         nullptr,
+         {"连接超时...", diag},
+         4.0,
+         4.3,
+         0},
+        {"Get unanswered (40 ticks)",
+         "stm32f103,silent-after=0",
+         3000,
+         nullptr,
+         nullptr,
+         {"连接超时...", diag},
+         5.0,
+         5.4,
+         0},
+        {"read refused at once (readout protection)",
+         "stm32f103",
+         3000,
+         nullptr,
+         protect,
+         {"读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；解除读保护会擦除整个芯片"
+          "（FLASH中的程序和数据全部丢失），之后才能下载；未擦除也未写入"},
+         1.0,
+         1.5,
+         0},
+        {"block refused at once",
+         "stm32f103,nack-block=2",
+         3000,
+         nullptr,
+         nullptr,
+         {"写数据失败，重试!", "芯片拒绝了数据块（地址 0x08000100，256 字节）（NACK "
+                               "0x1F），可能原因：FLASH写保护或未擦除，或数据在线路上出错"},
+         1.0,
+         1.6,
+         256},
+        {"block unanswered (30 ticks)",
+         "stm32f103",
+         3000,
+         [](sim::SimChip* chip) { return std::make_unique<MuteAfterFirstAddress>(*chip); },
+         nullptr,
+         {"写数据失败，重试!"},
+         4.1,
+         4.8,
+         0},
+        {"hang-up mid-write",
+         "stm32f103,hangup-block=3",
+         3000,
+         nullptr,
+         nullptr,
+         {"写数据失败，重试!", "串口 sim 已断开（USB 转换器被拔出，或设备挂断）"},
+         1.0,
+         1.7,
+         512},
+        {"image larger than the flash",
+         "stm32f103",
+         64 * 1024 + 1,
+         nullptr,
+         nullptr,
+         {"映像 0x08000000 至 0x08010000（65537 字节）不在芯片FLASH 0x08000000 至 0x0800FFFF（64 "
+          "KB）之内，未擦除也未写入"},
+         1.0,
+         1.5,
+         0},
+        {"port does not open",
+         "stm32f103",
+         3000,
+         nullptr,
+         [](VirtualHost& h) { h.failOpen = [](int) { return true; }; },
+         {PortDiagnosisText()},
+         0,
+         0.01,
+         0},
+        {"stopped by the user",
+         "stm32f103",
+         60 * 1024,
+         nullptr,
+         [](VirtualHost& h) { h.cancelAfterSeconds = 2.0; },
+         {"下载已取消"},
+         2.0,
+         2.2,
+         -1},
+        {"empty image",
+         "stm32f103",
+         0,
+         nullptr,
+         nullptr,
+         {"固件为空（0 字节）：没有可写入的数据，下载未开始"},
+         0,
+         0.01,
+         0},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);

@@ -33,12 +33,19 @@ TEST(Stm32Frames, BytesOfEachStep) {
         {Stm32ExtendedPageList(0, 3), "000200000001000201"},
         {Stm32ExtendedPageList(16, 2), "00010010001100"},
         {Stm32DataFrame(QByteArray::fromHex("01020304")), "030102030407"},
-        {Stm32PadToWords(QByteArray::fromHex("aabbcc")), "aabbccff"},
-        {Stm32PadToWords(QByteArray(184, '\x11')).left(1), "11"},
+        {Stm32PadTo(QByteArray::fromHex("aabbcc"), 4), "aabbccff"},
+        {Stm32PadTo(QByteArray::fromHex("aabbccdd11"), 8), "aabbccdd11ffffff"},
+        {Stm32PadTo(QByteArray(184, '\x11'), 4).left(1), "11"},
+        {Stm32MassEraseFrame(false), "ff00"},
+        {Stm32MassEraseFrame(true), "ffff00"},
+        {Stm32CommandBytes(Stm32Code::Go), "21de"},
+        {Stm32CommandBytes(Stm32Code::ReadoutProtect), "827d"},
+        {Stm32CommandBytes(Stm32Code::ReadoutUnprotect), "926d"},
     };
     for (const auto& r : rows) EXPECT_EQ(hex(r.bytes), r.hex);
-    EXPECT_EQ(Stm32PadToWords(QByteArray(184, '\x11')).size(), 184);
-    EXPECT_EQ(Stm32PadToWords(QByteArray(185, '\x11')).size(), 188);
+    EXPECT_EQ(Stm32PadTo(QByteArray(184, '\x11'), 4).size(), 184);
+    EXPECT_EQ(Stm32PadTo(QByteArray(185, '\x11'), 4).size(), 188);
+    EXPECT_EQ(Stm32PadTo(QByteArray(185, '\x11'), 32).size(), 192);
     // The last block of the 3000-byte example: count byte B7.
     EXPECT_EQ(static_cast<uint8_t>(Stm32DataFrame(QByteArray(184, '\0'))[0]), 0xB7);
     EXPECT_EQ(XorChecksum(QByteArray::fromHex("b7") + QByteArray(184, '\0')), 0xB7);
@@ -65,9 +72,10 @@ TEST(Stm32Frames, EraseExtentBlocksAndProgress) {
         {0x08004004, 0x08004008, 2048, 8, 1},
     };
     for (const auto& p : pages) {
-        const Stm32Pages got = Stm32PagesCovering(p.first, p.end, p.pageSize);
-        EXPECT_EQ(got.first, p.firstPage) << std::hex << p.first;
-        EXPECT_EQ(got.count, p.count) << std::hex << p.first;
+        const auto got = Stm32Layout::Pages(p.pageSize, 0x08000000, 0).Covering(p.first, p.end);
+        ASSERT_TRUE(got) << std::hex << p.first;
+        EXPECT_EQ(got->first, p.firstPage) << std::hex << p.first;
+        EXPECT_EQ(got->count, p.count) << std::hex << p.first;
     }
     // One block fills the bar; otherwise steps of 1024 / (C - 1), held at 1024.
     EXPECT_EQ(Stm32Progress(1, 1), 1024);
@@ -98,31 +106,42 @@ TEST(Stm32Frames, GetReplyAndLines) {
     const Stm32Part* md = FindStm32Part(0x410);
     const Stm32Part* f030 = FindStm32Part(0x440);
     const Stm32Part* f303 = FindStm32Part(0x422);
-    ASSERT_TRUE(md && f030 && f303);
+    const Stm32Part* h7rs = FindStm32Part(0x485);
+    const Stm32Part* w108 = FindStm32Part(0x9A8);
+    ASSERT_TRUE(md && f030 && f303 && h7rs && w108);
     EXPECT_EQ(Stm32SramLine(64, 0xFFFF, md), QStringLiteral("SRAM：     20 KB"));
     EXPECT_EQ(Stm32SramLine(128, 0xFFFF, nullptr), QStringLiteral("SRAM：     20 KB"));
     EXPECT_EQ(Stm32SramLine(32, 0xFFFF, md), QStringLiteral("SRAM：     10 KB"));
     EXPECT_EQ(Stm32SramLine(16, 0xFFFF, md), QStringLiteral("    ???"));
     EXPECT_EQ(Stm32SramLine(64, 0x1234, md), QStringLiteral("SRAM："));
     EXPECT_EQ(Stm32SramLine(64, 0xFFFF, f030), QStringLiteral("SRAM：     8 KB"));
-    EXPECT_EQ(Stm32SramLine(256, 0xFFFF, f303), QStringLiteral("    ???"));
+    // The table's RAM from 0x20000000 up to the end of what the bootloader
+    // leaves the host; none where the RAM lies elsewhere.
+    EXPECT_EQ(Stm32SramLine(256, 0xFFFF, f303), QStringLiteral("SRAM：     40 KB"));
+    EXPECT_EQ(Stm32SramLine(64, 0xFFFF, h7rs), QStringLiteral("    ???"));
+    // Without a flash-size register the F1 rule has nothing to go by.
+    EXPECT_EQ(Stm32SramLine(128, 0x1234, w108), QStringLiteral("SRAM：     8 KB"));
 }
 
-TEST(Stm32Parts, TableByProductId) {
-    const struct {
-        uint16_t pid;
-        uint32_t flashSizeAddress;
-        int pageSize;
-    } rows[] = {{0x410, 0x1FFFF7E0, 1024}, {0x412, 0x1FFFF7E0, 1024}, {0x414, 0x1FFFF7E0, 2048},
-                {0x430, 0x1FFFF7E0, 2048}, {0x440, 0x1FFFF7CC, 1024}, {0x444, 0x1FFFF7CC, 1024},
-                {0x442, 0x1FFFF7CC, 2048}, {0x422, 0x1FFFF7CC, 2048}};
-    for (const auto& r : rows) {
-        const Stm32Part* p = FindStm32Part(r.pid);
-        ASSERT_TRUE(p) << std::hex << r.pid;
-        EXPECT_EQ(p->flashSizeAddress, r.flashSizeAddress) << std::hex << r.pid;
-        EXPECT_EQ(p->pageSize, r.pageSize) << std::hex << r.pid;
-    }
-    EXPECT_EQ(FindStm32Part(0x413), nullptr);
-    EXPECT_EQ(Stm32PartLabel(0x410), QStringLiteral("STM32F10x medium density (0x410)"));
+TEST(Stm32Parts, LookUpsAndLabels) {
+    const Stm32Part* f401 = FindStm32Part(0x423);
+    ASSERT_TRUE(f401);
+    EXPECT_STREQ(f401->family, "F4");
+    EXPECT_EQ(f401->flashSizeAddress, 0x1FFF7A22u);
+    EXPECT_TRUE(f401->has(Stm32Flag::VoltageRange));
+    EXPECT_FALSE(f401->has(Stm32Flag::NoMassErase));
+    EXPECT_EQ(FindStm32Part(0x0abc), nullptr);
+    EXPECT_EQ(Stm32PartLabel(0x410), QStringLiteral("STM32F10xxx Medium-density (0x410)"));
+    EXPECT_EQ(Stm32PartLabel(0x44C), QStringLiteral("STM32C051xx (0x44c)"));
     EXPECT_EQ(Stm32PartLabel(0x0abc), QStringLiteral("STM32 (0x0abc)"));
+    // The L1 part that encodes its sizes; the G07x bootloader that erases
+    // one page per command.
+    const Stm32Part* l1 = FindStm32Part(0x436);
+    ASSERT_TRUE(l1);
+    EXPECT_EQ(Stm32FlashKbFromRegister(*l1, 0), 384);
+    EXPECT_EQ(Stm32FlashKbFromRegister(*l1, 1), 256);
+    EXPECT_EQ(Stm32FlashKbFromRegister(*f401, 256), 256);
+    EXPECT_EQ(Stm32MaxUnitsPerErase(FindStm32Part(0x460), true), 1);
+    EXPECT_EQ(Stm32MaxUnitsPerErase(f401, true), 511);
+    EXPECT_EQ(Stm32MaxUnitsPerErase(nullptr, false), 256);
 }

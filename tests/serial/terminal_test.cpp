@@ -166,6 +166,52 @@ TEST(TerminalFormatter, CarriesItsStateAcrossBatches) {
     EXPECT_EQ(shown, "ab\n61 62 \nc");
 }
 
+// Bytes that arrived at several times: each line is stamped with the time
+// its first byte arrived, also when a display slice cuts through an arrival
+// or a line runs across arrivals.
+TEST(TerminalFormatter, StampsEachLineWithItsFirstBytesArrival) {
+    const QTime t1(10, 0, 0, 1), t2(10, 0, 0, 2), t3(10, 0, 0, 3);
+    TimedBytes received;
+    received.append("ab\ncd", 5, t1);
+    received.append("e\n", 2, t2);
+    received.append("f", 1, t2); // the same millisecond: one arrival
+    received.append("g\nh\n", 4, t3);
+    ASSERT_EQ(received.arrivals.size(), 3u);
+    EXPECT_EQ(received.arrivals[1].offset, 5);
+
+    const QString expected = "[10:00:00.001] ab\n[10:00:00.001] cde\n[10:00:00.002] fg\n[10:00:00.003] h\n";
+    for (const qsizetype slice : {qsizetype(1), qsizetype(2), qsizetype(3), qsizetype(5), qsizetype(6), qsizetype(100)}) {
+        SCOPED_TRACE(slice);
+        TimedBytes rest = received;
+        TerminalFormatter f;
+        f.setTimestamps(true);
+        QString shown;
+        qsizetype taken = 0;
+        while (!rest.isEmpty()) {
+            const TimedBytes piece = rest.takeFront(slice);
+            ASSERT_FALSE(piece.arrivals.empty());
+            EXPECT_EQ(piece.arrivals.front().offset, 0);
+            taken += piece.size();
+            shown += f.format(piece);
+        }
+        EXPECT_EQ(taken, received.size());
+        EXPECT_EQ(shown, expected);
+    }
+
+    // Held bytes beyond the limit are dropped from the front with their times.
+    TimedBytes held = received;
+    held.dropFront(6);
+    ASSERT_EQ(held.arrivals.size(), 2u);
+    EXPECT_EQ(held.arrivals[0].offset, 0);
+    EXPECT_EQ(held.arrivals[0].at, t2);
+    EXPECT_EQ(held.bytes, QByteArray("\nfg\nh\n"));
+    TimedBytes joined;
+    joined.append(std::move(held));
+    joined.append(TimedBytes(received));
+    EXPECT_EQ(joined.bytes, QByteArray("\nfg\nh\nab\ncde\nfg\nh\n"));
+    EXPECT_EQ(joined.arrivals.size(), 5u);
+}
+
 TEST(TerminalFormatter, ParsesTheHexSendBox) {
     struct Case {
         QString text;

@@ -167,23 +167,6 @@ inline Bytes stcHostFrame(const Bytes& payload, int form) {
     return f;
 }
 
-inline Bytes hexToBytes(const char* text) {
-    Bytes b;
-    int hi = -1;
-    for (const char* p = text; *p; ++p) {
-        int v;
-        if (*p >= '0' && *p <= '9') v = *p - '0';
-        else if (*p >= 'a' && *p <= 'f') v = *p - 'a' + 10;
-        else if (*p >= 'A' && *p <= 'F') v = *p - 'A' + 10;
-        else continue;
-        if (hi < 0) {
-            hi = v;
-        } else {
-            b.push_back(static_cast<uint8_t>(hi * 16 + v));
-            hi = -1;
-        }
-    }
-    return b;
-}
+inline Bytes hexToBytes(const char* text) { return sim::bytesFromHex(text); }
 
 } // namespace talvo::simtest

@@ -169,45 +169,68 @@ int count(const QByteArray& status) { return static_cast<uint8_t>(status[4]) << 
 
 } // namespace
 
+namespace {
+
+// The STM32 simulators, their product ID as stm32flash prints it, their
+// flash and write unit.
+const struct Stm32Sim {
+    const char* chip;
+    const char* pid;
+    int flashKb;
+    int writeUnit;
+} kStm32Sims[] = {
+    {"stm32f103", "0x0410", 64, 4},  // Erase (0x43)
+    {"stm32f030", "0x0440", 64, 4},  // Extended Erase (0x44)
+    {"stm32f401", "0x0423", 256, 4}, // sectors of 16, 64 and 128 KB
+    {"stm32g071", "0x0460", 128, 8}, // 8-byte writes
+    {"stm32l431", "0x0435", 256, 8},
+};
+
+QStringList stm32flashArgs(const QStringList& args) {
+    return QStringList{QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1")} +
+           args;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
 TEST(PtyStm32, Stm32flashWritesVerifiesAndReadsBack) {
     const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
     if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
-    // The F103 erases with Erase (43), the F030 with Extended Erase (44).
-    for (const char* chip : {"stm32f103", "stm32f030"}) {
-        SCOPED_TRACE(chip);
+    for (const Stm32Sim& c : kStm32Sims) {
+        SCOPED_TRACE(c.chip);
         QTemporaryDir dir;
         ASSERT_TRUE(dir.isValid());
         const QString link = dir.filePath(QStringLiteral("stm32"));
         const QString dump = dir.filePath(QStringLiteral("dump.bin"));
+        // A multiple of eight: stm32flash pads its writes to four bytes only.
         const QByteArray image = randomImage(3000, 20261207);
         QFile img(dir.filePath(QStringLiteral("img.bin")));
         ASSERT_TRUE(writeFile(img, image));
 
-        SimProcess sim({QString::fromLatin1(chip), QStringLiteral("--dump"), dump}, link);
+        SimProcess sim({QString::fromLatin1(c.chip), QStringLiteral("--dump"), dump}, link);
         ASSERT_TRUE(sim.ready()) << "talvo sim did not make " << link.toStdString();
         QString output;
-        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                                   QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link},
+        ASSERT_EQ(run(stm32flash, stm32flashArgs({QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link}),
                       &output),
                   0)
             << output.toStdString();
         const QString out = dir.filePath(QStringLiteral("out.bin"));
-        ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                                   QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link},
+        ASSERT_EQ(run(stm32flash,
+                      stm32flashArgs(
+                          {QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:3000"), link}),
                       &output),
                   0)
             << output.toStdString();
-        EXPECT_TRUE(output.contains(QString::fromLatin1(chip) == QLatin1String("stm32f103") ? QStringLiteral("0x0410")
-                                                                                          : QStringLiteral("0x0440")))
-            << output.toStdString();
-        QFile back(out);
-        ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-        EXPECT_EQ(back.readAll(), image);
+        EXPECT_TRUE(output.contains(QString::fromLatin1(c.pid))) << output.toStdString();
+        EXPECT_EQ(readFile(out), image);
         EXPECT_EQ(sim.stop(), 0);
-        QFile dumped(dump);
-        ASSERT_TRUE(dumped.open(QIODevice::ReadOnly));
-        const QByteArray flash = dumped.readAll();
-        EXPECT_EQ(flash.size(), 64 * 1024);
+        const QByteArray flash = readFile(dump);
+        EXPECT_EQ(flash.size(), c.flashKb * 1024);
         EXPECT_EQ(flash.left(3000), image);
     }
 }
@@ -215,33 +238,67 @@ TEST(PtyStm32, Stm32flashWritesVerifiesAndReadsBack) {
 TEST(PtyStm32, TalvoWritesStm32flashReadsBack) {
     const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
     if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString link = dir.filePath(QStringLiteral("stm32"));
-    // Not a multiple of four: the last block goes out padded with FF.
-    const QByteArray image = randomImage(5001, 5001);
-    QFile img(dir.filePath(QStringLiteral("img.bin")));
-    ASSERT_TRUE(writeFile(img, image));
+    for (const Stm32Sim& c : kStm32Sims) {
+        SCOPED_TRACE(c.chip);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("stm32"));
+        // Not a multiple of four: the last block goes out padded with FF to the write unit.
+        const QByteArray image = randomImage(5001, 5001);
+        const int padded = (5001 + c.writeUnit - 1) / c.writeUnit * c.writeUnit;
+        QFile img(dir.filePath(QStringLiteral("img.bin")));
+        ASSERT_TRUE(writeFile(img, image));
 
-    SimProcess sim({QStringLiteral("stm32f103")}, link);
-    ASSERT_TRUE(sim.ready());
-    QString output;
-    ASSERT_EQ(run(QStringLiteral(TALVO_EXE), {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stm32"),
-                                              QStringLiteral("--port"), link, QStringLiteral("--verify"), img.fileName()},
-                  &output),
-              0)
-        << output.toStdString();
-    EXPECT_TRUE(output.contains(QStringLiteral("校验成功"))) << output.toStdString();
-    // Someone else checks what TALVO wrote.
-    const QString out = dir.filePath(QStringLiteral("out.bin"));
-    ASSERT_EQ(run(stm32flash, {QStringLiteral("-b"), QStringLiteral("115200"), QStringLiteral("-m"), QStringLiteral("8n1"),
-                               QStringLiteral("-r"), out, QStringLiteral("-S"), QStringLiteral("0x08000000:5004"), link},
-                  &output),
-              0)
-        << output.toStdString();
-    QFile back(out);
-    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
-    EXPECT_EQ(back.readAll(), image + QByteArray(3, '\xFF'));
+        SimProcess sim({QString::fromLatin1(c.chip)}, link);
+        ASSERT_TRUE(sim.ready());
+        QString output;
+        ASSERT_EQ(run(QStringLiteral(TALVO_EXE),
+                      {QStringLiteral("download"), QStringLiteral("--chip"), QStringLiteral("stm32"),
+                       QStringLiteral("--port"), link, QStringLiteral("--verify"), img.fileName()},
+                      &output),
+                  0)
+            << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("校验成功"))) << output.toStdString();
+        // Someone else checks what TALVO wrote.
+        const QString out = dir.filePath(QStringLiteral("out.bin"));
+        ASSERT_EQ(run(stm32flash,
+                      stm32flashArgs({QStringLiteral("-r"), out, QStringLiteral("-S"),
+                                      QStringLiteral("0x08000000:%1").arg(padded), link}),
+                      &output),
+                  0)
+            << output.toStdString();
+        EXPECT_EQ(readFile(out), image + QByteArray(padded - 5001, '\xFF'));
+    }
+}
+
+// A read-protected simulator (option rdp) as stm32flash finds it: reads are
+// refused; its unprotect (-k) erases the chip; then it writes and reads back.
+TEST(PtyStm32, Stm32flashUnprotectsAReadProtectedChip) {
+    const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+    if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
+    for (const char* chip : {"stm32f103", "stm32g071"}) {
+        SCOPED_TRACE(chip);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("stm32"));
+        const QByteArray image = randomImage(2048, 11);
+        QFile img(dir.filePath(QStringLiteral("img.bin")));
+        ASSERT_TRUE(writeFile(img, image));
+        SimProcess sim({QString::fromLatin1(chip), QStringLiteral("--faults"), QStringLiteral("rdp")}, link);
+        ASSERT_TRUE(sim.ready());
+        QString output;
+        const QString out = dir.filePath(QStringLiteral("out.bin"));
+        const QStringList readArgs = {QStringLiteral("-r"), out, QStringLiteral("-S"),
+                                      QStringLiteral("0x08000000:2048"), link};
+        EXPECT_NE(run(stm32flash, stm32flashArgs(readArgs), &output), 0) << output.toStdString();
+        ASSERT_EQ(run(stm32flash, stm32flashArgs({QStringLiteral("-k"), link}), &output), 0) << output.toStdString();
+        ASSERT_EQ(run(stm32flash, stm32flashArgs({QStringLiteral("-w"), img.fileName(), QStringLiteral("-v"), link}),
+                      &output),
+                  0)
+            << output.toStdString();
+        ASSERT_EQ(run(stm32flash, stm32flashArgs(readArgs), &output), 0) << output.toStdString();
+        EXPECT_EQ(readFile(out), image);
+    }
 }
 
 TEST(PtyStm32, AnApplicationBehindItsBootloaderAsStm32flashReadsIt) {

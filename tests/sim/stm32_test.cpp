@@ -193,6 +193,107 @@ TEST(Stm32, ReadoutProtection) {
     EXPECT_EQ(s.read(0x08000000, 4), Bytes(4, 0xFF));
 }
 
+TEST(Stm32, NewerChipsIdentifyThemselves) {
+    const struct {
+        const char* chip;
+        const char* id;
+        uint32_t sizeAt;
+        const char* size;
+    } rows[] = {
+        {"stm32f401", "79 01 04 23 79", 0x1FFF7A22, "00 01"}, // 256 KB
+        {"stm32g071", "79 01 04 60 79", 0x1FFF75E0, "80 00"}, // 128 KB
+        {"stm32l431", "79 01 04 35 79", 0x1FFF75E0, "00 01"}, // 256 KB
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.chip);
+        Session s(r.chip);
+        EXPECT_EQ(hexBytes(s.cmd(0x00, 15)), "79 0B 31 00 01 02 11 21 31 44 63 73 82 92 79");
+        EXPECT_EQ(hexBytes(s.cmd(0x02, 5)), r.id);
+        EXPECT_EQ(hexBytes(s.read(r.sizeAt, 2)), r.size);
+        EXPECT_EQ(hexBytes(s.cmd(0x43, 1)), "1F"); // Extended Erase only
+    }
+    // The F401's device data ends with its flash size: a read beyond is refused.
+    Session f4("stm32f401");
+    EXPECT_TRUE(f4.read(0x1FFF7A22, 4).empty());
+}
+
+TEST(Stm32, F401ErasesSectorsAndProgramsBytes) {
+    Session s("stm32f401,scale=0");
+    auto& flash = s.chip->flash();
+    std::fill(flash.begin(), flash.end(), 0x00);
+    // Sector 4 (64 KB at 0x08010000) and sector 5 (128 KB at 0x08020000).
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x00, 0x00, 0x04}), 1, 1s)), "79");
+    EXPECT_EQ(flash[0x0FFFF], 0x00);
+    EXPECT_EQ(flash[0x10000], 0xFF);
+    EXPECT_EQ(flash[0x1FFFF], 0xFF);
+    EXPECT_EQ(flash[0x20000], 0x00);
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x00, 0x00, 0x05}), 1, 3s)), "79");
+    EXPECT_EQ(flash[0x3FFFF], 0xFF);
+    // A sector that does not exist.
+    ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+    EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x00, 0x00, 0x06}), 1, 1s)), "1F");
+    // Programming clears bits only: written over 0x0F, 0xF3 leaves 0x03.
+    ASSERT_TRUE(s.write(0x08010000, {0x0F, 0xFF, 0xAA, 0x55}));
+    ASSERT_TRUE(s.write(0x08010000, {0xF3, 0x0F, 0xFF, 0xFF}));
+    EXPECT_EQ(hexBytes(s.read(0x08010000, 4)), "03 0F AA 55");
+    // Sectors take their time: 0.4 s for 16 KB, 2 s for 128 KB.
+    Session timed("stm32f401");
+    ASSERT_EQ(timed.cmd(0x44, 1), Bytes{0x79});
+    const TimePoint t0 = timed.w->now();
+    EXPECT_EQ(hexBytes(timed.w->exchange(withXor({0x00, 0x01, 0x00, 0x00, 0x00, 0x05}), 1, 5s)), "79");
+    EXPECT_GT(std::chrono::duration<double>(timed.w->heard[0].at - t0).count(), 2.4);
+}
+
+TEST(Stm32, EightByteWriteUnitAndDoubleWordsWithTheirEcc) {
+    for (const char* chip : {"stm32g071,scale=0", "stm32l431,scale=0"}) {
+        SCOPED_TRACE(chip);
+        Session s(chip);
+        // Aligned to eight bytes, a multiple of eight.
+        ASSERT_EQ(s.cmd(0x31, 1), Bytes{0x79});
+        EXPECT_EQ(hexBytes(s.w->exchange(addr(0x08000004), 1, 1s)), "1F");
+        EXPECT_FALSE(s.write(0x08000000, Bytes(12, 0x11)));
+        ASSERT_TRUE(s.write(0x08000000, Bytes(16, 0x11)));
+        // A double word is written once; only zeros go over it again.
+        EXPECT_FALSE(s.write(0x08000008, Bytes(8, 0x01)));
+        EXPECT_TRUE(s.write(0x08000008, Bytes(8, 0x00)));
+        EXPECT_EQ(hexBytes(s.read(0x08000000, 16)), "11 11 11 11 11 11 11 11 00 00 00 00 00 00 00 00");
+        // 2 KB pages.
+        s.chip->flash()[2048] = 0x00;
+        ASSERT_EQ(s.cmd(0x44, 1), Bytes{0x79});
+        EXPECT_EQ(hexBytes(s.w->exchange(withXor({0x00, 0x00, 0x00, 0x00}), 1, 1s)), "79");
+        EXPECT_EQ(s.read(0x08000000, 16), Bytes(16, 0xFF));
+        EXPECT_EQ(s.chip->flash()[2048], 0x00);
+    }
+}
+
+TEST(Stm32, ReadProtectedFromTheStart) {
+    for (const char* chip : {"stm32f103,rdp,scale=0", "stm32f401,rdp,scale=0", "stm32g071,rdp,scale=0"}) {
+        SCOPED_TRACE(chip);
+        Session s(chip);
+        ASSERT_TRUE(s.chip->readoutProtected());
+        s.chip->flash()[0] = 0x12;
+        // Identification is served; memory access, erase, Go and protection changes are not.
+        EXPECT_EQ(hexBytes(s.cmd(0x01, 5)).substr(0, 2), "79");
+        EXPECT_EQ(hexBytes(s.cmd(0x02, 5)).substr(0, 2), "79");
+        for (uint8_t code : {0x11, 0x21, 0x31, 0x44, 0x63, 0x73, 0x82}) {
+            if (code == 0x44 && std::string(chip).rfind("stm32f103", 0) == 0) code = 0x43;
+            EXPECT_EQ(hexBytes(s.cmd(code, 1)), "1F") << std::hex << int(code);
+        }
+        EXPECT_EQ(s.chip->flash()[0], 0x12);
+        // Readout Unprotect: erases the flash, drops the protection, resets.
+        EXPECT_EQ(hexBytes(s.cmd(0x92, 2)), "79 79");
+        EXPECT_FALSE(s.chip->readoutProtected());
+        EXPECT_EQ(s.chip->flash()[0], 0xFF);
+        EXPECT_EQ(hexBytes(s.w->exchange({0x7F}, 1)), "79");
+        EXPECT_EQ(s.read(0x08000000, 4), Bytes(4, 0xFF));
+    }
+    std::string error;
+    EXPECT_FALSE(makeChip("stc89c52rc,rdp", &error));
+    EXPECT_EQ(error, "option 'rdp' (readout protection) applies to the STM32 simulators only");
+}
+
 TEST(Stm32, EightN1IsHeardWithParityErrors) {
     auto chip = stm32("stm32f103,scale=0");
     VirtualWire w(*chip, line(115200, 0));

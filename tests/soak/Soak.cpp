@@ -275,6 +275,8 @@ std::string SoakCase::describe() const {
         s << ", " << (lowSpeed ? "low" : "high") << " speed";
     s << ", chip type " << chipType << ", image " << image.size() << " B";
     if (flashOffset > 0) s << " at flash offset 0x" << std::hex << flashOffset << std::dec;
+    if (readProtected) s << (unprotect ? ", read-protected, unprotect" : ", read-protected");
+    if (massErase) s << ", mass erase";
     s << ", old firmware " << oldFlash.size() << " B";
     return s.str();
 }

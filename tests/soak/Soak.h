@@ -75,6 +75,9 @@ struct SoakCase {
     double splitChance = 0; // VirtualHost::splitReads
     QByteArray image;
     size_t flashOffset = 0; // STM32: where in the flash the image starts (behind a bootloader of its own)
+    bool readProtected = false; // STM32: the chip starts read-protected (simulator option rdp)
+    bool unprotect = false;     // STM32: the download removes the protection (the chip erases its flash)
+    bool massErase = false;     // STM32: the download erases the whole flash first
     QByteArray oldFlash;    // what the chip holds before the download (its flash's first bytes)
     // One line naming everything above, for the report and for reproducing.
     std::string describe() const;

@@ -40,11 +40,20 @@ TEST(Soak, SeededRunsOfEveryFamilyEndAsTheyMust) {
             // tolerance; beyond it the link is lost.  An STC block refused
             // or lost once, or answered with a wrong sum, is sent again; the STM32
             // bootloader's refusal of a block ends the download, and a word
-            // stored wrongly is found by the read-back.
+            // stored wrongly is found by the read-back; a read-protected STM32
+            // is refused unless its protection is removed.
             const bool succeededOrRefused = r.success || r.stage == QStringLiteral("crystal");
             const FaultKind k = r.c.kind;
             const bool stm32 = r.c.family == "stm32";
             const bool refusedOnce = k == FaultKind::NackBlock && r.c.selector.ends_with(",nack-count=1");
+            // A read-protected chip whose protection stays: refused before anything is written.
+            if (r.c.readProtected && !r.c.unprotect) {
+                if (k == FaultKind::None || k == FaultKind::RateInside || k == FaultKind::SplitReads ||
+                    k == FaultKind::NackBlock || k == FaultKind::BadWord) {
+                    EXPECT_EQ(r.stage, QStringLiteral("protected")) << r.c.describe();
+                }
+                continue;
+            }
             if (k == FaultKind::None || k == FaultKind::RateInside || k == FaultKind::SplitReads ||
                 (!stm32 && (refusedOnce || k == FaultKind::BadAck || k == FaultKind::LostCopy))) {
                 EXPECT_TRUE(succeededOrRefused) << r.c.describe() << " ended at " << r.stage.toStdString();
