@@ -29,7 +29,7 @@
 #include "gui/Fonts.h"
 #include "gui/Marquee.h"
 #include "platform/PtyPair.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "serial/SerialTerminal.h"
 
 using namespace talvo;

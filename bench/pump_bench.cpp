@@ -8,8 +8,7 @@
 
 #include <cstdio>
 
-#include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "host/SerialDownloadHost.h"
 
 namespace {
 double cpuSeconds() {
@@ -22,27 +21,26 @@ double cpuSeconds() {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int ticks = argc > 1 ? std::atoi(argv[1]) : 50; // 50 ticks = 5 s
-    talvo::MemoryPanel panel;
-    talvo::MainWindowCore core(panel);
+    talvo::SerialDownloadHost host({});
 
-    core.ResetTicks();
-    if (!core.StartTickTimer()) {
+    host.ResetTicks();
+    if (!host.StartTickTimer()) {
         std::fprintf(stderr, "pump_bench: cannot start the tick thread\n");
         return 1;
     }
-    core.StartTickCount();
+    host.StartTickCount();
 
     long pumps = 0;
     const double cpu0 = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
-    while (core.Ticks() < ticks) {
-        core.PumpMessages();
+    while (host.Ticks() < ticks) {
+        host.PumpMessages();
         ++pumps;
     }
     const double wallSeconds = wall.nsecsElapsed() / 1e9;
     const double cpu = cpuSeconds() - cpu0;
-    core.KillTickTimer();
+    host.KillTickTimer();
 
     const double share = 100.0 * cpu / wallSeconds;
     std::printf("wait of %d ticks: wall %.3f s, cpu %.4f s (user+sys), %.2f %% of wall, %ld pump calls\n", ticks,

@@ -1,7 +1,8 @@
 // The STC download against its floor, and what it costs the processor.
 //
-// 1. Wall time: a 32 KB image into each STC family, through the window's
-//    core on a paced simulated wire in real time, against the protocol floor:
+// 1. Wall time: a 32 KB image into each STC family, through the download
+//    host (the window's and `talvo download`'s) on a paced simulated wire in
+//    real time, against the protocol floor:
 //    the same download run in virtual time (sim/VirtualHost), where the host
 //    costs nothing -- every byte takes its time on the wire at the rates used,
 //    the chip takes its own times, and the download's fixed pauses and tick
@@ -31,12 +32,9 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
-#include "app/ControlIds.h"
-#include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
-#include "platform/SettingsStore.h"
-#include "platform/SimRegistry.h"
-#include "protocol/CMcuType.h"
+#include "host/SerialDownloadHost.h"
+#include "platform/SimBoardSet.h"
+#include "protocol/DownloadJob.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
 #include "sim/VirtualHost.h"
@@ -70,8 +68,7 @@ VirtualRun virtualDownload(const std::string& selector, int chipType, const QByt
     host.writeReturnsAtOnce = writeReturnsAtOnce;
     protocol::StcOptions o;
     o.chipType = chipType;
-    o.blocks = protocol::StcBlocks(img);
-    o.imageBytes = static_cast<int>(img.size());
+    o.image = img;
     protocol::CMcuType mcu(host, o);
     const bool ok = mcu.RunStcDownload().success;
     return {ok ? host.elapsedSeconds() : -1, host.lineWaitSeconds};
@@ -87,27 +84,18 @@ QByteArray firmwareLike(int n) {
     return b;
 }
 
-// The download through the core, on the paced in-process wire.
-double coreSeconds(const QString& port, int chipType, const QString& file) {
-    QTemporaryDir dir;
-    QSettingsStore settings(dir.filePath(QStringLiteral("TALVO.conf")));
-    MemoryPanel panel;
-    CoreServices services;
-    services.settings = &settings;
-    services.sysfsRoot = dir.path();
-    services.devRoot = dir.path();
-    services.extraPorts = {port};
-    MainWindowCore core(panel, services);
-    core.Initialise();
-    panel.setCurrentIndex(ctl::ChipType, chipType);
-    core.SelectPort(port);
-    core.SetFirmwareFile(file);
+// The download through the download host, on the paced in-process wire.
+double hostSeconds(const QString& port, int chipType, const QByteArray& img) {
+    SerialDownloadHost host({});
+    protocol::DownloadJob job;
+    job.chipType = chipType;
+    job.image = img;
     QElapsedTimer t;
     t.start();
-    core.StartDownload();
+    const protocol::DownloadReport report =
+        host.Run(port, [&job](protocol::DownloadHost& h) { return protocol::RunDownload(h, job); });
     const double s = t.nsecsElapsed() / 1e9;
-    core.StopPortWatch();
-    return core.LastReport().success ? s : -1;
+    return report.success ? s : -1;
 }
 
 // `talvo download` in its own process against `talvo sim --pace` on a pty:
@@ -168,7 +156,7 @@ int main(int argc, char** argv) {
     std::printf("STC download of %d bytes, wall time against the protocol floor (virtual time, same run):\n", bytes);
     for (const Family& fam : families) {
         const double floor = floorSeconds(fam.chip, fam.chipType, img);
-        const double real = coreSeconds(QStringLiteral("sim:") + fam.chip, fam.chipType, file);
+        const double real = hostSeconds(QStringLiteral("sim:") + fam.chip, fam.chipType, img);
         releaseSimBoards();
         std::printf("  %-28s wall %7.3f s  floor %7.3f s  ratio %.3f\n", fam.name, real, floor,
                     floor > 0 && real > 0 ? real / floor : -1.0);

@@ -49,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const int family = (data[0] & 1) ? 2 : 1;
     const int handshake = (data[0] & 2) ? 4800 : 1200;
-    const int form = StcFrameForm(family);
+    const int form = family == 2 ? 2 : 1; // the checksum form of the family code
     const QByteArray received(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
 
     const StcScan scan = ScanStcFrames(received, form, true);
@@ -61,13 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             continue;
         }
         require(status->counts.size() == 8);
-        require(status->versionText.size() == 4 && status->modelText.size() == 6);
-        require(VersionLine(status->versionText).startsWith(QStringLiteral("MCU Version:")));
+        require(VersionLine(status->version, status->stepping).startsWith(QStringLiteral("MCU Version:")));
 
         const double mhz = MeasureClock(status->counts, handshake, family);
         require(std::isfinite(mhz) && mhz >= 0);
         require(FrequencyText(mhz).size() >= 10);
-        checkRate(mhz, handshake, family, status->modelText.startsWith(QLatin1String("fcf0")));
+        checkRate(mhz, handshake, family, status->sixClockMarker());
     }
     // Fewer than eight counts never make a crystal.
     if (size >= 2) require(MeasureClock(std::vector<uint16_t>(data[1] % 8, 1000), handshake, family) == 0.0);

@@ -3,8 +3,9 @@
 // flash size read, the acknowledges of the erase and of every write (and,
 // verified, every block read back; the refusals of a read-protected chip
 // and the removal of its protection) -- cut, joined, garbled, refused or
-// missing, as FuzzHost.h reads them from the input.  This drives the reply
-// assembler and the identification fields as the download uses them.  Every
+// missing, as FuzzChip.h sends them from the input to the virtual-time host.
+// This drives the reply assembler and the identification fields as the
+// download uses them.  Every
 // run must end in success with its two lines (and every byte written) or in
 // a failure that ended the download and said why.
 //
@@ -14,23 +15,25 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "FuzzHost.h"
-#include "protocol/Stm32Download.h"
+#include "FuzzChip.h"
+#include "protocol/DownloadJob.h"
 
 using namespace talvo::protocol;
 using talvo::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    Stm32Options o;
+    DownloadJob o;
+    o.chipType = 0;
     o.verify = (data[0] & 1) != 0;
     o.unprotect = (data[0] & 2) != 0;
     o.massErase = (data[0] & 4) != 0;
     o.go = (data[0] & 8) != 0;
     o.image = talvo::fuzz::fuzzImage(data[0] >> 4);
 
-    talvo::fuzz::FuzzHost host(data + 1, size - 1);
-    const Stm32Report report = DownloadStm32(host, o);
+    talvo::fuzz::FuzzChip chip(data + 1, size - 1);
+    talvo::fuzz::FuzzHost host(chip);
+    const DownloadReport report = RunDownload(host, o);
     talvo::fuzz::checkDownloadEnd(host, report.success);
     // The protection is removed only when asked for, and only once found.
     require(!report.unprotected || (o.unprotect && report.readProtected));

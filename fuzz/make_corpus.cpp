@@ -6,7 +6,7 @@
 // the host awaited (the STC status frame first); and the status frame as a
 // host may also receive it (cut short, after noise).
 // Each file is one settings byte, as the target reads it, and the bytes (for
-// the whole download, the replies as FuzzHost.h reads them).
+// the whole download, the replies as FuzzChip.h sends them).
 //
 // Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers, -stc-download,
 //                               -stm32-fields and -stm32-download)
@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "FuzzHost.h"
+#include "FuzzChip.h"
 #include "protocol/CMcuType.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
 #include "sim/VirtualHost.h"
@@ -66,7 +66,7 @@ std::vector<QByteArray> replies(const std::vector<sim::VirtualHost::WireByte>& w
     return out;
 }
 
-// A whole download as chunks (FuzzHost.h): each reply in pieces of at most 254 bytes.
+// A whole download as chunks (FuzzChip.h): each reply in pieces of at most 254 bytes.
 QByteArray chunked(const std::vector<QByteArray>& replies) {
     QByteArray chunks;
     for (const QByteArray& reply : replies)
@@ -118,11 +118,9 @@ int main(int argc, char** argv) {
                     protocol::StcOptions o;
                     o.chipType = chip.chipType;
                     o.lowSpeed = lowSpeed;
-                    o.blocks = protocol::StcBlocks(image);
-                    o.imageBytes = static_cast<int>(image.size());
-                    protocol::CMcuType mcu(host, o);
-                    mcu.RunStcDownload();
-                    const int family = protocol::ChipTypeAt(chip.chipType).familyCode;
+                    o.image = image;
+                    const bool ok = protocol::CMcuType(host, o).RunStcDownload().success;
+                    const int family = protocol::ChipTypeAt(chip.chipType).stc()->familyCode;
                     const auto r = replies(host.wire, Protocol::Stc);
                     if (r.empty()) continue;
                     const uint8_t familyBit = family == 2 ? 1 : 0;
@@ -136,9 +134,22 @@ int main(int argc, char** argv) {
                     writeSeed(answersDir, static_cast<uint8_t>(familyBit | 2), r.front());
                     for (size_t i = 1; i < r.size(); ++i)
                         writeSeed(answersDir, static_cast<uint8_t>(familyBit | ((i * 4) & 0xFC)), r[i]);
+                    // Where the chip's own download succeeded, its replies must carry
+                    // the target's download to its end too.
+                    const QByteArray seed = chunked(r);
+                    if (ok) {
+                        fuzz::FuzzChip fuzzChip(reinterpret_cast<const uint8_t*>(seed.constData()),
+                                                static_cast<size_t>(seed.size()));
+                        fuzz::FuzzHost replay(fuzzChip);
+                        if (!protocol::CMcuType(replay, o).RunStcDownload().success) {
+                            std::fprintf(stderr, "make_corpus: the replies of %s do not replay to success: %s\n",
+                                         selector.c_str(), qPrintable(replay.log.join(QLatin1Char('|'))));
+                            return 1;
+                        }
+                    }
                     writeSeed(downloadDir,
                               static_cast<uint8_t>((chip.chipType - 1) | (lowSpeed ? 4 : 0) | (kImageSteps << 3)),
-                              chunked(r));
+                              seed);
                 }
             }
         }
@@ -183,7 +194,8 @@ int main(int argc, char** argv) {
             const auto r = replies(host.wire, Protocol::Stm32);
             // The seed must carry the target's download to its end as the chip did.
             const QByteArray seed = chunked(r);
-            fuzz::FuzzHost replay(reinterpret_cast<const uint8_t*>(seed.constData()), static_cast<size_t>(seed.size()));
+            fuzz::FuzzChip chip(reinterpret_cast<const uint8_t*>(seed.constData()), static_cast<size_t>(seed.size()));
+            fuzz::FuzzHost replay(chip);
             if (!protocol::DownloadStm32(replay, o).success) {
                 std::fprintf(stderr, "make_corpus: the replies of %s do not replay to success: %s\n", name,
                              qPrintable(replay.log.join(QLatin1Char('|'))));

@@ -1,5 +1,6 @@
 #include "sim/BoardFlash.h"
 
+#include "platform/SimBoardSet.h"
 #include "platform/SimRegistry.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"

@@ -192,20 +192,6 @@ private:
     std::function<void(const std::string&)> trace_;
 };
 
-// The loopback plug: every byte comes straight back (with the wire faults).
-class LoopbackChip : public SimChip {
-public:
-    explicit LoopbackChip(ChipOptions options);
-    void onHostByte(uint8_t byte, const LineSettings& host, TimePoint at) override;
-    uint8_t nativeParity() const override { return 0; }
-
-protected:
-    void bootloaderStart(TimePoint) override {}
-    void onChar(const UartChar&, const LineSettings&, TimePoint) override {}
-    void boardLines(const ModemLines&, const ModemLines&, TimePoint) override {}
-    bool waitingForSync() const override { return true; }
-};
-
 std::string hexBytes(const uint8_t* data, size_t n);
 inline std::string hexBytes(const Bytes& b) { return hexBytes(b.data(), b.size()); }
 // The bytes of hexadecimal text ("46 B9 6a", any separators; an odd last digit is dropped).

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/SimRegistry.h"
+#include "sim/LoopbackChip.h"
 #include "sim/StcChip.h"
 #include "sim/StcModernChip.h"
 #include "sim/Stm32Chip.h"

@@ -273,6 +273,7 @@ WaitResult VirtualHost::Wait(int tickLimit, const protocol::ReplyJudge& judge) {
     held_.clear();
     notifyAt_.reset();
     waiting_ = true;
+    ++waits_;
     struct WaitingOff {
         bool& flag;
         ~WaitingOff() { flag = false; }

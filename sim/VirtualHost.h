@@ -65,6 +65,10 @@ public:
     const LineSettings& hostSettings() const { return settings_; }
     ModemLines lines() const { return lines_; }
     int opens() const { return opens_; }
+    // Inside Wait(), and how many waits have begun: a chip that answers the
+    // host's waits (the fuzzers') looks at them.
+    bool waiting() const { return waiting_; }
+    int waitsBegun() const { return waits_; }
 
     // ---- Failures to stage -------------------------------------------------------------
     // Called with the 1-based number of each open; true makes that open fail.
@@ -157,6 +161,7 @@ private:
     bool writeDone_ = false;              // a write completed since the last hand-over
     std::optional<TimePoint> notifyAt_;   // the receiver hands on at this time
     bool waiting_ = false;                // inside Wait: arrivals are handed on at once
+    int waits_ = 0;
     double splitChance_ = 0.0;
     Rng splitRng_;
 

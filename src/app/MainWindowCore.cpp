@@ -1,59 +1,36 @@
 #include "app/MainWindowCore.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
-#include <QThread>
+#include <QFileInfo>
+#include <QLoggingCategory>
 
 #include <climits>
 
 #include "app/ControlIds.h"
+#include "host/SerialDownloadHost.h"
+#include "platform/FolderWatch.h"
 #include "platform/Messages.h"
-#include "protocol/ChipTypes.h"
-#include "protocol/Diagnosis.h"
-#include "platform/SettingsStore.h"
+#include "platform/OsVersion.h"
+#include "platform/PortWatch.h"
+#include "platform/QSettingsStore.h"
 #include "platform/ThreadNotifier.h"
-#include "platform/TickSource.h"
-#include "serial/SerialChannel.h"
+#include "porttest/HostPortTestLink.h"
+#include "protocol/ChipTypes.h"
+#include "protocol/DownloadJob.h"
+#include "serial/DriverCheck.h"
+#include "serial/PortList.h"
 
 namespace talvo {
 
+Q_LOGGING_CATEGORY(lcPortWatch, "talvo.ports")
+
 namespace {
 
-// Where the tick callback finds the counter and its enable flag (set by the
-// initialisation call, message 74).  Written on the user-interface thread
-// before the tick thread starts; read by the tick thread.
-std::atomic<std::atomic<int>*> TickCounterPtr{nullptr};
-std::atomic<std::atomic<bool>*> TickEnabledPtr{nullptr};
-
-constexpr unsigned kTickInitMessage = 74;
-constexpr int kTickPeriodMs = 100;
 constexpr int kSettingsValueBytes = 1024;
 
 const char* const kWeekdays[7] = {"日", "一", "二", "三", "四", "五", "六"};
-
-// Counts every event delivered on the user-interface thread, so that the
-// pump knows whether it dispatched anything.
-class DispatchCounter : public QObject {
-public:
-    std::atomic<long> count{0};
-    bool eventFilter(QObject*, QEvent*) override {
-        count.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
-};
-
-DispatchCounter* dispatchCounter() {
-    static DispatchCounter* counter = [] {
-        auto* c = new DispatchCounter;
-        if (auto* app = QCoreApplication::instance()) {
-            c->moveToThread(app->thread());
-            app->installEventFilter(c);
-        }
-        return c;
-    }();
-    return counter;
-}
 
 // The integer prefix of a text as the C library's wide atoi reads it: blanks,
 // an optional sign, then decimal digits as far as they go; saturates on overflow.
@@ -74,10 +51,9 @@ int leadingInt(const QString& text) {
     return static_cast<int>(value);
 }
 
+const QString kVerifyStm32Key = QStringLiteral("VerifyStm32");
 
 } // namespace
-
-QString MainWindowCore::AppTitle() { return QStringLiteral("TALVO"); }
 
 QString MainWindowCore::FilePrompt() {
     return QStringLiteral("请用“打开文件”选择《单片机例程》中单片机目标文件(.hex\\.bin文件)");
@@ -85,32 +61,26 @@ QString MainWindowCore::FilePrompt() {
 
 MainWindowCore::MainWindowCore(FrontPanel& panel, CoreServices services, QObject* parent)
     : QObject(parent), Panel(panel), Services(std::move(services)) {
-    Channel = std::make_shared<SerialChannel>();
     if (!Services.settings) {
         OwnedSettings = std::make_unique<QSettingsStore>();
         Services.settings = OwnedSettings.get();
     }
-    if (!Services.ticks) {
-        OwnedTicks = std::make_unique<ThreadTickSource>();
-        Services.ticks = OwnedTicks.get();
-    }
     if (!Services.clock) Services.clock = [] { return QDateTime::currentDateTime(); };
-    dispatchCounter();
-
-    // Window timer 2: the STC sync pair every 14 ms while it runs.
-    SyncTimer.setInterval(14);
-    SyncTimer.setTimerType(Qt::PreciseTimer);
-    connect(&SyncTimer, &QTimer::timeout, this, [this] { SendHexText(QStringLiteral("7f7f")); });
-    // Wakes a waiting download when a stop is asked for from elsewhere.
-    CancelBell = std::make_unique<ThreadNotifier>([] {});
-
-
+    HostReports reports;
+    reports.log = [this](const QString& line) { AppendLog(line); };
+    reports.progress = [this](int position) { Panel.setProgress(ctl::Progress, position); };
+    reports.message = [this](const QString& text, const QString& caption, MsgIcon icon) {
+        Panel.messageBox(text, caption, icon);
+    };
+    reports.idle = [this] {
+        Panel.setEnabled(ctl::Download, true);
+        Panel.setEnabled(ctl::OpenFile, true);
+    };
+    DownloadHost = std::make_unique<SerialDownloadHost>(
+        std::move(reports), HostServices{Services.ticks, Services.devices, Services.devRoot});
 }
 
-MainWindowCore::~MainWindowCore() {
-    KillTickTimer();
-    SyncTimer.stop();
-}
+MainWindowCore::~MainWindowCore() = default;
 
 // ---------------------------------------------------------------------------
 // Start-up and close
@@ -142,22 +112,15 @@ bool MainWindowCore::Initialise() {
     LoadAccessorySettings();
 
     RefreshPortList();
-
-    SetTroubleshootingTexts();
     return true;
 }
 
 void MainWindowCore::OnCloseWindow() {
-    StopChannel();
+    DownloadHost->StopChannel();
     StopPortWatch();
     SaveSettings();
-    KillTickTimer();
+    DownloadHost->KillTickTimer();
     Panel.quitApplication(0);
-}
-
-void MainWindowCore::SetTroubleshootingTexts() {
-    ConnectDiagnosisText = protocol::ConnectDiagnosisText();
-    PortDiagnosisText = protocol::PortDiagnosisText();
 }
 
 // ---------------------------------------------------------------------------
@@ -238,16 +201,13 @@ ChipFamily MainWindowCore::ImageFamily() const {
 }
 
 // ---------------------------------------------------------------------------
-// Status log, progress, clock
+// Status log and clock
 
 void MainWindowCore::AppendLog(const QString& line) {
     const QString old = Panel.text(ctl::StatusLog);
     Panel.setText(ctl::StatusLog, old.isEmpty() ? line : old + QStringLiteral("\r\n") + line);
-    DownloadLogLines << line;
     Panel.logLineAppended(line);
 }
-
-void MainWindowCore::SetProgress(int position) { Panel.setProgress(ctl::Progress, position); }
 
 QString MainWindowCore::FormatClock(const QDateTime& local) {
     const QDate d = local.date();
@@ -261,155 +221,269 @@ QString MainWindowCore::FormatClock(const QDateTime& local) {
 void MainWindowCore::ShowClock() { Panel.setStatusText(1, FormatClock(Services.clock())); }
 
 // ---------------------------------------------------------------------------
-// Download command and waiting machinery
+// Download command
 
-void MainWindowCore::TickTimerProc(unsigned timerId, unsigned message, uintptr_t user, uintptr_t data1,
-                                   uintptr_t data2) {
-    (void)timerId;
-    (void)user;
-    (void)data2;
-    if (message == kTickInitMessage && data1 != 0) {
-        const auto* targets = reinterpret_cast<const TickTargets*>(data1);
-        TickCounterPtr.store(targets->count);
-        TickEnabledPtr.store(targets->enabled);
-    }
-    std::atomic<int>* count = TickCounterPtr.load();
-    std::atomic<bool>* enabled = TickEnabledPtr.load();
-    if (count && enabled && enabled->load()) count->fetch_add(1);
-}
-
-bool MainWindowCore::StartTickTimer() {
-    // The initialisation call of the tick procedure: it counts this core's ticks.
-    TickTargets targets{&TickCount, &TickEnabled};
-    TickTimerProc(0, kTickInitMessage, 0, reinterpret_cast<uintptr_t>(&targets), 0);
-
-    // The periodic timer.
-    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-    QString error;
-    TickTimerId = Services.ticks->start(
-        kTickPeriodMs,
-        [dispatcher] {
-            TickTimerProc(0, 0, 0, 0, 0);
-            // The tick is published before the pump wakes up to look at it.
-            if (dispatcher) dispatcher->wakeUp();
-        },
-        &error);
-    if (TickTimerId == 0) LastTickError = error;
-    return TickTimerId != 0;
-}
-
-void MainWindowCore::KillTickTimer() {
-    if (TickTimerId != 0) {
-        Services.ticks->stop(TickTimerId);
-        TickTimerId = 0;
-    }
-}
-
-void MainWindowCore::StartDownload() { RunDownload(nullptr, FirmwarePath); }
-
-void MainWindowCore::StartDownload(const LoadedImage& image, const QString& source) { RunDownload(&image, source); }
-
-void MainWindowCore::RunDownload(const LoadedImage* given, const QString& source) {
+void MainWindowCore::StartDownload() {
     // 1. A fresh log.
     Panel.setText(ctl::StatusLog, QString());
-    DownloadLogLines.clear();
 
-    // 2. The file's content on disk now is what gets programmed (or the image
-    //    given); one that cannot be loaded stops the download instead of
-    //    programming the image held from before.
-    if (!(given ? TakeImage(*given, source) : LoadFirmware(FirmwarePath, FirmwareName))) {
-        AppendLog(LoadFailedLine(source));
+    // 2. The file's content on disk now is what gets programmed; one that
+    //    cannot be loaded stops the download instead of programming the
+    //    image held from before.
+    if (!LoadFirmware(FirmwarePath, FirmwareName)) {
+        AppendLog(FirmwareLoadFailedLine());
         return;
     }
 
     // 3.
-    if (!given && FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
+    if (FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
 
     // 4.
     Panel.setEnabled(ctl::Download, false);
     Panel.setEnabled(ctl::OpenFile, false);
     Downloading = true;
 
-    // 5.  The download keeps the port it starts with: a refresh of the port
-    //     list meanwhile (a converter plugged in elsewhere) does not move it.
-    DownloadPort = CurrentPort;
-    ReceivedBytes.clear();
-    CancelRequested = false;
-    Report = {};
-    SerialChannel::PortTestMode.store(false);
-    TickEnabled = false;
-    PortOpenAllowed = true;
-    TickCount = 0;
-
-    // 6.-7. The initialisation call of the tick procedure, then the 100 ms
-    //    tick.  Without it no wait could ever time out, so a tick that cannot
-    //    be started stops the download before it talks to a chip.
-    if (!StartTickTimer()) {
-        AppendLog(QStringLiteral("错误：无法启动100毫秒计时器，下载未开始（%1）").arg(LastTickError));
-        Downloading = false;
-        Panel.setEnabled(ctl::Download, true);
-        Panel.setEnabled(ctl::OpenFile, true);
-        return;
-    }
-
-    // 8. Branch by chip type; no selection takes the STC path.
-    if (protocol::IsStm32ChipType(SelectedChipType()))
-        DownloadStm32();
-    else
-        RunStcDownload();
-    if (!Report.success)
-        Report.failure = CancelRequested.load() ? QStringLiteral("下载已取消") : LastFailureLine();
-
-    // 9. Whatever happened.
-    StopChannel();
+    // 5.-9. On the host: the download keeps the port it starts with (a
+    //    refresh of the port list meanwhile does not move it), the 100 ms
+    //    tick runs while it does, the branch by chip type (no selection
+    //    takes the STC path), and whatever happened the channel and the tick
+    //    stop afterwards.
+    const protocol::DownloadJob job = MakeJob();
+    Report = DownloadHost->Run(CurrentPort,
+                               [&job](protocol::DownloadHost& host) { return protocol::RunDownload(host, job); });
     Panel.setEnabled(ctl::Download, true);
     Panel.setEnabled(ctl::OpenFile, true);
-    KillTickTimer();
     Downloading = false;
 }
 
-int MainWindowCore::PumpMessages() {
-    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-    if (!dispatcher) return 0;
-    DispatchCounter* counter = dispatchCounter();
-    const long before = counter->count.load(std::memory_order_relaxed);
-
-    dispatcher->processEvents(QEventLoop::AllEvents);
-    if (counter->count.load(std::memory_order_relaxed) == before) {
-        // Nothing was queued: sleep until the next event or tick.  The tick
-        // thread wakes the dispatcher every 100 ms; without a running tick
-        // (a wait outside a download) sleep a short while instead.
-        if (TickTimerId != 0 && Services.ticks->running(TickTimerId)) {
-            dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        } else {
-            QThread::msleep(10);
-            dispatcher->processEvents(QEventLoop::AllEvents);
-        }
-    }
-    return static_cast<int>(counter->count.load(std::memory_order_relaxed) - before);
-}
-
-void MainWindowCore::EndDownload() {
-    TickCount = 0;
-    TickEnabled = false;
-    SyncTimer.stop();
-    StopChannel();
-    SetProgress(0);
-    Panel.setEnabled(ctl::Download, true);
-    Panel.setEnabled(ctl::OpenFile, true);
-    KillTickTimer();
+protocol::DownloadJob MainWindowCore::MakeJob() {
+    protocol::DownloadJob job;
+    job.chipType = SelectedChipType();
+    job.image = ImageBytes;
+    job.address = ImageAddress;
+    job.lowSpeed = LowSpeedMode;
+    job.verify = VerifyStm32Flag;
+    // A Prolific converter whose driver fails the check gets the other
+    // parameter in the STC rate switch.
+    const int portIndex = Panel.currentIndex(ctl::PortList);
+    const QStringList entries = Panel.items(ctl::PortList);
+    const QString entry = portIndex >= 0 && portIndex < entries.size() ? entries[portIndex] : QString();
+    if (isProlificEntry(entry) && !CheckDriverCompatibility()) job.stcDriverParameter = protocol::kStcDriverRefused;
+    return job;
 }
 
 bool MainWindowCore::event(QEvent* e) {
-    if (e->type() == WM_SERIAL_DATA) {
-        OnSerialData();
-        return true;
-    }
     if (e->type() == WM_PORTS_CHANGED) {
         RefreshPortList();
         return true;
     }
     return QObject::event(e);
+}
+
+// ---------------------------------------------------------------------------
+// Port list and driver check
+
+void MainWindowCore::RefreshPortList() {
+    const PortListing listing = listSerialPorts(Services.sysfsRoot, Services.extraPorts);
+    // 1. The system's list of ttys cannot be read: say so and go on.
+    if (!listing.systemListReadable) Panel.messageBox(noPortListMessage(), AppTitle(), MsgIcon::Warning);
+    // 2. One log line per USB serial port; the last Prolific port names the
+    //    driver (a refresh without one keeps the name found before).
+    for (const QString& line : listing.logLines) AppendLog(line);
+    if (!listing.driverFileName.isEmpty()) DriverFileName = listing.driverFileName;
+    // 3. The driver's version is read where it is used (the driver check).
+    // 4.-6. The list has no fixed capacity: every port found is listed.
+    PortEntries = listing.entries;
+    PortDevices = listing.devices;
+    Panel.setItems(ctl::PortList, PortEntries.isEmpty() ? QStringList{noPortItem()} : PortEntries);
+    if (!PortDevices.isEmpty()) CurrentPort = PortDevices.first();
+    Panel.setCurrentIndex(ctl::PortList, 0);
+}
+
+void MainWindowCore::OnPortSelected() {
+    const int index = Panel.currentIndex(ctl::PortList);
+    const QStringList items = Panel.items(ctl::PortList);
+    if (index < 0 || index >= items.size()) return;
+    const QString& entry = items[index];
+    if (index < PortEntries.size() && PortEntries[index] == entry && index < PortDevices.size())
+        CurrentPort = PortDevices[index];
+    else if (entry == noPortItem())
+        CurrentPort.clear();
+    else
+        CurrentPort = portEntryDevice(entry);
+}
+
+bool MainWindowCore::SelectPort(const QString& device) {
+    const int index = PortDevices.indexOf(device);
+    if (index < 0) return false;
+    Panel.setCurrentIndex(ctl::PortList, index);
+    CurrentPort = PortDevices[index];
+    return true;
+}
+
+void MainWindowCore::StartPortWatch() {
+    if (PortWatcher && PortWatcher->running()) return;
+    // The watch thread only rings; WM_PORTS_CHANGED is made and handled on
+    // this object's thread.
+    auto changed = std::make_shared<ThreadNotifier>([this] {
+        QEvent e(WM_PORTS_CHANGED);
+        QCoreApplication::sendEvent(this, &e);
+    });
+    PortWatcher = std::make_shared<PortWatch>(Services.devRoot, [changed] { changed->notify(); });
+    QString error;
+    // A watch that cannot start leaves the list as it is until the next
+    // start; nothing is shown to the user.
+    if (!PortWatcher->start(&error)) qCWarning(lcPortWatch).noquote() << error;
+}
+
+void MainWindowCore::StopPortWatch() {
+    if (PortWatcher) PortWatcher->stop();
+}
+
+bool MainWindowCore::CheckDriverCompatibility() {
+    const WindowsGroup group = windowsGroupOf(currentOsVersion());
+    return driverSuitsSystem(group, ReadDriverVersion(Services.sysfsRoot, DriverFileName));
+}
+
+// ---------------------------------------------------------------------------
+// Firmware image: loading, file choice and watch
+
+bool MainWindowCore::LoadFirmware(const QString& path, const QString& /*fileName*/) {
+    return TakeImage(ReadFirmwareFile(path), path);
+}
+
+bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
+    LoadErrorText.clear();
+    Panel.setText(ctl::FilePath, path);
+
+    // Any failure leaves the image held before untouched; the caller decides
+    // whether to go on (opening a file) or stop (a download).
+    const auto refuse = [this](const QString& message) {
+        Panel.messageBox(message, AppTitle(), MsgIcon::Warning);
+        LoadErrorText = message.trimmed();
+        return false;
+    };
+    if (!loaded.ok) {
+        // Where a malformed file went wrong, unless the message says it already.
+        const QString at = QStringLiteral("第%1行(第%2个记录)").arg(loaded.line).arg(loaded.record);
+        if (loaded.line > 0 && !loaded.message.contains(at))
+            return refuse(loaded.message + QStringLiteral("位置: %1, %2\n").arg(path, at));
+        return refuse(loaded.message);
+    }
+    const ChipImage image =
+        PrepareChipImage(loaded, ImageFamily(), kStm32FlashStart);
+    if (!image.ok())
+        return refuse(image.message);
+    if (const QString overlap = OverlapLogLine(loaded); !overlap.isEmpty())
+        AppendLog(overlap);
+
+    ImageBytes = image.bytes;
+    ImageAddress = image.address;
+    Panel.setText(ctl::CodeSize, QStringLiteral("CodeSize:%1Byte").arg(ImageBytes.size()));
+    return true;
+}
+
+QString MainWindowCore::FirmwareLoadFailedLine() const {
+    return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
+        .arg(FirmwarePath, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
+}
+
+// The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
+// syntax: each "description|pattern" pair becomes "description (patterns)",
+// pairs are joined by ";;" and the closing "||" is dropped.  The description
+// is kept as it was, so a dialog that hides filter details shows the same
+// text; Qt takes the last parenthesised group as the patterns.  Both cases are
+// listed because file names are case-sensitive here, unlike where the filter
+// came from.  Of the dialog flags, hiding the read-only box and the overwrite
+// prompt have no meaning for Qt's open dialog, and multiple selection is not
+// offered because only one file is ever used.
+QString MainWindowCore::FirmwareFileFilter() {
+    return QStringLiteral("Hex文件(*.HEX) (*.hex *.HEX);;Bin文件(*.BIN) (*.bin *.BIN)");
+}
+
+void MainWindowCore::OpenFirmwareFile() {
+    const QString chosen = Panel.askOpenFileName(FirmwareFileFilter(), QStringLiteral("hex"));
+    if (chosen.isEmpty())
+        return;
+    SetFirmwareFile(chosen);
+}
+
+bool MainWindowCore::SetFirmwareFile(const QString& path) {
+    const QFileInfo info(path);
+    FirmwarePath = path;
+    FirmwareName = info.fileName();
+    const bool loaded = LoadFirmware(FirmwarePath, FirmwareName);
+
+    // One watch per folder: the file's own folder (taken from the file's
+    // information, not by cutting the name out of the path text, which would
+    // also cut it out of a folder name that contains it).  A folder already
+    // watched (or one whose watch already failed and said so) gets no second
+    // watch.
+    const QString folder = QDir::cleanPath(info.absolutePath());
+    for (const auto& watch : FolderWatches) {
+        if (watch->folder() == folder) {
+            if (!watch->running())
+                watch->start(); // e.g. the folder was removed and made again; stays quiet
+            return loaded;
+        }
+    }
+    if (!WatchFailureBell)
+        WatchFailureBell = std::make_unique<ThreadNotifier>([this] { LogWatchFailures(); });
+    auto watch = std::make_shared<FolderWatch>(
+        folder, FileChanged,
+        [this, folder](const QString& reason) {
+            // On the watch thread: queue the line and ring this thread.
+            {
+                std::lock_guard lock(WatchFailureMutex);
+                WatchFailureLines << QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason);
+            }
+            WatchFailureBell->notify();
+        });
+    if (!watch->start())
+        AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
+    FolderWatches.push_back(std::move(watch));
+    return loaded;
+}
+
+QStringList MainWindowCore::WatchedFolders() const {
+    QStringList folders;
+    for (const auto& watch : FolderWatches)
+        if (watch->running()) folders << watch->folder();
+    return folders;
+}
+
+void MainWindowCore::LogWatchFailures() {
+    QStringList lines;
+    {
+        std::lock_guard lock(WatchFailureMutex);
+        lines.swap(WatchFailureLines);
+    }
+    for (const QString& line : lines)
+        AppendLog(line);
+}
+
+// ---------------------------------------------------------------------------
+// Accessories: the port test's link and the "VerifyStm32" setting
+
+PortTestLink& MainWindowCore::PortTestChannel() {
+    // The port test opens the selected port, as a download would.
+    if (!PortTestLinkImpl)
+        PortTestLinkImpl = std::make_shared<HostPortTestLink>(*DownloadHost, [this] { return CurrentPort; });
+    return *PortTestLinkImpl;
+}
+
+void MainWindowCore::LoadAccessorySettings() {
+    SettingsStore& store = *Services.settings;
+    VerifyStm32Flag = false;
+    if (!store.openForRead()) return;
+    if (auto value = store.readValue(kVerifyStm32Key, 64)) VerifyStm32Flag = value->trimmed() == QLatin1String("1");
+}
+
+void MainWindowCore::SetVerifyStm32(bool on) {
+    VerifyStm32Flag = on;
+    QString reason;
+    if (!Services.settings->writeValues({{kVerifyStm32Key, on ? QStringLiteral("1") : QStringLiteral("0")}}, &reason))
+        AppendLog(QStringLiteral("错误：无法保存设置 VerifyStm32（%1）").arg(reason));
 }
 
 } // namespace talvo

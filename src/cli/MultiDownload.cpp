@@ -22,7 +22,7 @@
 
 #include "cli/Command.h"
 #include "cli/ImageHandover.h"
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 #include "platform/SimRegistry.h"
 #include "platform/ThreadNotifier.h"
 

@@ -1,8 +1,11 @@
 #pragma once
 // `talvo download` with several --port options: the same image into every
-// board at once, one `talvo download` process per port.  The serial layer
-// keeps process-wide state (the reply delay, the port-test switch, the
-// simulated boards), so separate processes are what keeps boards apart.
+// board at once, one `talvo download` process per port.  Nothing in the
+// download path is shared between downloads (each host has its own channel,
+// tick and state), so boards could share a process; a process each is the
+// sturdier choice: a board whose process crashes or hangs in a driver
+// cannot take the others down, and the system reclaims a wedged device when
+// that one process ends.
 //
 // The parent reads and converts the firmware file once; each child runs the
 // ordinary one-board download with the hidden option --child-report, takes

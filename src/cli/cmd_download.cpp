@@ -1,7 +1,8 @@
 // `talvo download`: the window's download, from the command line.  The same
-// core runs it (log lines, tick limits, protocols); the log goes to standard
-// output line by line, progress to standard error -- a bar on a terminal,
-// plain lines otherwise.  Several --port options program the same image into
+// download host and protocols run it (log lines, tick limits) as in the
+// window, without a window core; the log goes to standard output line by
+// line, progress to standard error -- a bar on a terminal, plain lines
+// otherwise.  Several --port options program the same image into
 // every board at once (MultiDownload.h).
 #include <QCoreApplication>
 #include <QFile>
@@ -11,34 +12,26 @@
 #include <cstdio>
 #include <unistd.h>
 
-#include "app/ControlIds.h"
-#include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
 #include "cli/Command.h"
 #include "cli/ImageHandover.h"
 #include "cli/MultiDownload.h"
+#include "host/SerialDownloadHost.h"
 #include "image/FirmwareImage.h"
-#include "platform/SettingsStore.h"
+#include "platform/OsVersion.h"
 #include "platform/WireTrace.h"
 #include "protocol/ChipTypes.h"
+#include "protocol/DownloadJob.h"
+#include "serial/DriverCheck.h"
+#include "serial/PortList.h"
 #include "sim/BoardFlash.h"
 
 namespace talvo::cli {
 namespace {
 
-// The command line keeps no settings: the window's are left alone.
-class NoSettings final : public SettingsStore {
-public:
-    bool openForRead(QString*) override { return false; }
-    std::optional<QString> readValue(const QString&, int, QString*) override { return std::nullopt; }
-    bool writeValues(const std::vector<std::pair<QString, QString>>&, QString*) override { return true; }
-    QString location() const override { return QStringLiteral("(the command line keeps no settings)"); }
-};
-
-// The core to stop on Ctrl-C / SIGTERM (set while a download runs).
-std::atomic<MainWindowCore*> gRunning{nullptr};
+// The host to stop on Ctrl-C / SIGTERM (set while a download runs).
+std::atomic<SerialDownloadHost*> gRunning{nullptr};
 void onStopSignal(int) {
-    if (MainWindowCore* core = gRunning.load()) core->RequestCancel();
+    if (SerialDownloadHost* host = gRunning.load()) host->RequestCancel();
 }
 
 // Progress on standard error: a bar redrawn in place on a terminal, a plain
@@ -240,51 +233,63 @@ int runDownload(const QStringList& args) {
         return DownloadSeveralBoards(run);
     }
 
-    NoSettings settings;
-    MemoryPanel panel;
-    CoreServices services;
-    services.settings = &settings;
-    services.extraPorts = {port};
-    MainWindowCore core(panel, services);
-    core.Initialise();
-    panel.setCurrentIndex(ctl::ChipType, chipType);
-    const bool lowSpeed = parser.isSet(lowSpeedOption);
-    panel.setChecked(ctl::HighSpeed, !lowSpeed);
-    panel.setChecked(ctl::LowSpeed, lowSpeed);
-    core.OnSpeedMode(lowSpeed);
-    core.SetVerifyStm32(parser.isSet(verifyOption));
-    core.SetBinAddress(binAddress);
-    core.SelectPort(port);
-
     ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
     int position = 0;
     int childPercent = -1;
+    QStringList messages; // the message boxes' texts, in order
+    HostReports reports;
     if (childReport) {
         // The parent prints; progress goes to it at each percent.
-        panel.onLogLine = [](const QString& line) { WriteChildRecord(ChildRecord::Log, line); };
-        panel.onMessage = [](const ShownMessage& m) { WriteChildRecord(ChildRecord::Message, m.text); };
-        panel.onProgress = [&](int p) {
-            const int percent = std::clamp(p, 0, 1024) * 100 / 1024;
+        reports.log = [](const QString& line) { WriteChildRecord(ChildRecord::Log, line); };
+        reports.message = [&](const QString& text, const QString&, MsgIcon) {
+            messages << text;
+            WriteChildRecord(ChildRecord::Message, text);
+        };
+        reports.progress = [&](int p) {
+            p = std::clamp(p, 0, 1024);
+            const int percent = p * 100 / 1024;
             if (percent == childPercent && p != 0) return;
             childPercent = percent;
             WriteChildRecord(ChildRecord::Progress, QString::number(p));
         };
     } else {
-        panel.onLogLine = [&](const QString& line) {
+        reports.log = [&](const QString& line) {
             progress.clear();
             out(printable(line) + QLatin1Char('\n'));
             progress.restore(position);
         };
-        panel.onMessage = [&](const ShownMessage& m) {
+        reports.message = [&](const QString& text, const QString&, MsgIcon) {
+            messages << text;
             progress.clear();
-            err(QStringLiteral("talvo download: %1\n").arg(printable(m.text)));
+            err(QStringLiteral("talvo download: %1\n").arg(printable(text)));
             progress.restore(position);
         };
-        panel.onProgress = [&](int p) {
-            position = p;
-            progress.position(p);
+        reports.progress = [&](int p) {
+            position = std::clamp(p, 0, 1024);
+            progress.position(position);
         };
     }
+    SerialDownloadHost host(reports);
+
+    // The port as the window lists it: its line, and for a Prolific
+    // converter whose driver fails the check the other parameter of the STC
+    // rate switch.
+    const PortListing listing = listSerialPorts(QString(), {port});
+    if (!listing.systemListReadable) reports.message(noPortListMessage(), AppTitle(), MsgIcon::Warning);
+    for (const QString& line : listing.logLines) reports.log(line);
+    if (const QString overlap = OverlapLogLine(image); !overlap.isEmpty()) reports.log(overlap);
+    const qsizetype entry = listing.devices.indexOf(port);
+    const bool driverRefused =
+        entry >= 0 && isProlificEntry(listing.entries[entry]) &&
+        !driverSuitsSystem(windowsGroupOf(currentOsVersion()), ReadDriverVersion(QString(), listing.driverFileName));
+
+    protocol::DownloadJob job;
+    job.chipType = chipType;
+    job.image = placed.bytes;
+    job.address = placed.address;
+    job.lowSpeed = parser.isSet(lowSpeedOption);
+    job.verify = parser.isSet(verifyOption);
+    if (driverRefused) job.stcDriverParameter = protocol::kStcDriverRefused;
 
     struct sigaction sa {};
     struct sigaction oldInt {}, oldTerm {};
@@ -292,17 +297,16 @@ int runDownload(const QStringList& args) {
     sigemptyset(&sa.sa_mask);
     sigaction(SIGINT, &sa, &oldInt);
     sigaction(SIGTERM, &sa, &oldTerm);
-    gRunning = &core;
-    core.StartDownload(image, source);
+    gRunning = &host;
+    protocol::DownloadReport report =
+        host.Run(port, [&job](protocol::DownloadHost& h) { return protocol::RunDownload(h, job); });
     gRunning = nullptr;
     sigaction(SIGINT, &oldInt, nullptr);
     sigaction(SIGTERM, &oldTerm, nullptr);
     progress.clear();
-    core.StopPortWatch();
 
-    protocol::DownloadReport report = core.LastReport();
     if (report.success) {
-        const QString verdict = sim::SimFlashMismatch(port, core.Image(), core.ImageStart());
+        const QString verdict = sim::SimFlashMismatch(port, placed.bytes, placed.address);
         if (!verdict.isEmpty()) {
             // The last line of the log says how the download ended: not with
             // the chip's success lines when its flash does not hold the image.
@@ -315,11 +319,11 @@ int runDownload(const QStringList& args) {
                 out(QStringLiteral("talvo download: %1\n").arg(line));
         }
     }
-    if (!report.success && report.failure.trimmed().isEmpty() && !panel.messages.empty()) {
+    if (!report.success && report.failure.trimmed().isEmpty() && !messages.isEmpty()) {
         // The download ended with a message box (a port that cannot be
         // opened): its text is the reason.
         QStringList lines;
-        for (const QString& line : printable(panel.messages.back().text).split(QLatin1Char('\n')))
+        for (const QString& line : printable(messages.last()).split(QLatin1Char('\n')))
             if (!line.trimmed().isEmpty()) lines << line.trimmed();
         report.failure = lines.join(QLatin1Char(' '));
     }

@@ -3,12 +3,12 @@
 // port that cannot be opened goes to standard error.
 #include <QCommandLineParser>
 
-#include "app/MemoryPanel.h"
+#include "panel/MemoryPanel.h"
 #include "cli/Command.h"
-#include "porttest/ChannelPortTestLink.h"
+#include "host/SerialDownloadHost.h"
+#include "porttest/HostPortTestLink.h"
 #include "porttest/PortTestCore.h"
 #include "porttest/PortTestIds.h"
-#include "serial/SerialChannel.h"
 
 namespace talvo::cli {
 namespace {
@@ -65,10 +65,12 @@ int runPortTest(const QStringList& args) {
     panel.onMessage = [](const ShownMessage& m) {
         err(QStringLiteral("%1: %2\n").arg(m.caption.isEmpty() ? QStringLiteral("talvo porttest") : m.caption, m.text));
     };
-    SerialChannel channel;
-    ChannelPortTestLink link(channel, port, [&panel](const QString& text, const QString& caption) {
-        panel.messageBox(text, caption, MsgIcon::Warning);
-    });
+    HostReports reports;
+    reports.message = [&panel](const QString& text, const QString& caption, MsgIcon icon) {
+        panel.messageBox(text, caption, icon);
+    };
+    SerialDownloadHost host(reports);
+    HostPortTestLink link(host, [port] { return port; });
     PortTestCore test(panel, link);
     test.ResetPortTest();
     const bool passed = test.RunLoopbackTest();

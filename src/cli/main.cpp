@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimRegistry.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"

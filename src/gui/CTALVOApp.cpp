@@ -15,7 +15,7 @@
 #include "gui/DemoRun.h"
 #include "gui/Fonts.h"
 #include "gui/StartMeasure.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
 

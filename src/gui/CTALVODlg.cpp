@@ -27,7 +27,7 @@
 #include <cstdlib>
 
 #include "app/ControlIds.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "gui/DialogUnits.h"
 #include "gui/FileDialogLook.h"
 #include "gui/Fonts.h"

@@ -12,7 +12,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/FrontPanel.h"
+#include "panel/FrontPanel.h"
 #include "app/MainWindowCore.h"
 #include "gui/WidgetPanel.h"
 

@@ -8,7 +8,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "app/FrontPanel.h"
+#include "panel/FrontPanel.h"
 
 class QWidget;
 

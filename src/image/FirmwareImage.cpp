@@ -1,4 +1,4 @@
-// Firmware image: file reading, size limits and block cutting.
+// Firmware image: file reading and size limits.
 #include "image/FirmwareImage.h"
 
 #include <QFile>
@@ -9,38 +9,6 @@
 #include <unistd.h>
 
 namespace talvo {
-
-BlockTable BuildBlockTexts(const QByteArray& image, ChipFamily family) {
-    const int blockBytes = family == ChipFamily::Stc ? kStcBlockBytes : kStm32BlockBytes;
-    BlockTable table;
-    const qsizetype dataBlocks = (image.size() + blockBytes - 1) / blockBytes;
-    table.texts.resize(std::max<size_t>(kBlockTableEntries, static_cast<size_t>(dataBlocks) + (family == ChipFamily::Stc ? 2 : 1)));
-
-    const QString zeroBlock(2 * kStcBlockBytes, QLatin1Char('0'));
-    if (image.isEmpty()) {
-        if (family == ChipFamily::Stc) {
-            // The padding step fills the empty current block, which lands in entry 0.
-            table.texts[0] = zeroBlock;
-            table.texts[1] = zeroBlock;
-            table.count = 1;
-        }
-        return table;
-    }
-    for (qsizetype b = 0; b < dataBlocks; ++b) {
-        const QByteArray chunk = image.mid(b * blockBytes, blockBytes);
-        QString text = QString::fromLatin1(chunk.toHex());
-        if (family == ChipFamily::Stc && chunk.size() < blockBytes)
-            text += QString(2 * (blockBytes - chunk.size()), QLatin1Char('0'));
-        table.texts[static_cast<size_t>(b) + 1] = text;
-    }
-    if (family == ChipFamily::Stc) {
-        table.count = static_cast<int>(dataBlocks) + 1;
-        table.texts[static_cast<size_t>(table.count)] = zeroBlock;
-    } else {
-        table.count = static_cast<int>(dataBlocks);
-    }
-    return table;
-}
 
 QString CheckImageSize(qint64 size, ChipFamily family) {
     if (size <= 0)
@@ -133,7 +101,7 @@ LoadedImage failed(const QString& message, HexResult::Kind kind = HexResult::Kin
 }
 
 // Reads a whole regular file, refusing files larger than the converter's limit.
-LoadedImage readWhole(const QString& path, const QString& tooLargeName) {
+LoadedImage readWhole(const QString& path) {
     QString reason;
     const int fd = HexToBin::OpenRegularFile(path, &reason);
     if (fd < 0)
@@ -145,14 +113,14 @@ LoadedImage readWhole(const QString& path, const QString& tooLargeName) {
     }
     if (f.size() > HexToBin::kMaxImageBytes)
         return failed(QStringLiteral("文件%1有%2字节,超出映像上限%3字节,无法加载\n")
-                          .arg(tooLargeName)
+                          .arg(path)
                           .arg(f.size())
                           .arg(HexToBin::kMaxImageBytes),
                       HexResult::Kind::Malformed);
     LoadedImage r;
     r.bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        return failed(QStringLiteral("读取文件%1失败: %2\n").arg(tooLargeName, f.errorString()));
+        return failed(QStringLiteral("读取文件%1失败: %2\n").arg(path, f.errorString()));
     r.ok = true;
     if (!r.bytes.isEmpty())
         r.highest = static_cast<quint64>(r.bytes.size() - 1);
@@ -163,7 +131,7 @@ LoadedImage readWhole(const QString& path, const QString& tooLargeName) {
 
 LoadedImage ReadFirmwareFile(const QString& path) {
     if (IsRawBinaryName(path)) {
-        LoadedImage r = readWhole(path, path);
+        LoadedImage r = readWhole(path);
         if (r.ok && LooksLikeIntelHexText(r.bytes))
             return failed(QStringLiteral("文件%1的内容看起来是Intel HEX文本，不是二进制映像：按原样下载会把这些字符写进芯片。"
                                          "请把它的扩展名改为.hex再下载\n")
@@ -171,16 +139,16 @@ LoadedImage ReadFirmwareFile(const QString& path) {
                           HexResult::Kind::Malformed);
         return r;
     }
-    HexToBin converter;
-    const HexResult converted = converter.ConvertToTemp(path);
+    const HexResult converted = HexToBin::ConvertFile(path);
     if (!converted.ok()) {
         LoadedImage r = failed(converted.message, converted.kind);
         r.line = converted.line;
         r.record = converted.record;
         return r;
     }
-    LoadedImage r = readWhole(converted.tempPath, converted.tempPath);
-    QFile::remove(converted.tempPath);
+    LoadedImage r;
+    r.ok = true;
+    r.bytes = converted.image;
     r.linear = converted.linear;
     r.origin = converted.origin;
     r.lowest = converted.lowest;

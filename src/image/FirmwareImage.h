@@ -1,8 +1,8 @@
 #pragma once
 // The firmware image between the file and the protocols: reading a firmware
-// file into bytes, where those bytes go, the limits of what each bootloader
-// family can carry, and the cutting of the image into the HexText blocks the
-// protocols send.
+// file into bytes, where those bytes go, and the limits of what each
+// bootloader family can carry.  The protocols cut the bytes into their own
+// blocks.
 
 #include <QByteArray>
 #include <QString>
@@ -17,7 +17,6 @@ namespace talvo {
 // protocol library says which for each list entry).
 enum class ChipFamily { Stm32, Stc };
 
-inline constexpr int kBlockTableEntries = 1024;
 inline constexpr int kStcBlockBytes = 128;
 inline constexpr int kStm32BlockBytes = 256;
 // STC: every block, the closing zero block included, goes to a 16-bit address
@@ -25,31 +24,15 @@ inline constexpr int kStm32BlockBytes = 256;
 // which must be at most 0xFF80: B <= 511, the last data block at 0xFF00.  An
 // image of 65,409 to 65,536 bytes has 512 blocks, and its zero block's address
 // 0x10000 does not fit (cut to 16 bits it would be 0x0000: zeros written over
-// the first block).  (The table would allow 1022 blocks; the address is the tighter limit.)
+// the first block).
 inline constexpr int kStcMaxImageBytes = 0x10000 - kStcBlockBytes;          // 65,408
-// STM32: 1023 blocks of 256 bytes after the empty entry 0.
-inline constexpr int kStm32MaxImageBytes = (kBlockTableEntries - 1) * kStm32BlockBytes; // 261,888
+// STM32: at most 1023 blocks of 256 bytes.
+inline constexpr int kStm32MaxImageBytes = 1023 * kStm32BlockBytes; // 261,888
 // STM32: where the flash starts, and how far it reaches on the largest part
 // served (the F1 XL-density lines: 1 MB).  The chip's own size is known only
 // once its bootloader has been asked.
 inline constexpr quint32 kStm32FlashStart = 0x08000000;
 inline constexpr quint32 kStm32FlashAreaBytes = 1024 * 1024;
-
-struct BlockTable {
-    std::vector<QString> texts;   // at least kBlockTableEntries entries
-    int count = 0;                // BlockCount
-};
-
-// Cuts the image into lower-case HexText blocks.
-// STC: entry 0 empty, 128-byte blocks from entry 1, the last padded with
-// "00"; count = 1 + data blocks; one more block of 128 zero bytes sits at
-// entry `count`, uncounted.  The protocol sends entries 1..count.
-// STM32: entry 0 empty, 256-byte blocks from entry 1, the last unpadded;
-// count = data blocks.
-// An empty image gives, for STC, count 1 with entries 0 and 1 all zeros; for
-// STM32, count 0.  The table grows past 1024 entries rather than overflow,
-// but images that large are refused by CheckImageSize before they get here.
-BlockTable BuildBlockTexts(const QByteArray& image, ChipFamily family);
 
 // "" when the family's protocol can carry an image of `size` bytes; otherwise
 // the message that says why not.
@@ -78,7 +61,7 @@ struct LoadedImage {
 };
 
 // Reads a firmware file: ".bin" files as they are, everything else through
-// the HEX converter into a private temporary file, which is read and deleted.
+// the HEX converter, straight into memory.
 // Files larger than HexToBin::kMaxImageBytes are refused, and so is a ".bin"
 // whose content is Intel HEX text (it would be programmed as characters).
 LoadedImage ReadFirmwareFile(const QString& path);

@@ -29,8 +29,8 @@ namespace talvo::hexcore {
 
 namespace {
 
-// The texts the user has always seen for these faults.
-// The two open failures name the file and the reason after the old text.
+// The texts the user sees for these faults.  The two open failures name the
+// file and the reason after the text.
 const char* const kMsgOpenSource = "无法打开文件1: %1 (%2)\n";
 const char* const kMsgOpenTarget = "无法打开文件2: %1 (%2)\n";
 const char* const kMsgNoStart = "无法在%1文件中找到起始字符,异常退出\n";
@@ -619,34 +619,6 @@ Result Convert(const std::string& sourcePath, const std::string& targetPath) {
             ::unlink(sibling.c_str());
         return failure(Kind::IoError, kMsgWrite);
     }
-    return r;
-}
-
-Result ConvertToTemp(const std::string& sourcePath, const std::string& tempDir, const std::string& prefix) {
-    std::string reason;
-    const int src = OpenRegularFile(sourcePath, &reason);
-    if (src < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
-    std::string tempPath;
-    const int dst = CreateExclusiveFile(tempDir, prefix, tempPath);
-    if (dst < 0) {
-        const int e = errno;
-        ::close(src);
-        return openFailure(kMsgOpenTarget, tempDir, systemReason(e));
-    }
-    Result r = ParseFd(src, sourcePath);
-    ::close(src);
-    if (!r.ok()) {
-        ::close(dst);
-        ::unlink(tempPath.c_str());
-        return r;
-    }
-    const bool written = writeAll(dst, r.image);
-    if (::close(dst) != 0 || !written) {
-        ::unlink(tempPath.c_str());
-        return failure(Kind::IoError, kMsgWrite);
-    }
-    r.tempPath = tempPath;
     return r;
 }
 

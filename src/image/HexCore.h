@@ -34,7 +34,6 @@ struct Result {
     int line = 0;              // 1-based line of the offending record (0 = not tied to a record)
     int record = 0;            // 1-based number of the offending record (0 = none)
     std::vector<uint8_t> image; // the converted bytes (parsing and ConvertFile, when Ok)
-    std::string tempPath;      // ConvertToTemp: the private file that holds the image
 
     // Where the image lies, in the file's addresses.  With an extended linear
     // address record (`linear`) they are the chip's 32-bit addresses and
@@ -87,9 +86,6 @@ Result ConvertFile(const std::string& sourcePath);
 // checked for writing before the source is parsed, and replaced only when the
 // conversion succeeds (see HexToBin::Convert).  The image is not kept in the result.
 Result Convert(const std::string& sourcePath, const std::string& targetPath);
-// Converts into a private file made by CreateExclusiveFile(tempDir, prefix);
-// its path is in Result::tempPath.
-Result ConvertToTemp(const std::string& sourcePath, const std::string& tempDir, const std::string& prefix);
 
 // "line 12, record 7" for a result tied to a record, "" otherwise.
 std::string Where(const Result& r);

@@ -23,7 +23,6 @@ HexResult fromCore(hexcore::Result&& c) {
     r.record = c.record;
     if (!c.image.empty())
         r.image = QByteArray(reinterpret_cast<const char*>(c.image.data()), static_cast<qsizetype>(c.image.size()));
-    r.tempPath = QFile::decodeName(QByteArray::fromStdString(c.tempPath));
     r.linear = c.linear;
     r.origin = c.origin;
     r.lowest = c.lowest;
@@ -68,22 +67,6 @@ HexResult HexToBin::ConvertFile(const QString& sourcePath) {
 
 HexResult HexToBin::Convert(const QString& sourcePath, const QString& targetPath) {
     return fromCore(hexcore::Convert(encoded(sourcePath), encoded(targetPath)));
-}
-
-int HexToBin::CreateExclusiveFile(const QString& dir, const QString& prefix, QString& pathOut) {
-    std::string path;
-    const int fd = hexcore::CreateExclusiveFile(encoded(dir), encoded(prefix), path);
-    if (fd >= 0)
-        pathOut = QFile::decodeName(QByteArray::fromStdString(path));
-    return fd;
-}
-
-int HexToBin::CreatePrivateTempFile(QString& pathOut) {
-    return CreateExclusiveFile(QDir::tempPath(), QString::fromLatin1(kTempPrefix), pathOut);
-}
-
-HexResult HexToBin::ConvertToTemp(const QString& sourcePath) {
-    return fromCore(hexcore::ConvertToTemp(encoded(sourcePath), encoded(QDir::tempPath()), kTempPrefix));
 }
 
 } // namespace talvo

@@ -4,7 +4,7 @@
 //
 // The converter never ends the process and never shows anything itself: every
 // conversion returns a HexResult that carries the one message to show (the
-// texts the window has always shown) and its category, and the caller decides
+// window's own texts) and its category, and the caller decides
 // how to present it (message box in the window, standard error and exit code 3
 // in `talvo hex2bin`).
 //
@@ -38,7 +38,6 @@ struct HexResult {
     int line = 0;      // 1-based line of the offending record (0 = not tied to a record)
     int record = 0;    // 1-based number of the offending record (0 = none)
     QByteArray image;  // the converted bytes (filled by ConvertFile/ConvertBytes when Ok)
-    QString tempPath;  // ConvertToTemp: the private file that holds the image
     // Where the image lies in the file's addresses (see hexcore::Result): an
     // extended linear address record makes them absolute (`linear`), with
     // `origin` the address of image[0]; the lowest and highest address data
@@ -69,9 +68,6 @@ public:
     // this is refused instead of allocated.
     static constexpr int64_t kMaxImageBytes = 16 * 1024 * 1024;
 
-    // Name prefix of the temporary files of ConvertToTemp.
-    static constexpr const char* kTempPrefix = "talvo-hextobin-";
-
     // Two characters to one byte.  A character is a digit if it is 0-9, A-F or
     // a-f.  Bad first digit: byte 0, error.  Bad second digit only: byte is
     // 16 * first, error.  Characters are bytes of the file; -1 stands for the
@@ -96,12 +92,6 @@ public:
     // by renaming a finished file over it (keeping its permissions).
     HexResult Convert(const QString& sourcePath, const QString& targetPath);
 
-    // Converts into a private temporary file, created exclusively (mode 0600,
-    // never following a planted link) in the temporary folder and named
-    // kTempPrefix + random digits + ".tmp"; its path is in HexResult::tempPath.  The caller deletes it after reading it.  Every
-    // conversion gets its own file, so several instances never collide.
-    HexResult ConvertToTemp(const QString& sourcePath);
-
     // Opens a regular file for reading and returns its descriptor, or -1
     // with *reason set (the system's reason, or what kind of file it is).
     // Devices, pipes, sockets and folders are refused without blocking: a
@@ -109,13 +99,6 @@ public:
     static int OpenRegularFile(const QString& path, QString* reason);
     // "这是字符设备,不是普通文件" and the like, for a st_mode that is not a regular file.
     static QString FileKindText(unsigned mode);
-
-    // Creates an empty private file in the temporary folder (as above) and
-    // returns its file descriptor, or -1 with errno set.  `pathOut` receives
-    // its path.
-    static int CreatePrivateTempFile(QString& pathOut);
-    // The same in `dir`, named `prefix` + 16 random hex digits + ".tmp".
-    static int CreateExclusiveFile(const QString& dir, const QString& prefix, QString& pathOut);
 };
 
 } // namespace talvo

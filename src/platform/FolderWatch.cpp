@@ -20,10 +20,8 @@ QString errnoText(int err) { return QString::fromLocal8Bit(std::strerror(err)); 
 
 unsigned FolderWatch::watchMask() { return IN_CLOSE_WRITE | IN_MOVED_TO | IN_CREATE | IN_MODIFY; }
 
-FolderWatch::FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure,
-                         const QString& ignoredPrefix)
-    : Folder(folder), Changed(changed), OnFailure(std::move(onFailure)),
-      IgnoredPrefix(QFile::encodeName(ignoredPrefix)) {}
+FolderWatch::FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure)
+    : Folder(folder), Changed(changed), OnFailure(std::move(onFailure)) {}
 
 FolderWatch::~FolderWatch() { stop(); }
 
@@ -120,12 +118,9 @@ void FolderWatch::run() {
         bool ended = false;
         for (ssize_t off = 0; off < len;) {
             const auto* ev = reinterpret_cast<const inotify_event*>(buffer + off);
-            const bool ignored = !IgnoredPrefix.isEmpty() && ev->len > 0 &&
-                                 std::strncmp(ev->name, IgnoredPrefix.constData(),
-                                              static_cast<size_t>(IgnoredPrefix.size())) == 0;
             // Subfolders made, renamed or moved in are no file change.
             const bool folder = ev->mask & IN_ISDIR;
-            if ((ev->mask & watchMask()) && !folder && !ignored)
+            if ((ev->mask & watchMask()) && !folder)
                 Changed.store(true);
             if (ev->mask & IN_Q_OVERFLOW)
                 Changed.store(true); // events were lost: assume a write among them

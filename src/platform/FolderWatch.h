@@ -26,11 +26,7 @@ class FolderWatch {
 public:
     using FailureCallback = std::function<void(const QString& reason)>;
 
-    // Files whose names start with `ignoredPrefix` (when not empty) do not
-    // count: the program's own temporary files, should the folder be the
-    // temporary folder.
-    FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure = {},
-                const QString& ignoredPrefix = {});
+    FolderWatch(const QString& folder, std::atomic<bool>& changed, FailureCallback onFailure = {});
     ~FolderWatch();
     FolderWatch(const FolderWatch&) = delete;
     FolderWatch& operator=(const FolderWatch&) = delete;
@@ -56,7 +52,6 @@ private:
     QString Folder;
     std::atomic<bool>& Changed;
     FailureCallback OnFailure;
-    QByteArray IgnoredPrefix; // file-name bytes; read-only once constructed
     int InotifyFd = -1;
     int StopFd = -1;
     std::thread Thread;

@@ -1,7 +1,7 @@
 #pragma once
 // Custom events that worker threads post to the user-interface thread's
-// objects.  They keep the message numbers the windows have always used
-// (WM_USER + n), offset into Qt's user event range.
+// objects, numbered as window messages (WM_USER + n) offset into Qt's user
+// event range.
 
 #include <QEvent>
 

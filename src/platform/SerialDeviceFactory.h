@@ -1,9 +1,6 @@
 #pragma once
-// Opens serial devices by name:
-//   "sim:CHIP"        an in-process chip simulator (see SimRegistry.h) on a
-//                     simulated wire;
-//   "/dev/pts/3"      an absolute path, as given;
-//   "ttyUSB0"         a name relative to the device root (normally /dev).
+// Opens serial devices by name; SystemSerialDeviceFactory opens the
+// machine's devices and the simulated boards.
 
 #include <QString>
 
@@ -18,18 +15,6 @@ public:
     virtual ~SerialDeviceFactory() = default;
     // Null with *status set when the device cannot be opened.
     virtual std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) = 0;
-};
-
-class SystemSerialDeviceFactory final : public SerialDeviceFactory {
-public:
-    explicit SystemSerialDeviceFactory(QString devRoot = QString()) : DevRoot(std::move(devRoot)) {}
-    std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override;
-
-    // The path a name stands for under `devRoot` ("" = /dev).
-    static QString resolve(const QString& name, const QString& devRoot);
-
-private:
-    QString DevRoot;
 };
 
 } // namespace talvo

@@ -1,9 +1,6 @@
 #include "platform/SimRegistry.h"
 
-#include <map>
 #include <mutex>
-
-#include "platform/SimWireDevice.h"
 
 namespace talvo {
 
@@ -34,48 +31,6 @@ std::unique_ptr<WirePeer> makeSimPeer(const QString& selector, QString* error) {
         return nullptr;
     }
     return f(selector, error);
-}
-
-namespace {
-std::map<QString, std::shared_ptr<SimWireDevice>>& boardMap() {
-    static std::map<QString, std::shared_ptr<SimWireDevice>> boards;
-    return boards;
-}
-std::mutex& boardMutex() {
-    static std::mutex m;
-    return m;
-}
-} // namespace
-
-std::shared_ptr<SimWireDevice> simBoard(const QString& selector, QString* error) {
-    std::lock_guard lock(boardMutex());
-    auto& boards = boardMap();
-    if (auto it = boards.find(selector); it != boards.end()) return it->second;
-    std::unique_ptr<WirePeer> peer = makeSimPeer(selector, error);
-    if (!peer) return nullptr;
-    auto board = std::make_shared<SimWireDevice>(QString::fromLatin1(kSimPortPrefix) + selector, std::move(peer));
-    boards[selector] = board;
-    return board;
-}
-
-std::shared_ptr<SimWireDevice> findSimBoard(const QString& selector) {
-    std::lock_guard lock(boardMutex());
-    auto it = boardMap().find(selector);
-    return it == boardMap().end() ? nullptr : it->second;
-}
-
-std::vector<std::pair<QString, std::shared_ptr<SimWireDevice>>> simBoards() {
-    std::lock_guard lock(boardMutex());
-    return {boardMap().begin(), boardMap().end()};
-}
-
-void releaseSimBoards() {
-    std::map<QString, std::shared_ptr<SimWireDevice>> gone;
-    {
-        std::lock_guard lock(boardMutex());
-        gone.swap(boardMap());
-    }
-    // Destroyed here, outside the lock: each joins its wire thread.
 }
 
 } // namespace talvo

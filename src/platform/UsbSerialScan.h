@@ -36,7 +36,7 @@ struct UsbSerialScan {
 // newline would split the entry over two lines) become blanks and runs of
 // blanks one blank; a parenthesis without its partner is dropped, since the
 // first "(" and ")" of the friendly name mark where the tty name is read
-// from.  Matched pairs stay (such names are composed as they always were).
+// from.  Matched pairs stay, and such names are composed by the entry rule.
 QString cleanUsbString(const QString& raw);
 
 // `sysfsRoot` "" = /sys.

@@ -136,8 +136,8 @@ bool PortTestCore::RunLoopbackTest() {
     Panel.setProgress(ptctl::Progress, 0);
 
     // 2. The port at 9600 baud.  The open operation has shown its own message;
-    //    the system's reason goes into the log above the registry message
-    //    that users know from the original tool.
+    //    the system's reason goes into the log, above the test's own message
+    //    about the registry.
     Link.SetPortTestTarget(this);
     QString reason;
     if (!Link.OpenTestPort(9600, 0, RateOf(9600).eventChar, &reason)) {

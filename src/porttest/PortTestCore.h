@@ -20,7 +20,7 @@
 
 #include <array>
 
-#include "app/FrontPanel.h"
+#include "panel/FrontPanel.h"
 #include "porttest/PortTestLink.h"
 
 namespace talvo {

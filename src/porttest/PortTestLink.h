@@ -2,9 +2,9 @@
 // What the loopback test needs from the serial channel and its timing, and
 // nothing more: open and reconfigure the port under test, send a block, read
 // its echo, the reader's settings (reply delay, port-test delivery) and a
-// pump that sleeps until the next event.  The main window implements it over
-// its own channel (its OpenPort and message box); the command line over a
-// channel of its own (ChannelPortTestLink).
+// pump that sleeps until the next event.  HostPortTestLink implements it
+// over a download host: the window's (which opens the selected port) or one
+// of the command line's own.
 
 #include <QByteArray>
 #include <QString>

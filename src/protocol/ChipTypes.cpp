@@ -1,35 +1,25 @@
 #include "protocol/ChipTypes.h"
 
+#include "protocol/StcFamily.h"
+
 namespace talvo::protocol {
 
 const std::vector<ChipTypeInfo>& ChipTypes() {
-    // index, list text, bootloader, family, label, +model byte, 50 data, closing, aliases
-    // The two-byte families' labels are crosswise to their list entries, as
-    // the program has always logged them.
     static const std::vector<ChipTypeInfo> table = {
-        {.index = 0, .listText = "ARM-STM32", .bootloader = Bootloader::Stm32, .familyCode = 0, .label = "",
-         .labelTakesModelByte = false, .prepareData = "", .closing = StcClosing::EndOnly,
-         .aliases = "stm32 arm"},
-        {.index = 1, .listText = "STC89C5XX系列", .bootloader = Bootloader::Stc, .familyCode = 1,
-         .label = "STC89C5", .labelTakesModelByte = true, .prepareData = "", .closing = StcClosing::OptionsThenEnd,
-         .aliases = "stc89"},
-        {.index = 2, .listText = "STC11F60系列", .bootloader = Bootloader::Stc, .familyCode = 2, .label = "STC12",
-         .labelTakesModelByte = false, .prepareData = "07003601", .closing = StcClosing::SixtyNineThenEnd,
-         .aliases = "stc11"},
-        {.index = 3, .listText = "STC12C60系列", .bootloader = Bootloader::Stc, .familyCode = 2, .label = "STC11F",
-         .labelTakesModelByte = false, .prepareData = "0A003601", .closing = StcClosing::SixtyNineThenEnd,
-         .aliases = "stc12"},
-        {.index = 4, .listText = "STC90C5XX系列", .bootloader = Bootloader::Stc, .familyCode = 1,
-         .label = "STC90C516", .labelTakesModelByte = false, .prepareData = "", .closing = StcClosing::EndOnly,
-         .aliases = "stc90"},
+        {.index = 0, .listText = "ARM-STM32", .bootloader = Bootloader::Stm32, .stcFamily = "", .aliases = "stm32 arm"},
+        {.index = 1, .listText = "STC89C5XX系列", .bootloader = Bootloader::Stc, .stcFamily = "stc89", .aliases = "stc89"},
+        {.index = 2, .listText = "STC11F60系列", .bootloader = Bootloader::Stc, .stcFamily = "stc11", .aliases = "stc11"},
+        {.index = 3, .listText = "STC12C60系列", .bootloader = Bootloader::Stc, .stcFamily = "stc12", .aliases = "stc12"},
+        {.index = 4, .listText = "STC90C5XX系列", .bootloader = Bootloader::Stc, .stcFamily = "stc90", .aliases = "stc90"},
     };
     return table;
 }
 
+const StcFamily* ChipTypeInfo::stc() const { return *stcFamily ? FindStcFamily(stcFamily) : nullptr; }
+
 const ChipTypeInfo& ChipTypeAt(int index) {
-    static const ChipTypeInfo none = {.index = -1, .listText = "", .bootloader = Bootloader::Stc, .familyCode = 0,
-                                      .label = "", .labelTakesModelByte = false, .prepareData = "",
-                                      .closing = StcClosing::EndOnly, .aliases = ""};
+    static const ChipTypeInfo none = {
+        .index = -1, .listText = "", .bootloader = Bootloader::Stc, .stcFamily = "", .aliases = ""};
     const auto& table = ChipTypes();
     if (index < 0 || index >= static_cast<int>(table.size())) return none;
     return table[static_cast<size_t>(index)];

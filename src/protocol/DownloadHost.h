@@ -4,10 +4,11 @@
 // modem lines, 100 ms ticks, log lines and progress.
 //
 // The protocol code never sees a window, a control id or the serial channel.
-// MainWindowCore implements this over the serial channel, its reader thread
-// and the download tick, in real time, pumping the window's events while it
-// waits; tests implement it over a simulated wire in virtual time.  Both keep
-// the same contract:
+// SerialDownloadHost (src/host) implements this over the serial channel, its
+// reader thread and the download tick, in real time, serving the thread's
+// events while it waits (the window's, or the command line's); the
+// virtual-time host (sim/VirtualHost) implements it over a simulated wire.
+// Both keep the same contract:
 //
 //  - Every open uses the port chosen when the download started (a refresh of
 //    the port list meanwhile does not change it), 8 data bits, one stop bit.
@@ -134,6 +135,8 @@ struct DownloadReport {
     uint32_t baud = 0;      // the rate the image went over
     int bytes = 0;          // image bytes written
     QString failure;        // the log line that names the failing stage ("" on success)
+    bool readProtected = false; // STM32: the chip's read protection was on
+    bool unprotected = false;   // STM32: ... and was removed in this session (the whole flash erased)
 };
 
 } // namespace talvo::protocol

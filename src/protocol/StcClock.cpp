@@ -184,15 +184,10 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
     return c;
 }
 
-QString VersionLine(const QString& versionText) {
-    QString line = QStringLiteral("MCU Version:");
-    if (versionText.size() >= 1) line += versionText[0];
-    line += QLatin1Char('.');
-    if (versionText.size() >= 2) line += versionText[1];
-    if (versionText.size() >= 4) {
-        const uint code = versionText.mid(2, 2).toUInt(nullptr, 16);
-        if (code != 0) line += QChar(static_cast<char16_t>(code));
-    }
+QString VersionLine(uint8_t version, uint8_t stepping) {
+    QString line = QStringLiteral("MCU Version:") + QString::number(version >> 4, 16) + QLatin1Char('.') +
+                   QString::number(version & 0xF, 16);
+    if (stepping != 0) line += QChar(static_cast<char16_t>(stepping));
     return line;
 }
 

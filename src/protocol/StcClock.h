@@ -52,7 +52,7 @@ struct RateChoice {
     QString note;               // why the choice differs from the table's, or why none works
 };
 
-// The table of rates with its bounds, as the download has always chosen: the
+// The table of rates with its bounds, the download's first choice: the
 // estimate d = 2 f / 384 (2 f / 768 with the 6-clock marker) against rows of
 // rate R, bounds 0.8 R and 1.2 R (single precision), next lower rate P.
 struct TableChoice {
@@ -70,7 +70,7 @@ TableChoice ChooseFromRateTable(double estimate);
 RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, bool sixClockMarker);
 
 // The version line: "MCU Version:" + major + "." + minor + stepping letter,
-// from the status frame's version characters ("4443" -> "MCU Version:4.4C").
-QString VersionLine(const QString& versionText);
+// from the status frame's version and stepping bytes (44 43 -> "MCU Version:4.4C").
+QString VersionLine(uint8_t version, uint8_t stepping);
 
 } // namespace talvo::protocol

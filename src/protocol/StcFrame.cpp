@@ -1,10 +1,6 @@
 #include "protocol/StcFrame.h"
 
-#include "protocol/CMcuType.h"
-
 #include <algorithm>
-
-#include "serial/HexText.h"
 
 namespace talvo::protocol {
 
@@ -29,34 +25,15 @@ QByteArray eraseTail() {
 } // namespace
 
 // ---------------------------------------------------------------------------
-// HexText builders
+// Frames from the host
 
-QString CMcuType::Checksum(const QString& text, int form) {
-    unsigned sum = 0;
-    for (qsizetype i = 0; i + 1 < text.size(); i += 2) sum += text.mid(i, 2).toUInt(nullptr, 16);
-    if (form == 1) return hex((sum + 1) & 0xFF, 2); // 46 + B9 + 1 = 0x100: the start bytes cancel out
-    return hex(sum & 0xFFFF, 4);
+uint16_t Checksum(const QByteArray& fromDirection, int form) {
+    const unsigned sum = sumOf(fromDirection, 0, static_cast<int>(fromDirection.size()));
+    return static_cast<uint16_t>(form == 2 ? sum & 0xFFFF : sum & 0xFF);
 }
 
-QString CMcuType::BuildFrame(const QString& direction, const QString& command, const QString& data1,
-                             const QString& data2, int form) {
-    if (form == 1) {
-        QString t = QStringLiteral("46B9") + direction + QStringLiteral("00") + command + data1 + data2;
-        t.insert(8, hex(static_cast<unsigned>(t.size() / 2 + 1), 2));
-        return t + Checksum(t, 1) + QStringLiteral("16");
-    }
-    if (form == 2) {
-        QString t = direction + QStringLiteral("00") + command + data1 + data2;
-        t.insert(4, hex(static_cast<unsigned>(t.size() / 2 + 4), 2));
-        return QStringLiteral("46B9") + t + Checksum(t, 2) + QStringLiteral("16");
-    }
-    return {};
-}
-
-// ---------------------------------------------------------------------------
-// Byte builders
-
-QByteArray BuildStcFrame(uint8_t command, const QByteArray& data, int form) {
+QByteArray BuildFrame(uint8_t command, const QByteArray& data, int form) {
+    if (form != 1 && form != 2) return {};
     const int length = static_cast<int>(data.size()) + (form == 2 ? 7 : 6);
     QByteArray f;
     f.reserve(length + 2);
@@ -67,21 +44,22 @@ QByteArray BuildStcFrame(uint8_t command, const QByteArray& data, int form) {
     f.append(static_cast<char>(length & 0xFF));
     f.append(static_cast<char>(command));
     f.append(data);
-    const unsigned sum = sumOf(f, 2, static_cast<int>(f.size()));
-    if (form == 2) f.append(static_cast<char>((sum >> 8) & 0xFF));
+    const uint16_t sum = Checksum(f.mid(2), form);
+    if (form == 2) f.append(static_cast<char>(sum >> 8));
     f.append(static_cast<char>(sum & 0xFF));
     f.append(static_cast<char>(kStcEnd));
     return f;
 }
 
-QByteArray BuildStcWriteFrame(uint16_t address, const QByteArray& block, int form) {
+QByteArray BuildWriteFrame(uint16_t address, const QByteArray& block, int form) {
+    const auto length = static_cast<uint16_t>(block.size());
     QByteArray data;
     data.reserve(6 + block.size());
     data.append('\0').append('\0');
     data.append(static_cast<char>(address >> 8)).append(static_cast<char>(address & 0xFF));
-    data.append('\0').append(static_cast<char>(0x80));
+    data.append(static_cast<char>(length >> 8)).append(static_cast<char>(length & 0xFF));
     data.append(block);
-    return BuildStcFrame(0x00, data, form);
+    return BuildFrame(0x00, data, form);
 }
 
 QByteArray StcTwoByteEraseFrame(uint8_t pages) {
@@ -89,7 +67,7 @@ QByteArray StcTwoByteEraseFrame(uint8_t pages) {
     data.append(static_cast<char>(0xFF)).append('\0').append(static_cast<char>(pages));
     data.append('\0').append('\0').append(static_cast<char>(pages));
     data.append(eraseTail());
-    return BuildStcFrame(0x84, data, 2);
+    return BuildFrame(0x84, data, 2);
 }
 
 uint8_t StcErasePages(int bytesWritten) {
@@ -183,8 +161,8 @@ StcScan ScanStcFrames(const QByteArray& received, int form, bool statusForm) {
     return scan;
 }
 
-bool IsStcWriteAnswer(const StcChipFrame& frame, int form) {
-    return frame.payload.size() == 2 && static_cast<uint8_t>(frame.payload[0]) == (form == 2 ? 0x00 : 0x80);
+bool IsStcWriteAnswer(const StcChipFrame& frame, uint8_t answerCommand) {
+    return frame.payload.size() == 2 && static_cast<uint8_t>(frame.payload[0]) == answerCommand;
 }
 
 std::optional<StcStatus> ReadStcStatus(const StcChipFrame& frame) {
@@ -199,8 +177,6 @@ std::optional<StcStatus> ReadStcStatus(const StcChipFrame& frame) {
     s.option = at(19);
     s.model[0] = at(20);
     s.model[1] = at(21);
-    s.versionText = bytesToHexText(p.mid(17, 2), 2);
-    s.modelText = bytesToHexText(p.mid(19, 3), 3);
     return s;
 }
 

@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "protocol/DownloadHost.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "protocol/Stm32Frames.h"
 #include "protocol/Stm32Parts.h"
 

@@ -2,7 +2,7 @@
 // Readout Protect and Readout Unprotect.
 #include <algorithm>
 
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "protocol/Stm32Link.h"
 
 namespace talvo::protocol {

@@ -47,16 +47,4 @@ QByteArray hexTextToBytes(QStringView text) {
     return bytes;
 }
 
-QString bytesToHexText(const uint8_t* data, size_t n) {
-    static const char16_t digits[] = u"0123456789abcdef";
-    QString text;
-    text.resize(static_cast<qsizetype>(n * 2));
-    QChar* out = text.data();
-    for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = QChar(digits[data[i] >> 4]);
-        out[2 * i + 1] = QChar(digits[data[i] & 15]);
-    }
-    return text;
-}
-
 } // namespace talvo

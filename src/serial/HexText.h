@@ -1,13 +1,12 @@
 #pragma once
 // HexText: a text that stands for a byte string, two hexadecimal digits per
-// byte, most significant digit first, no separators.  Frames the program
-// composes use "0"-"9" and "A"-"F"; received bytes are written in lower case.
+// byte, most significant digit first, no separators -- the port test's
+// blocks as a person reads them.
 
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
-#include <cstddef>
 #include <cstdint>
 
 namespace talvo {
@@ -23,12 +22,5 @@ uint8_t hexGroupValue(QStringView group);
 // characters 2i and 2i+1 by hexGroupValue.  A trailing odd character is
 // converted on its own but not sent.
 QByteArray hexTextToBytes(QStringView text);
-
-// Received bytes as lower-case HexText ("%02x" per byte).
-QString bytesToHexText(const uint8_t* data, size_t n);
-inline QString bytesToHexText(const QByteArray& bytes, qsizetype n) {
-    return bytesToHexText(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                          static_cast<size_t>(qBound<qsizetype>(0, n, bytes.size())));
-}
 
 } // namespace talvo

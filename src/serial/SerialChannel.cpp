@@ -10,7 +10,7 @@
 #include <pthread.h>
 
 #include "platform/Messages.h"
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 #include "platform/ThreadNotifier.h"
 
 namespace talvo {
@@ -18,34 +18,6 @@ namespace talvo {
 // The reader's three lines per event character; off unless enabled with
 // QT_LOGGING_RULES="talvo.serial.reader.debug=true".
 Q_LOGGING_CATEGORY(lcSerialReader, "talvo.serial.reader", QtInfoMsg)
-
-struct PortTestDataEvent::Handshake {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;      // the event was handled (or dropped with its target)
-    bool cancelled = false; // the channel stopped waiting
-    // Guarded by the channel's mutex: a request of the notifier has taken
-    // this delivery.  A request left over from a cancelled delivery finds it
-    // taken and does not deliver it a second time.
-    bool taken = false;
-};
-
-PortTestDataEvent::PortTestDataEvent(std::shared_ptr<Handshake> handshake)
-    : QEvent(WM_PORTTEST_DATA), Done(std::move(handshake)) {}
-
-PortTestDataEvent::~PortTestDataEvent() {
-    if (!Done) return;
-    {
-        std::lock_guard lock(Done->mutex);
-        Done->done = true;
-    }
-    Done->cv.notify_all();
-}
-
-std::atomic<int> SerialChannel::IsFun{0};
-std::atomic<int> SerialChannel::IsStop{0};
-std::atomic<int> SerialChannel::ReplyDelayMs{0};
-std::atomic<bool> SerialChannel::PortTestMode{false};
 
 SerialChannel::SerialChannel(SerialDeviceFactory* factory) { setDeviceFactory(factory); }
 

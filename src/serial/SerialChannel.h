@@ -26,9 +26,10 @@
 // notification carries a whole reply; a waiter that assembles the reply from
 // every arrival sees it complete as soon as its last byte is in.
 //
-// All operations except the reader run on the user-interface thread.  The
-// process-wide flags are atomics; everything else the two threads share is
-// guarded by the channel's mutex.
+// All operations except the reader run on the thread that owns the channel.
+// The flags the reader shares with it are atomics of the channel; everything
+// else the two threads share is guarded by the channel's mutex.  Channels
+// share nothing with each other: several work side by side in one process.
 
 #include <QEvent>
 #include <QObject>
@@ -46,35 +47,26 @@
 
 #include "platform/SerialDevice.h"
 #include "platform/Wire.h"
+#include "serial/PortTestDataEvent.h"
 
 namespace talvo {
 
 class SerialDeviceFactory;
 class ThreadNotifier;
 
-// What the reader delivers to the port test window.  The reader waits until
-// the event has been handled (or dropped): its destructor releases it.
-class PortTestDataEvent : public QEvent {
-public:
-    struct Handshake;
-    explicit PortTestDataEvent(std::shared_ptr<Handshake> handshake);
-    ~PortTestDataEvent() override;
-
-private:
-    std::shared_ptr<Handshake> Done;
-};
 
 class SerialChannel {
 public:
     static constexpr size_t kQueueSize = 1024;
     static constexpr int kWriteTimeoutMs = 2000;
 
-    // Process-wide state shared by the channel, its reader and the protocol
-    // code (all zero at start-up).
-    static std::atomic<int> IsFun;         // the reader keeps running while non-zero
-    static std::atomic<int> IsStop;        // a write ended; cleared by every notification and read
-    static std::atomic<int> ReplyDelayMs;  // pause before every notification and every read
-    static std::atomic<bool> PortTestMode; // notifications go to the port test target
+    // State shared by the channel, its reader and the code that drives it
+    // (all zero when the channel is made).  The reader's debug lines print
+    // IsFun and IsStop under these names.
+    std::atomic<int> IsFun{0};          // the reader keeps running while non-zero
+    std::atomic<int> IsStop{0};         // a write ended; cleared by every notification and read
+    std::atomic<int> ReplyDelayMs{0};   // pause before every notification and every read
+    std::atomic<bool> PortTestMode{false}; // notifications go to the port test target
 
     // `factory` opens the devices (null: /dev paths and sim: names); the
     // channel does not own it.

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/WireTrace.h"
 

@@ -9,10 +9,12 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
+#include "common/FailingTicks.h"
 #include "common/IsolatedRoots.h"
-#include "common/ManualTicks.h"
 #include "common/Wait.h"
+#include "host/SerialDownloadHost.h"
+#include "platform/TickSource.h"
 #include "serial/SerialChannel.h"
 
 using namespace talvo;
@@ -22,14 +24,14 @@ namespace {
 // Records every change of the two download buttons, in order.  With
 // `duringDownload` set, runs it once the download has disabled its buttons
 // (as a protocol step does in the middle of a download).
-class RecordingPanel : public MemoryPanel {
+class RecordingPanel : public MainWindowPanel {
 public:
     QStringList events;
     std::function<void()> duringDownload;
     void setEnabled(int id, bool enabled) override {
         if (id == ctl::Download || id == ctl::OpenFile)
             events << QStringLiteral("%1:%2").arg(id).arg(enabled ? "on" : "off");
-        MemoryPanel::setEnabled(id, enabled);
+        MainWindowPanel::setEnabled(id, enabled);
         if (id == ctl::OpenFile && !enabled && duringDownload) {
             auto step = std::move(duringDownload);
             duringDownload = nullptr;
@@ -71,16 +73,16 @@ TEST(StartDownload, DisablesTheTwoButtonsDuringTheDownloadAndEnablesThemAfter) {
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
         EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
         EXPECT_FALSE(f.core.IsDownloading());
-        EXPECT_FALSE(f.core.TickTimerRunning()) << "the tick is killed afterwards";
+        EXPECT_FALSE(f.core.Host().TickTimerRunning()) << "the tick is killed afterwards";
         // The log was emptied at the start.
         EXPECT_FALSE(f.panel.text(ctl::StatusLog).contains("old line"));
         // Step 5's state (no port is listed here, so the branch's open
         // failed, which turns opening off until the next download: an open
         // now does nothing and says nothing).
         const size_t shown = f.panel.messages.size();
-        EXPECT_TRUE(f.core.OpenPort(9600, 0, 0x68));
+        EXPECT_TRUE(f.core.Host().OpenPort(9600, 0, 0x68));
         EXPECT_EQ(f.panel.messages.size(), shown);
-        EXPECT_FALSE(SerialChannel::PortTestMode.load());
+        EXPECT_FALSE(f.core.Host().Channel().PortTestMode.load());
     }
 }
 
@@ -121,14 +123,14 @@ TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
     EXPECT_EQ(panel.logLines.first(), core.FirmwareLoadFailedLine());
     EXPECT_TRUE(panel.events.isEmpty()) << "no download started";
     EXPECT_EQ(core.Image(), held) << "the image held before stays";
-    EXPECT_FALSE(core.TickTimerRunning());
+    EXPECT_FALSE(core.Host().TickTimerRunning());
 }
 
 TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards) {
     Fixture f;
     f.panel.duringDownload = [&f] {
-        f.core.SetProgress(500);
-        f.core.EndDownload(); // a failing step ends the download early
+        f.core.Host().Progress(500);
+        f.core.Host().EndDownload(); // a failing step ends the download early
         EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
         EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
     };
@@ -138,33 +140,23 @@ TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards)
     // open fails) and step 9 runs again after it, which is harmless.
     EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
     EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
-    EXPECT_FALSE(f.core.TickTimerRunning());
+    EXPECT_FALSE(f.core.Host().TickTimerRunning());
     EXPECT_FALSE(f.core.IsDownloading());
     EXPECT_EQ(f.panel.events.count("1005:on"), 3);
 }
 
-TEST(EndDownload, ReturnsToIdleAndIsHarmlessTwice) {
-    test::ManualTicks ticks;
-    Fixture f(&ticks);
-    f.panel.setEnabled(ctl::Download, false);
-    f.panel.setEnabled(ctl::OpenFile, false);
-    f.core.SetProgress(300);
-    ASSERT_TRUE(f.core.StartTickTimer());
-    f.core.StartTickCount();
-    for (int i = 0; i < 12; ++i) ticks.tick();
-    ASSERT_EQ(f.core.Ticks(), 12);
-    f.core.StartSync();
-    ASSERT_TRUE(f.core.IsSyncing());
-
-    for (int i = 0; i < 2; ++i) {
-        f.core.EndDownload();
-        EXPECT_EQ(f.core.Ticks(), 0);
-        MainWindowCore::TickTimerProc(0, 0, 0, 0, 0); // a tick already under way
-        EXPECT_EQ(f.core.Ticks(), 0) << "counting stopped";
-        EXPECT_FALSE(f.core.IsSyncing());
-        EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
-        EXPECT_TRUE(f.panel.isEnabled(ctl::Download));
-        EXPECT_TRUE(f.panel.isEnabled(ctl::OpenFile));
-        EXPECT_FALSE(f.core.TickTimerRunning());
-    }
+TEST(StartDownload, ATickThatCannotStartStopsTheDownloadWithAReport) {
+    test::FailingTicks ticks;
+    test::IsolatedRoots roots;
+    MainWindowPanel panel;
+    MainWindowCore core(panel, roots.services(&ticks));
+    core.Initialise();
+    core.SetFirmwareFile(QStringLiteral(TALVO_SOURCE_DIR "/tests/app/data/tiny.hex"));
+    core.StartDownload();
+    ASSERT_FALSE(panel.logLines.isEmpty());
+    EXPECT_TRUE(panel.logLines.last().contains("Resource temporarily unavailable")) << panel.logLines.last().toStdString();
+    EXPECT_TRUE(panel.isEnabled(1005));
+    EXPECT_TRUE(panel.isEnabled(1011));
+    EXPECT_FALSE(core.IsDownloading());
+    EXPECT_FALSE(core.Host().TickTimerRunning());
 }

@@ -4,14 +4,14 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "common/IsolatedRoots.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 
 using namespace talvo;
 
 namespace {
 struct Core {
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     QDateTime now;
     MainWindowCore core{panel, roots.services(nullptr, [this] { return now; })};
 };

@@ -16,7 +16,8 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "host/SerialDownloadHost.h"
+#include "panel/MemoryPanel.h"
 #include "common/IsolatedRoots.h"
 #include "common/QtPrinters.h"
 #include "platform/PortHolders.h"
@@ -27,10 +28,10 @@
 using namespace talvo;
 
 TEST(PortHoldersLine, NamesEveryHolderAndShortensLongCommands) {
-    EXPECT_EQ(MainWindowCore::PortHoldersLine("ttyUSB0", {}), QString());
+    EXPECT_EQ(SerialDownloadHost::PortHoldersLine("ttyUSB0", {}), QString());
     const QString longCommand = "minicom -D /dev/ttyUSB0 " + QString(200, u'x');
     const QString line =
-        MainWindowCore::PortHoldersLine("ttyUSB0", {{1234, "cat /dev/ttyUSB0"}, {5678, longCommand}});
+        SerialDownloadHost::PortHoldersLine("ttyUSB0", {{1234, "cat /dev/ttyUSB0"}, {5678, longCommand}});
     EXPECT_TRUE(line.startsWith("串口 ttyUSB0 正被其他程序打开：进程 1234（cat /dev/ttyUSB0）、进程 5678（minicom -D"))
         << line.toStdString();
     EXPECT_TRUE(line.contains(QChar(0x2026)));

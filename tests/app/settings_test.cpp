@@ -16,9 +16,10 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
+#include "host/SerialDownloadHost.h"
 #include "common/FileOpens.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 using namespace talvo;
 
@@ -28,7 +29,7 @@ struct Fixture {
     QTemporaryDir dir;
     QString ini = dir.path() + "/TALVO/TALVO.conf";
     QSettingsStore store{ini};
-    MemoryPanel panel;
+    MainWindowPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
     Fixture() { core = std::make_unique<MainWindowCore>(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}}); }
@@ -124,7 +125,7 @@ TEST(Settings, RoundTripThroughSaveAndLoad) {
         EXPECT_EQ(s.value("MCUTYPE").toString(), "3");
     }
 
-    MemoryPanel panel2;
+    MainWindowPanel panel2;
     MainWindowCore core2(panel2, CoreServices{&f.store, nullptr, {}, {}, {}, {}, {}});
     core2.Initialise();
     EXPECT_EQ(core2.FirmwareFile(), firmware);
@@ -178,7 +179,7 @@ TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         QSettingsStore store(f.dir.path() + "/blocker/TALVO.conf");
-        MemoryPanel panel;
+        MainWindowPanel panel;
         MainWindowCore core(panel, CoreServices{&store, nullptr, {}, {}, {}, {}, {}});
         core.SaveSettings();
         ASSERT_EQ(panel.messages.size(), 1u);
@@ -216,18 +217,18 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
     EXPECT_FALSE(f.panel.isChecked(ctl::LowSpeed));
     EXPECT_FALSE(f.core->IsLowSpeed());
     EXPECT_EQ(f.panel.progress(ctl::Progress), 0);
-    f.core->SetProgress(5000); // held at the top of the 0..1024 range
+    f.core->Host().Progress(5000); // held at the top of the 0..1024 range
     EXPECT_EQ(f.panel.progress(ctl::Progress), 1024);
     EXPECT_EQ(f.panel.items(ctl::ChipType),
               (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列"}));
     EXPECT_EQ(f.panel.items(ctl::BaudList).size(), 12);
     // The troubleshooting texts: 14 and 13 lines with their exact ends.
-    EXPECT_TRUE(f.core->ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
-    EXPECT_TRUE(f.core->ConnectDiagnosis().endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
-    EXPECT_EQ(f.core->ConnectDiagnosis().count("\r\n"), 10);
-    EXPECT_EQ(f.core->ConnectDiagnosis().count("\n"), 14);
-    EXPECT_TRUE(f.core->PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
-    EXPECT_EQ(f.core->PortDiagnosis().count("\r\n"), 12);
+    EXPECT_TRUE(f.core->Host().ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));
+    EXPECT_TRUE(f.core->Host().ConnectDiagnosis().endsWith(QString(25, ' ') + "7.单片机ISP功能损坏\n"));
+    EXPECT_EQ(f.core->Host().ConnectDiagnosis().count("\r\n"), 10);
+    EXPECT_EQ(f.core->Host().ConnectDiagnosis().count("\n"), 14);
+    EXPECT_TRUE(f.core->Host().PortDiagnosis().endsWith("请按照上述故障信息逐个排查" + QString(26, ' ')));
+    EXPECT_EQ(f.core->Host().PortDiagnosis().count("\r\n"), 12);
 }
 
 // Something other than a regular file at the settings path (a FIFO would
@@ -288,7 +289,7 @@ TEST(Settings, ANonRegularFileAtTheSettingsPathIsNeitherOpenedNorReplaced) {
 
 // Every value at start-up comes from one reading of the file, also of a file
 // too large for QSettings to keep in its cache of files read (more than a few
-// hundred keys: every value used to be a reading of the whole file).
+// hundred keys), so that no value costs a reading of the whole file.
 TEST(Settings, TheFileIsReadOnceAtStartUp) {
     Fixture f;
     QByteArray text = "[General]\nPath=/a/b.hex\nfilename=b.hex\nbaud=9600\nMCUTYPE=2\nVerifyStm32=1\n";

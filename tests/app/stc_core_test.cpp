@@ -8,11 +8,12 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
+#include "host/SerialDownloadHost.h"
 #include "common/IsolatedRoots.h"
 #include "common/ManualTicks.h"
 #include "common/QtPrinters.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "serial/SerialChannel.h"
 #include "sim/SimChip.h"
@@ -27,7 +28,7 @@ const QString kFirmware = QStringLiteral(TALVO_SOURCE_DIR "/examples/stc89-blink
 
 struct CoreRig {
     test::IsolatedRoots roots;
-    MemoryPanel panel;
+    MainWindowPanel panel;
     std::unique_ptr<MainWindowCore> core;
 
     CoreRig(const QStringList& ports, int chipType, bool lowSpeed = false, TickSource* ticks = nullptr,
@@ -58,7 +59,7 @@ struct CoreRig {
         return out;
     }
     void expectIdle() const {
-        EXPECT_FALSE(core->SerialLink().IsOpen());
+        EXPECT_FALSE(core->Host().Channel().IsOpen());
         EXPECT_TRUE(panel.isEnabled(ctl::Download));
         EXPECT_EQ(panel.progress(ctl::Progress), 0);
     }
@@ -116,7 +117,7 @@ TEST(CoreStcDownload, ALostPortAndAStopEndTheDownloadAtOnce) {
     {
         CoreRig rig({"sim:stc89c52rc,scale=0.2,switchfloor=0.5"}, 1);
         rig.panel.onLogLine = [&](const QString& line) {
-            if (line.startsWith(QStringLiteral("正在下载数据"))) rig.core->RequestCancel();
+            if (line.startsWith(QStringLiteral("正在下载数据"))) rig.core->Host().RequestCancel();
         };
         rig.core->StartDownload();
         EXPECT_FALSE(rig.core->LastReport().success);

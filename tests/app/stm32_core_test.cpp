@@ -9,10 +9,10 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "app/MemoryPanel.h"
+#include "app/MainWindowPanel.h"
 #include "common/IsolatedRoots.h"
 #include "common/QtPrinters.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
 #include "sim/Simulators.h"
@@ -43,7 +43,7 @@ TEST(CoreStm32Download, ProgramsAndVerifiesSimulatedBoards) {
         file.close();
 
         const QString port = QStringLiteral("sim:") + QString::fromLatin1(r.selector);
-        MemoryPanel panel;
+        MainWindowPanel panel;
         CoreServices services = roots.services();
         services.extraPorts = {port};
         MainWindowCore core(panel, services);

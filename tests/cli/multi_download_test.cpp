@@ -153,7 +153,7 @@ TEST(SeveralBoards, EachBoardIsProgrammedOrFailsOnItsOwn) {
     }
 }
 
-// One --port is the download as it always was: no names, no table.
+// One --port is the plain download: no names, no table.
 TEST(SeveralBoards, OnePortKeepsThePlainDownload) {
     const talvo::test::ProcessRun r = runTalvo({"download", "--chip", "stc89", "--port", kBoard, kHex});
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();

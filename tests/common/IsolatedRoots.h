@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "app/MainWindowCore.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 namespace talvo::test {
 

@@ -38,7 +38,7 @@
 #include "platform/CapturingFactory.h"
 #include "platform/PtyPair.h"
 #include "platform/SerialDeviceFactory.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "platform/SimWireDevice.h"
 #include "porttest/PortTestIds.h"
 #include "serial/SerialTerminal.h"

@@ -24,7 +24,7 @@
 #include "gui/Ccom_Debug.h"
 #include "gui/Fonts.h"
 #include "platform/FakeSysfs.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 #include "serial/SerialTerminal.h"
 #include "sim/Simulators.h"
 

@@ -13,7 +13,7 @@
 #include "serial/SerialChannel.h"
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVODlg.h"
-#include "platform/SimRegistry.h"
+#include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
 #include "sim/Simulators.h"

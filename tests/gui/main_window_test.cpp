@@ -31,7 +31,7 @@
 #include "gui/CTALVODlg.h"
 #include "gui/FileDialogLook.h"
 #include "image/HexToBin.h"
-#include "platform/SettingsStore.h"
+#include "platform/QSettingsStore.h"
 
 using namespace talvo;
 using namespace talvo::gui;

@@ -1,4 +1,4 @@
-// Block layouts of both families, the size limits and the reading of files.
+// The size limits of both families and the reading of files.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -12,77 +12,6 @@
 
 using namespace talvo;
 using namespace talvo::test;
-
-namespace {
-
-QString hexOf(const QByteArray& b) { return QString::fromLatin1(b.toHex()); }
-const QString kZeros128 = QString(256, QLatin1Char('0'));
-
-} // namespace
-
-TEST(BuildBlockTexts, StcLayouts) {
-    // Empty: entries 0 and 1 both zero blocks, count 1.
-    BlockTable t = BuildBlockTexts(QByteArray(), ChipFamily::Stc);
-    EXPECT_EQ(t.count, 1);
-    EXPECT_EQ(t.texts[0], kZeros128);
-    EXPECT_EQ(t.texts[1], kZeros128);
-    EXPECT_EQ(t.texts.size(), 1024u);
-
-    // 128 bytes: one data block and the zero block at entry 2.
-    t = BuildBlockTexts(counting(128), ChipFamily::Stc);
-    EXPECT_EQ(t.count, 2);
-    EXPECT_TRUE(t.texts[0].isEmpty());
-    EXPECT_EQ(t.texts[1], hexOf(counting(128)));
-    EXPECT_EQ(t.texts[2], kZeros128);
-
-    // 256 bytes: two full blocks, no filler, zero block at entry 3.
-    t = BuildBlockTexts(counting(256), ChipFamily::Stc);
-    EXPECT_EQ(t.count, 3);
-    EXPECT_EQ(t.texts[2], hexOf(counting(256).mid(128)));
-    EXPECT_EQ(t.texts[3], kZeros128);
-
-    // 300 bytes: 128 + 128 + (44 + 84 zero bytes), count 4, zero block at entry 4.
-    const QByteArray img = counting(300);
-    t = BuildBlockTexts(img, ChipFamily::Stc);
-    EXPECT_EQ(t.count, 4);
-    EXPECT_EQ(t.texts[1], hexOf(img.left(128)));
-    EXPECT_EQ(t.texts[2], hexOf(img.mid(128, 128)));
-    EXPECT_EQ(t.texts[3], hexOf(img.mid(256)) + QString(168, QLatin1Char('0')));
-    EXPECT_EQ(t.texts[3].size(), 256);
-    EXPECT_EQ(t.texts[4], kZeros128);
-    EXPECT_TRUE(t.texts[5].isEmpty());
-    // Lower-case digits.
-    EXPECT_EQ(BuildBlockTexts(QByteArray(1, char(0xAB)), ChipFamily::Stc).texts[1].left(2), QStringLiteral("ab"));
-}
-
-TEST(BuildBlockTexts, Stm32Layouts) {
-    BlockTable t = BuildBlockTexts(QByteArray(), ChipFamily::Stm32);
-    EXPECT_EQ(t.count, 0);
-    EXPECT_TRUE(t.texts[0].isEmpty());
-    EXPECT_TRUE(t.texts[1].isEmpty());
-
-    t = BuildBlockTexts(counting(128), ChipFamily::Stm32);
-    EXPECT_EQ(t.count, 1);
-    EXPECT_EQ(t.texts[1], hexOf(counting(128)));   // not padded
-
-    t = BuildBlockTexts(counting(256), ChipFamily::Stm32);
-    EXPECT_EQ(t.count, 1);
-    EXPECT_EQ(t.texts[1], hexOf(counting(256)));
-    EXPECT_TRUE(t.texts[2].isEmpty());
-
-    const QByteArray img = counting(300);
-    t = BuildBlockTexts(img, ChipFamily::Stm32);
-    EXPECT_EQ(t.count, 2);
-    EXPECT_EQ(t.texts[1], hexOf(img.left(256)));
-    EXPECT_EQ(t.texts[2], hexOf(img.mid(256)));
-    EXPECT_EQ(t.texts[2].size(), 88);
-
-    // The largest image fills the table exactly.
-    t = BuildBlockTexts(QByteArray(kStm32MaxImageBytes, '\x01'), ChipFamily::Stm32);
-    EXPECT_EQ(t.count, 1023);
-    EXPECT_EQ(t.texts.size(), 1024u);
-    EXPECT_EQ(t.texts[1023].size(), 512);
-}
 
 TEST(ImageLimits, EachFamilyRefusesWhatItCannotCarry) {
     EXPECT_FALSE(CheckImageSize(0, ChipFamily::Stc).isEmpty());

@@ -278,50 +278,9 @@ TEST(HexToBin, FilesAndTargets) {
     EXPECT_EQ(r.exitCode(), 1);
 }
 
-TEST(HexToBin, PrivateTemporaryFiles) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const QByteArray oldTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", QFile::encodeName(tmp.path()));
-
-    const QString in = tmp.filePath(QStringLiteral("fw.hex"));
-    QFile f(in);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(dataRecord(0, pattern(32)) + eofRecord());
-    f.close();
-
-    HexToBin converter;
-    const HexResult a = converter.ConvertToTemp(in);
-    const HexResult b = converter.ConvertToTemp(in);
-    ASSERT_TRUE(a.ok() && b.ok());
-    EXPECT_NE(a.tempPath, b.tempPath);                 // one file per conversion
-    EXPECT_EQ(QFileInfo(a.tempPath).absolutePath(), QFileInfo(tmp.path()).absoluteFilePath());
-    struct stat st {};
-    ASSERT_EQ(::lstat(QFile::encodeName(a.tempPath).constData(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    QFile t(a.tempPath);
-    ASSERT_TRUE(t.open(QIODevice::ReadOnly));
-    EXPECT_EQ(t.readAll(), pattern(32));
-    QFile::remove(a.tempPath);
-    QFile::remove(b.tempPath);
-
-    // A failed conversion leaves no temporary file behind.
-    QFile bad(tmp.filePath(QStringLiteral("bad.hex")));
-    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
-    bad.write(dataRecord(0, pattern(2)));   // no end-of-file record
-    bad.close();
-    EXPECT_EQ(converter.ConvertToTemp(bad.fileName()).exitCode(), 3);
-    EXPECT_EQ(QDir(tmp.path()).entryList({QStringLiteral("talvo-hextobin-*")}, QDir::Files).size(), 0);
-
-    if (oldTmp.isNull())
-        qunsetenv("TMPDIR");
-    else
-        qputenv("TMPDIR", oldTmp);
-}
 
 // The line a diagnostic names is the same whichever line ends the file has
-// (CR-only files used to be one long "line 1"), read from memory or a file.
+// (a CR-only file is no one long "line 1"), read from memory or a file.
 TEST(HexToBin, DiagnosticsCountLinesWithEveryLineEnd) {
     QByteArray badChecksum = dataRecord(0x20, pattern(4));
     badChecksum[badChecksum.size() - 2] = badChecksum.at(badChecksum.size() - 2) == '0' ? '1' : '0';

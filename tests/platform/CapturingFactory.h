@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "platform/SerialDeviceFactory.h"
-#include "platform/SimWireDevice.h"
+#include "platform/SystemSerialDeviceFactory.h"
+#include "platform/SimBoardPort.h"
 
 namespace talvo::test {
 

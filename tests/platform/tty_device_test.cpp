@@ -13,7 +13,7 @@
 
 #include "common/Wait.h"
 #include "platform/PosixTtyDevice.h"
-#include "platform/SerialDeviceFactory.h"
+#include "platform/SystemSerialDeviceFactory.h"
 #include "platform/TtyTermios2.h"
 #include "platform/WireTrace.h"
 #include "platform/PtyPair.h"

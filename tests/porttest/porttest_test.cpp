@@ -7,8 +7,9 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 
-#include "app/MemoryPanel.h"
-#include "porttest/ChannelPortTestLink.h"
+#include "panel/MemoryPanel.h"
+#include "host/SerialDownloadHost.h"
+#include "porttest/HostPortTestLink.h"
 #include "porttest/PortTestCore.h"
 #include "porttest/PortTestIds.h"
 #include "serial/SerialChannel.h"
@@ -34,18 +35,23 @@ QStringList passLog() {
             k115200Ok, kWrite, kCompareOk, kWrite, kCompareOk, kEnd};
 }
 
+// The host tells the panel what it shows.
+HostReports toPanel(MemoryPanel& panel) {
+    HostReports r;
+    r.message = [&panel](const QString& text, const QString& caption, MsgIcon icon) {
+        panel.messageBox(text, caption, icon);
+    };
+    return r;
+}
+
 struct Rig {
-    explicit Rig(const QString& port)
-        : link(channel, port, [this](const QString& text, const QString& caption) {
-              panel.messageBox(text, caption, MsgIcon::Warning);
-          }),
-          test(panel, link) {
+    explicit Rig(const QString& port) : link(host, [port] { return port; }), test(panel, link) {
         sim::registerSimulators();
         test.ResetPortTest();
     }
     MemoryPanel panel;
-    SerialChannel channel;
-    ChannelPortTestLink link;
+    SerialDownloadHost host{toPanel(panel)};
+    HostPortTestLink link;
     PortTestCore test;
 };
 
@@ -53,8 +59,8 @@ struct Rig {
 
 TEST(PortTestBlocks, SixBlocksOfTheRequiredFormAndLastBytes) {
     MemoryPanel panel;
-    SerialChannel channel;
-    ChannelPortTestLink link(channel, "sim:loopback");
+    SerialDownloadHost host{toPanel(panel)};
+    HostPortTestLink link(host, [] { return QStringLiteral("sim:loopback"); });
     PortTestCore test(panel, link);
     const char* last[] = {"E2", "E2", "F4", "F4", "46", "46"};
     static const QRegularExpression form("^[0-9A-F]{2}( [0-9A-F]{2}){511}$");
@@ -83,7 +89,6 @@ TEST(PortTestText, ResetShowsTheInstructionTextAndReady) {
 
 TEST(PortTestRun, LoopbackPassesWithEveryLineInOrder) {
     Rig rig("sim:loopback");
-    SerialChannel::PortTestMode = false;
     ASSERT_TRUE(rig.test.RunLoopbackTest());
     EXPECT_EQ(rig.panel.logLines, passLog());
     EXPECT_EQ(rig.panel.text(ptctl::Log), passLog().join("\r\n"));
@@ -92,8 +97,8 @@ TEST(PortTestRun, LoopbackPassesWithEveryLineInOrder) {
     EXPECT_TRUE(rig.panel.isEnabled(ptctl::Test));
     EXPECT_TRUE(rig.panel.messages.empty());
     // The next download clears it.
-    EXPECT_TRUE(SerialChannel::PortTestMode.load());
-    EXPECT_FALSE(rig.channel.IsOpen());
+    EXPECT_TRUE(rig.host.Channel().PortTestMode.load());
+    EXPECT_FALSE(rig.host.Channel().IsOpen());
 }
 
 TEST(PortTestRun, SilentPortFailsAfterTheTimeOutAndRunsAgainFromBlockOne) {
@@ -111,7 +116,7 @@ TEST(PortTestRun, SilentPortFailsAfterTheTimeOutAndRunsAgainFromBlockOne) {
         EXPECT_EQ(rig.panel.progress(ptctl::Progress), 0);
         EXPECT_EQ(rig.panel.text(ptctl::State), "测试失败.");
         EXPECT_TRUE(rig.panel.isEnabled(ptctl::Test));
-        EXPECT_FALSE(SerialChannel::PortTestMode.load());
+        EXPECT_FALSE(rig.host.Channel().PortTestMode.load());
     }
 }
 
@@ -141,23 +146,23 @@ TEST(PortTestRun, PortThatCannotBeOpenedNamesTheReasonAboveTheRegistryMessage) {
 
 TEST(PortTestRun, RefusedRateChangeFailsAtOnceWithItsReason) {
     // A link whose port refuses 57600 baud (as some converters refuse a rate).
-    struct Refusing : ChannelPortTestLink {
-        using ChannelPortTestLink::ChannelPortTestLink;
+    struct Refusing : HostPortTestLink {
+        using HostPortTestLink::HostPortTestLink;
         int sent = 0;
         void SendHexText(const QString& text) override {
             ++sent;
-            ChannelPortTestLink::SendHexText(text);
+            HostPortTestLink::SendHexText(text);
         }
         bool ConfigureTestPort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) override {
-            if (baud != 57600) return ChannelPortTestLink::ConfigureTestPort(baud, parity, eventChar, reason);
+            if (baud != 57600) return HostPortTestLink::ConfigureTestPort(baud, parity, eventChar, reason);
             *reason = "sim:loopback: 57600 baud refused (Invalid argument)";
             return false;
         }
     };
     sim::registerSimulators();
     MemoryPanel panel;
-    SerialChannel channel;
-    Refusing link(channel, "sim:loopback");
+    SerialDownloadHost host{toPanel(panel)};
+    Refusing link(host, [] { return QStringLiteral("sim:loopback"); });
     PortTestCore test(panel, link);
     EXPECT_FALSE(test.RunLoopbackTest());
     const QString fail57600 = "set baud rate to 57600 bps..." + QString(10, ' ') + "FAIL";
@@ -166,6 +171,6 @@ TEST(PortTestRun, RefusedRateChangeFailsAtOnceWithItsReason) {
     EXPECT_EQ(link.sent, 2); // later blocks are not sent
     EXPECT_EQ(panel.progress(ptctl::Progress), 2);
     EXPECT_EQ(panel.text(ptctl::State), "测试失败.");
-    EXPECT_FALSE(channel.IsOpen());
-    EXPECT_FALSE(SerialChannel::PortTestMode.load());
+    EXPECT_FALSE(host.Channel().IsOpen());
+    EXPECT_FALSE(host.Channel().PortTestMode.load());
 }

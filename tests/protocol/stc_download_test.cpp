@@ -63,8 +63,7 @@ StcRun download(const std::string& selector, int chipType, const QByteArray& ima
     StcOptions o;
     o.chipType = chipType;
     o.lowSpeed = lowSpeed;
-    o.blocks = StcBlocks(image);
-    o.imageBytes = static_cast<int>(image.size());
+    o.image = image;
     CMcuType mcu(*r.host, o);
     r.report = mcu.RunStcDownload();
     return r;
@@ -116,7 +115,7 @@ TEST(StcDownload, SweepOfChipsSpeedsAndCrystals) {
                 const StcRun r = download(selector, chipTypeOf(model), image, low);
                 const std::string where = selector + (low ? " low speed" : " high speed");
                 const RateChoice want = ChooseDownloadBaud(r.report.crystalMHz, low ? 4800 : 1200,
-                                                           ChipTypeAt(chipTypeOf(model)).familyCode,
+                                                           ChipTypeAt(chipTypeOf(model)).stc()->familyCode,
                                                            QString(model).contains("clock=6"));
                 if (!want.ok) {
                     EXPECT_FALSE(r.report.success) << where;
@@ -402,7 +401,7 @@ TEST(StcDownload, ImagesUpToTheCodeFlashAndNotOneByteMore) {
 }
 
 // A model code the table does not know: one line says so, and the download
-// goes on as it always does (erase pages by the blocks, the zero block sent).
+// goes on unlimited (erase pages by the blocks, the zero block sent).
 TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
     sim::StcModel model = *sim::findStcModel("stc89c52rc");
     model.model[0] = 0xF0;
@@ -411,8 +410,7 @@ TEST(StcDownload, AnUnknownModelCodeIsSaidOnceAndNotLimited) {
     sim::VirtualHost host(chip);
     StcOptions o;
     o.chipType = 1;
-    o.blocks = StcBlocks(pattern(700));
-    o.imageBytes = 700;
+    o.image = pattern(700);
     CMcuType mcu(host, o);
     EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
     EXPECT_EQ(host.log.filter(QStringLiteral("型号代码")), QStringList{"未知的型号代码 F0EE：芯片程序区大小未知，不检查文件大小"});
@@ -450,8 +448,7 @@ TEST(StcDownload, TheTwoByteEraseCoversTheImageAndStaysWithinTheFlash) {
         const QByteArray image = pattern(r.imageBytes, 9);
         StcOptions o;
         o.chipType = 2;
-        o.blocks = StcBlocks(image);
-        o.imageBytes = static_cast<int>(image.size());
+        o.image = image;
         CMcuType mcu(host, o);
         EXPECT_TRUE(mcu.RunStcDownload().success) << host.log.join('\n').toStdString();
         const std::optional<sim::Bytes> erase = eraseFrame(chip);

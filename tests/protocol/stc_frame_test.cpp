@@ -1,11 +1,11 @@
-// STC frames: the HexText builders against the worked examples, the byte
-// builders against them, and the decoder of the chip's frames.
+// STC frames: the builder against the worked examples, the block cutter,
+// and the decoder of the chip's frames.
 #include <gtest/gtest.h>
 
 #include "common/QtPrinters.h"
-#include "protocol/CMcuType.h"
+#include "protocol/StcClock.h"
+#include "protocol/StcFamily.h"
 #include "protocol/StcFrame.h"
-#include "serial/HexText.h"
 
 using namespace talvo;
 using namespace talvo::protocol;
@@ -14,34 +14,28 @@ namespace {
 QByteArray hex(const char* text) { return QByteArray::fromHex(text); }
 } // namespace
 
-TEST(StcFrameText, WorkedExamples) {
+TEST(StcFrame, WorkedExamples) {
     struct Case {
-        const char *cmd, *d1, *d2;
+        uint8_t command;
+        const char* data;
         int form;
         const char* frame;
     };
     const Case cases[] = {
-        {"82", "", "", 1, "46B96A000682f216"},
-        {"8D", "FDFFF3FF", "", 1, "46B96A000a8DFDFFF3FFef16"},
-        {"69", "07003601D17E", "", 2, "46B96A000d6907003601D17E026d16"},
-        {"84", "01", "333333333333", 1, "46B96A000d8401333333333333" "2e16"},
-        {"82", "", "", 3, ""},
+        {0x82, "", 1, "46B96A000682f216"},
+        {0x8D, "FDFFF3FF", 1, "46B96A000a8DFDFFF3FFef16"},
+        {0x69, "07003601D17E", 2, "46B96A000d6907003601D17E026d16"},
+        {0x84, "01333333333333", 1, "46B96A000d8401333333333333" "2e16"},
+        {0x82, "", 3, ""},
     };
-    for (const Case& c : cases) {
-        const QString built = CMcuType::BuildFrame("6A", c.cmd, c.d1, c.d2, c.form);
-        EXPECT_EQ(built, QString::fromLatin1(c.frame)) << c.cmd;
-        // The byte builder makes the same bytes.
-        if (c.form != 3) {
-            EXPECT_EQ(BuildStcFrame(static_cast<uint8_t>(QString(c.cmd).toUInt(nullptr, 16)),
-                                    hexTextToBytes(QString(c.d1) + c.d2), c.form),
-                      hexTextToBytes(built));
-        }
-    }
-    EXPECT_EQ(CMcuType::Checksum("46B96A000682", 1), "f2");
-    EXPECT_EQ(CMcuType::Checksum("6A000682", 2), "00f2");
+    for (const Case& c : cases) EXPECT_EQ(BuildFrame(c.command, hex(c.data), c.form), hex(c.frame)) << c.command;
+    EXPECT_EQ(Checksum(hex("6A000682"), 1), 0xf2);
+    EXPECT_EQ(Checksum(hex("6A000682"), 2), 0x00f2);
+    EXPECT_EQ(Checksum(hex("6A008C84FF00"), 1), (0x6A + 0x8C + 0x84 + 0xFF) & 0xFF);
+    EXPECT_EQ(Checksum(hex("6A008C84FF00"), 2), 0x6A + 0x8C + 0x84 + 0xFF);
 }
 
-TEST(StcFrameText, FixedEraseAndWriteFrames) {
+TEST(StcFrame, FixedEraseAndWriteFrames) {
     // The two-byte families' stored erase frame, F0 pages.
     const char* stored =
         "46B96A008C84FF00F00000F0000000000000000000000000807F7E7D7C7B7A797877767574737271706F6E6D6C6B6A69686766"
@@ -50,8 +44,8 @@ TEST(StcFrameText, FixedEraseAndWriteFrames) {
     EXPECT_EQ(StcTwoByteEraseFrame(), hex(stored));
     // Write frames: length 8C / 8D, address high byte first, checksums as the forms say.
     const QByteArray block(128, '\x5A');
-    const QByteArray f1 = BuildStcWriteFrame(0x0180, block, 1);
-    const QByteArray f2 = BuildStcWriteFrame(0x0180, block, 2);
+    const QByteArray f1 = BuildWriteFrame(0x0180, block, 1);
+    const QByteArray f2 = BuildWriteFrame(0x0180, block, 2);
     ASSERT_EQ(f1.size(), 142);
     ASSERT_EQ(f2.size(), 143);
     EXPECT_EQ(f1.left(12), hex("46B96A008C00000001800080"));
@@ -64,11 +58,27 @@ TEST(StcFrameText, FixedEraseAndWriteFrames) {
     // Erase counts: the bytes written from address 0, in 256-byte pages, pairs of them.
     const std::pair<int, int> pages[] = {{128, 2}, {512, 2}, {513, 4}, {3072, 12}, {65408, 0xFF}, {0, 2}};
     for (auto [bytes, count] : pages) EXPECT_EQ(StcErasePages(bytes), count) << bytes;
-    // Blocks: padded with zeros, then the zero block.
-    const auto blocks = StcBlocks(QByteArray(300, '\x11'));
-    ASSERT_EQ(blocks.size(), 4u);
-    EXPECT_EQ(blocks[2], QByteArray(44, '\x11') + QByteArray(84, '\0'));
-    EXPECT_EQ(blocks[3], QByteArray(128, '\0'));
+}
+
+// The cutter of every STC download: blocks of the family's size from
+// address 0, the last padded with zeros, then a block of zeros.
+TEST(StcBlocks, ImagesOfEverySizeAroundTheBlockEdges) {
+    for (int size : {0, 1, 127, 128, 129, 255, 256, 300, 4096, 65408}) {
+        SCOPED_TRACE(size);
+        QByteArray image(size, '\0');
+        for (int i = 0; i < size; ++i) image[i] = static_cast<char>(1 + i % 251);
+        const std::vector<QByteArray> blocks = StcBlocks(image, 128);
+        ASSERT_EQ(blocks.size(), static_cast<size_t>((size + 127) / 128 + 1));
+        QByteArray joined;
+        for (const QByteArray& b : blocks) {
+            EXPECT_EQ(b.size(), 128);
+            joined += b;
+        }
+        EXPECT_EQ(joined.left(size), image);
+        EXPECT_EQ(joined.mid(size), QByteArray(joined.size() - size, '\0'));
+    }
+    // Every family row cuts at its own block size.
+    for (const StcFamily& f : StcFamilies()) EXPECT_EQ(StcBlocks(QByteArray(300, 1), f.blockSize)[0].size(), f.blockSize);
 }
 
 TEST(StcDecoder, FindsWholeFramesAcrossChunksAndSaysWhyOthersAreRefused) {
@@ -114,16 +124,21 @@ TEST(StcDecoder, StatusFramesInBothFormsAndCutShort) {
     auto s = ReadStcStatus(scan.frames[0]);
     ASSERT_TRUE(s);
     EXPECT_EQ(s->counts, std::vector<uint16_t>({0x25E6, 0x25E6, 0x25E6, 0x25E6, 0x25E6, 0x25E6, 0x25E2, 0x25E6}));
-    EXPECT_EQ(s->versionText, "4343");
-    EXPECT_EQ(s->modelText, "fcf002");
-    EXPECT_EQ(VersionLine(s->versionText), "MCU Version:4.3C");
+    EXPECT_EQ(s->version, 0x43);
+    EXPECT_EQ(s->stepping, 'C');
+    EXPECT_EQ(s->modelCode(), 0xF002);
+    EXPECT_TRUE(s->sixClockMarker());
+    EXPECT_EQ(VersionLine(s->version, s->stepping), "MCU Version:4.3C");
     EXPECT_TRUE(ScanStcFrames(stc89, 1, false).frames.empty()) << "without 46 B9 only as a status frame";
 
     scan = ScanStcFrames(stc12, 2, true);
     ASSERT_EQ(scan.frames.size(), 1u);
     s = ReadStcStatus(scan.frames[0]);
     ASSERT_TRUE(s);
-    EXPECT_EQ(s->modelText, "00d17e");
+    EXPECT_EQ(s->modelCode(), 0xD17E);
+    EXPECT_FALSE(s->sixClockMarker());
+    EXPECT_EQ(VersionLine(s->version, s->stepping), "MCU Version:6.2I");
+    EXPECT_EQ(VersionLine(0x4A, 0), "MCU Version:4.a");
     EXPECT_EQ(s->counts[0], 0x04BD);
 
     // Cut short anywhere: no frame, never a half-read status.

@@ -7,7 +7,7 @@
 
 #include "Stm32Sessions.h"
 #include "common/QtPrinters.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"
 

@@ -24,17 +24,8 @@ struct ChannelFixture : ::testing::Test {
     EventTarget target;
     SerialChannel channel{&factory};
 
-    void SetUp() override {
-        SerialChannel::IsStop = 0;
-        SerialChannel::ReplyDelayMs = 0;
-        SerialChannel::PortTestMode = false;
-        channel.setNotifyTarget(&target);
-    }
-    void TearDown() override {
-        channel.Stop();
-        SerialChannel::ReplyDelayMs = 0;
-        SerialChannel::PortTestMode = false;
-    }
+    void SetUp() override { channel.setNotifyTarget(&target); }
+    void TearDown() override { channel.Stop(); }
     bool openSim(uint32_t baud = 115200, uint8_t eventChar = 0x68) {
         return channel.Open("sim:echo", baud, 0, 8, 0, eventChar);
     }
@@ -55,14 +46,14 @@ double cpuSeconds() {
 TEST_F(ChannelFixture, TheEventCharacterWakesTheWindowOncePerCompletedWrite) {
     ASSERT_TRUE(openSim());
     channel.StartReader();
-    EXPECT_EQ(SerialChannel::IsFun.load(), 1);
+    EXPECT_EQ(channel.IsFun.load(), 1);
 
     // The echoed frame carries the event character twice: one notification.
     EXPECT_EQ(write({0x46, 0x68, 0x00, 0x68}), 1);
     ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
     pumpFor(milliseconds(200));
     EXPECT_EQ(target.serialData, 1);
-    EXPECT_EQ(SerialChannel::IsStop.load(), 0) << "the notification clears IsStop";
+    EXPECT_EQ(channel.IsStop.load(), 0) << "the notification clears IsStop";
 
     uint8_t buffer[1024];
     ASSERT_TRUE(queued(4));
@@ -98,9 +89,9 @@ TEST_F(ChannelFixture, ReadsTakeWhatIsHeldUpToTheLimitAndLeaveTheRest) {
 
     factory.inject({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, line(115200));
     ASSERT_TRUE(queued(10));
-    SerialChannel::IsStop = 1;
+    channel.IsStop = 1;
     EXPECT_EQ(channel.Read(buffer, sizeof buffer, 4), 4u);
-    EXPECT_EQ(SerialChannel::IsStop.load(), 0) << "a read clears IsStop";
+    EXPECT_EQ(channel.IsStop.load(), 0) << "a read clears IsStop";
     EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
     EXPECT_TRUE(std::all_of(buffer + 4, buffer + 1024, [](uint8_t b) { return b == 0; })) << "1024 bytes zero-filled";
     EXPECT_TRUE(std::all_of(buffer + 1024, buffer + 1100, [](uint8_t b) { return b == 0xAA; })) << "and no more";
@@ -134,11 +125,11 @@ TEST_F(ChannelFixture, TheInputQueueHolds1024BytesAndLosesNothingBeyond) {
 TEST_F(ChannelFixture, CloseAndStopOnAClosedChannel) {
     EXPECT_EQ(channel.Close(), 1);
     EXPECT_EQ(factory.opened, 0);
-    SerialChannel::IsFun = 1;
-    SerialChannel::IsStop = 1;
+    channel.IsFun = 1;
+    channel.IsStop = 1;
     EXPECT_EQ(channel.Stop(), 0) << "closing no device fails without effect";
-    EXPECT_EQ(SerialChannel::IsFun.load(), 0);
-    EXPECT_EQ(SerialChannel::IsStop.load(), 0);
+    EXPECT_EQ(channel.IsFun.load(), 0);
+    EXPECT_EQ(channel.IsStop.load(), 0);
     EXPECT_FALSE(channel.IsOpen());
     const uint8_t b = 1;
     EXPECT_EQ(channel.Write(&b, 1), 0);
@@ -153,7 +144,7 @@ TEST_F(ChannelFixture, CloseKeepsTheReaderForTheNextOpenAndStopEndsIt) {
     EXPECT_EQ(channel.Close(), 1);
     EXPECT_FALSE(channel.IsOpen());
     EXPECT_TRUE(channel.ReaderRunning());
-    EXPECT_EQ(SerialChannel::IsFun.load(), 1);
+    EXPECT_EQ(channel.IsFun.load(), 1);
 
     ASSERT_TRUE(openSim(57600, 0x16));
     EXPECT_EQ(channel.Settings(), line(57600));
@@ -179,7 +170,7 @@ TEST_F(ChannelFixture, ASecondStartReaderReplacesTheFirst) {
 TEST_F(ChannelFixture, ReplyDelayIsWaitedBeforeTheNotificationAndAgainInRead) {
     ASSERT_TRUE(openSim(115200, 0x79));
     channel.StartReader();
-    SerialChannel::ReplyDelayMs = 120;
+    channel.ReplyDelayMs = 120;
     const auto sent = steady_clock::now();
     EXPECT_EQ(write({0x79, 0x01, 0x02}), 1);
     ASSERT_TRUE(pumpUntil([&] { return target.serialData == 1; }));
@@ -254,7 +245,7 @@ TEST_F(ChannelFixture, PortTestModeDeliversSynchronouslyToThePortTestTarget) {
         uint8_t buffer[1024];
         got = channel.Read(buffer, sizeof buffer, 512);
     };
-    SerialChannel::PortTestMode = true;
+    channel.PortTestMode = true;
     ASSERT_TRUE(channel.Open("sim:echo", 9600, 0, 8, 0, 0xE2));
     channel.StartReader();
     EXPECT_EQ(write({0x01, 0xE2}), 1);
@@ -363,7 +354,7 @@ TEST_F(ChannelFixture, APtyWhoseOtherEndClosesMidReadNeitherHangsNorSpins) {
 TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
     EventTarget portTest;
     channel.setPortTestTarget(&portTest);
-    SerialChannel::PortTestMode = true;
+    channel.PortTestMode = true;
     ASSERT_TRUE(openSim(9600, 0xE2));
     channel.StartReader();
     EXPECT_EQ(write({0xE2}), 1);
@@ -373,7 +364,7 @@ TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
     // The port test window goes away before its event was handled: the
     // reader must not keep waiting for it.
     channel.setPortTestTarget(nullptr);
-    SerialChannel::PortTestMode = false;
+    channel.PortTestMode = false;
     uint8_t buffer[1024];
     EXPECT_EQ(channel.Read(buffer, sizeof buffer, 1024), 1u);
     EXPECT_EQ(write({0xE2}), 1);
@@ -385,7 +376,7 @@ TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
 TEST_F(ChannelFixture, ACancelledPortTestDeliveryIsNotRepeatedForTheNextOne) {
     EventTarget portTest;
     channel.setPortTestTarget(&portTest);
-    SerialChannel::PortTestMode = true;
+    channel.PortTestMode = true;
     for (int round = 0; round < 2; ++round) {
         ASSERT_TRUE(openSim(9600, 0xE2));
         channel.StartReader();
@@ -406,7 +397,7 @@ TEST_F(ChannelFixture, WatchedArrivalsWakeTheWaiterAtOnceAndSendNoNotification) 
     channel.StartReader();
     // A reply delay the waiter must not sit out: arrivals wake it, not the
     // event character's notification.
-    SerialChannel::ReplyDelayMs = 60000;
+    channel.ReplyDelayMs = 60000;
     channel.SetArrivalWatch(true);
     // Nothing else wakes this thread's loop: no timer but the safety net.
     bool safetyNetFired = false;
@@ -428,7 +419,7 @@ TEST_F(ChannelFixture, WatchedArrivalsWakeTheWaiterAtOnceAndSendNoNotification) 
     EXPECT_EQ(received, QByteArray("\x79\x01\x02", 3));
 
     // Watched, the event character sends no notification, even without a delay.
-    SerialChannel::ReplyDelayMs = 0;
+    channel.ReplyDelayMs = 0;
     EXPECT_EQ(write({0x79}), 1);
     ASSERT_TRUE(queued(1));
     pumpFor(milliseconds(200));

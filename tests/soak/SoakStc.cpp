@@ -18,7 +18,10 @@ namespace {
 // The frames a download exchanges, roughly (where a chip may fall silent),
 // and its data blocks with the zero block.
 int stcFrames(const SoakCase& c) { return 12 + static_cast<int>(c.image.size()) / 128 + 1; }
-int stcBlocks(const SoakCase& c) { return static_cast<int>(protocol::StcBlocks(c.image).size()); }
+const protocol::StcFamily& familyOf(const SoakCase& c) { return *protocol::ChipTypeAt(c.chipType).stc(); }
+int stcBlocks(const SoakCase& c) {
+    return static_cast<int>(protocol::StcBlocks(c.image, familyOf(c).blockSize).size());
+}
 
 struct StcChipRow {
     const char* chip;
@@ -52,23 +55,18 @@ void makeStcCase(SoakCase& c, Rng& rng) {
     c.oldFlash = oldFirmware(rng, flash);
 }
 
-// The download's tick limits as the design states them, in seconds.
+// The download's tick limits, in seconds.
 const double kStcConnectSeconds = ticksToSeconds(30); // the status frame (the RTS ticks count within)
 const double kStcAnswerSeconds = ticksToSeconds(60);  // any awaited answer
 const double kStcBlockSeconds = ticksToSeconds(30);   // a block with its resends at 9, 18 and 27 ticks
 
 double stcBound(const SoakCase& c, const RunCost& cost) {
     const int blocks = stcBlocks(c);
-    const int family = protocol::ChipTypeAt(c.chipType).familyCode;
     // Awaited answers: both switch steps, the control information five
-    // times and the erase (one-byte family); the 50 frame, both switch steps
-    // and the erase (two-byte family); then the closing frames.
-    int answers = family == 1 ? 2 + 5 + 1 : 4;
-    switch (protocol::ChipTypeAt(c.chipType).closing) {
-    case protocol::StcClosing::OptionsThenEnd: answers += 2; break;
-    case protocol::StcClosing::SixtyNineThenEnd: answers += 1; break;
-    case protocol::StcClosing::EndOnly: break;
-    }
+    // times and the erase (one-byte variant); the 50 frame, both switch steps
+    // and the erase (two-byte variant); then the closing frames.
+    int answers = familyOf(c).switchVariant == protocol::StcSwitchVariant::OneByte ? 2 + 5 + 1 : 4;
+    for (const protocol::StcClosingFrame& f : familyOf(c).closing) answers += f.awaited ? 1 : 0;
     return kStcConnectSeconds + answers * kStcAnswerSeconds + blocks * kStcBlockSeconds + cost.pauseSeconds +
            cost.hostWireSeconds;
 }
@@ -77,8 +75,7 @@ protocol::StcOptions stcOptions(const SoakCase& c) {
     protocol::StcOptions o;
     o.chipType = c.chipType;
     o.lowSpeed = c.lowSpeed;
-    o.blocks = protocol::StcBlocks(c.image);
-    o.imageBytes = static_cast<int>(c.image.size());
+    o.image = c.image;
     return o;
 }
 
@@ -89,10 +86,15 @@ double stcLinkError(const SoakCase& c) {
     auto chip = buildChip(c.selector + ",seed=" + std::to_string(c.seed));
     sim::VirtualHost host(*chip);
     protocol::CMcuType mcu(host, stcOptions(c));
-    mcu.RunStcDownload();
-    if (!mcu.Rate.ok || mcu.DownloadBaud == 0) return 0;
+    const DownloadReport report = mcu.RunStcDownload();
+    if (report.baud == 0) return 0;
+    // The reload byte went to the chip right after the 8F frame's first data byte.
+    const auto switchFrame = std::find_if(chip->frames().begin(), chip->frames().end(), [](const sim::FrameRecord& f) {
+        return f.bytes.size() > 7 && f.bytes[5] == 0x8F;
+    });
+    if (switchFrame == chip->frames().end()) return 0;
     const auto* stc = static_cast<const sim::StcChip*>(chip.get());
-    return stc->rateForReload(static_cast<uint8_t>(mcu.Rate.reload)) / mcu.DownloadBaud - 1.0;
+    return stc->rateForReload(switchFrame->bytes[7]) / report.baud - 1.0;
 }
 
 const std::vector<StageLine> kStcStages = {
@@ -109,13 +111,13 @@ const std::vector<FaultKind> kStcKinds = {
 
 
 std::vector<std::pair<size_t, size_t>> stcUnseenWireErrors(const SoakCase& c, const sim::SimChip& chip) {
-    const int form = protocol::StcFrameForm(protocol::ChipTypeAt(c.chipType).familyCode);
+    const protocol::StcFamily& family = familyOf(c);
     std::vector<sim::Bytes> sent;
     uint16_t address = 0;
-    for (const QByteArray& block : protocol::StcBlocks(c.image)) {
-        const QByteArray f = protocol::BuildStcWriteFrame(address, block, form);
+    for (const QByteArray& block : protocol::StcBlocks(c.image, family.blockSize)) {
+        const QByteArray f = protocol::BuildWriteFrame(address, block, family.checksumForm);
         sent.emplace_back(f.begin(), f.end());
-        address = static_cast<uint16_t>(address + 128);
+        address = static_cast<uint16_t>(address + family.blockSize);
     }
     auto blockAt = [](const sim::Bytes& f) {
         const size_t a = (static_cast<size_t>(f[8]) << 8) | f[9];
@@ -148,16 +150,9 @@ std::string stcMissingAfterSuccess(const SoakCase& c, const sim::SimChip& chip) 
             return f.accepted && f.bytes.size() > 5 && f.bytes[5] == command && f.note.rfind("no answer", 0) != 0;
         });
     };
-    switch (protocol::ChipTypeAt(c.chipType).closing) {
-    case protocol::StcClosing::OptionsThenEnd:
-        if (!answered(0x8D)) return "the chip never answered the 8D frame";
-        if (!answered(0x82)) return "the chip never answered the 82 frame";
-        break;
-    case protocol::StcClosing::SixtyNineThenEnd:
-        if (!answered(0x69)) return "the chip never answered the 69 frame";
-        break;
-    case protocol::StcClosing::EndOnly: break;
-    }
+    for (const protocol::StcClosingFrame& f : familyOf(c).closing)
+        if (f.awaited && !answered(f.command))
+            return "the chip never answered the " + QStringLiteral("%1").arg(f.command, 2, 16, QLatin1Char('0')).toUpper().toStdString() + " frame";
     return {};
 }
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "protocol/Stm32Download.h"
 #include "protocol/Stm32Parts.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Stm32Chip.h"
 #include "sim/VirtualHost.h"
 #include "soak/SoakFamilies.h"
@@ -146,9 +146,9 @@ void makeStm32Case(SoakCase& c, Rng& rng) {
     }
 }
 
-// The download's limits as the design states them (a command's answer 40
-// ticks, the start byte's and a data block's 30), the erase's allowance
-// beyond its command limit, and what removing a read protection takes.
+// The download's limits (a command's answer 40 ticks, the start byte's and a
+// data block's 30), the erase's allowance beyond its command limit, and what
+// removing a read protection takes.
 const double kConnectSeconds = ticksToSeconds(30);
 const double kCommandSeconds = ticksToSeconds(40);
 const double kBlockSeconds = ticksToSeconds(30);

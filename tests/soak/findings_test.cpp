@@ -4,7 +4,7 @@
 
 #include "common/QtPrinters.h"
 #include "protocol/CMcuType.h"
-#include "protocol/Stm32Download.h"
+#include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/VirtualHost.h"
 
@@ -28,8 +28,7 @@ StcRun stcDownload(const std::string& selector, int chipType, const QByteArray& 
     sim::VirtualHost host(*chip);
     StcOptions o;
     o.chipType = chipType;
-    o.blocks = StcBlocks(image);
-    o.imageBytes = static_cast<int>(image.size());
+    o.image = image;
     CMcuType mcu(host, o);
     StcRun run;
     run.report = mcu.RunStcDownload();

@@ -134,7 +134,7 @@ TEST(Soak, JudgeCatchesLiesHangsAndLeftovers) {
              host.OpenPort(1200, 0, 0x68);
              host.EndDownload();
              host.OpenPort(1200, 0, 0x68);
-             host.Send(protocol::BuildStcFrame(0x82, {}, 1));
+             host.Send(protocol::BuildFrame(0x82, {}, 1));
              host.ClosePort();
              host.Log(QStringLiteral("写数据超时"));
              return protocol::DownloadReport{};
@@ -176,8 +176,7 @@ TEST(Soak, SplitReadsHandRepliesOverInPieces) {
         protocol::StcOptions o;
         o.chipType = 1;
         const QByteArray image(1000, '\x3C');
-        o.blocks = protocol::StcBlocks(image);
-        o.imageBytes = static_cast<int>(image.size());
+        o.image = image;
         protocol::CMcuType mcu(host, o);
         EXPECT_TRUE(mcu.RunStcDownload().success) << chance;
         EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(chip->flash().data()), image.size()), image);

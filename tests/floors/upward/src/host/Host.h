@@ -1,0 +1,3 @@
+// A floor-2 header that includes floors below it: allowed.
+#include "serial/SerialChannel.h"
+#include "protocol/DownloadHost.h"
