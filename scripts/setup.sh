@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ ccache qt6-base-dev libgl-dev googletest libgtest-dev
+  # the English translation: lupdate, lrelease and their CMake package
+  qt6-l10n-tools qt6-tools-dev
   # the window's Chinese texts (Qt's own dialogs and buttons too), and a
   # display for the demo on headless machines
   fonts-wqy-zenhei qt6-translations-l10n xvfb xauth

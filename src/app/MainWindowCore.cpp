@@ -30,7 +30,14 @@ namespace {
 
 constexpr int kSettingsValueBytes = 1024;
 
-const char* const kWeekdays[7] = {"日", "一", "二", "三", "四", "五", "六"};
+// "星期" and the day: the status bar's weekday, Sunday first.
+const char* const kWeekdays[7] = {QT_TRANSLATE_NOOP("MainWindowCore", "星期日"), QT_TRANSLATE_NOOP("MainWindowCore", "星期一"),
+                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期二"), QT_TRANSLATE_NOOP("MainWindowCore", "星期三"),
+                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期四"), QT_TRANSLATE_NOOP("MainWindowCore", "星期五"),
+                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期六")};
+
+const char* const kFilePrompt =
+    QT_TRANSLATE_NOOP("MainWindowCore", "请用“打开文件”选择《单片机例程》中单片机目标文件(.hex\\.bin文件)");
 
 // The integer prefix of a text as the C library's wide atoi reads it: blanks,
 // an optional sign, then decimal digits as far as they go; saturates on overflow.
@@ -55,8 +62,14 @@ const QString kVerifyStm32Key = QStringLiteral("VerifyStm32");
 
 } // namespace
 
-QString MainWindowCore::FilePrompt() {
-    return QStringLiteral("请用“打开文件”选择《单片机例程》中单片机目标文件(.hex\\.bin文件)");
+QString MainWindowCore::FilePrompt() { return QCoreApplication::translate("MainWindowCore", kFilePrompt); }
+
+bool MainWindowCore::IsFilePrompt(const QString& path) {
+    return path == FilePrompt() || path == QString::fromUtf8(kFilePrompt);
+}
+
+QString MainWindowCore::NoFirmwareText() {
+    return QCoreApplication::translate("MainWindowCore", "还没有选择固件文件：请先用“打开文件”选择要下载的 .hex 或 .bin 文件");
 }
 
 MainWindowCore::MainWindowCore(FrontPanel& panel, CoreServices services, QObject* parent)
@@ -87,7 +100,7 @@ MainWindowCore::~MainWindowCore() = default;
 
 bool MainWindowCore::Initialise() {
     // The window has created its member dialogs, its status bar and icon.
-    Panel.setStatusText(0, QStringLiteral("就绪"));
+    Panel.setStatusText(0, QCoreApplication::translate("MainWindowCore", "就绪"));
 
     StartPortWatch();
 
@@ -133,7 +146,7 @@ bool MainWindowCore::LoadSettings() {
         // None yet: the first run.  Settings that cannot be read (a FIFO or
         // a folder at their path, say): one message, then the defaults.
         if (!problem.isEmpty())
-            Panel.messageBoxWithCause(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
+            Panel.messageBoxWithCause(QCoreApplication::translate("MainWindowCore", "错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
                                       QStringLiteral("settings %1: %2; the defaults are used")
                                           .arg(store.location(), problem));
         return false;
@@ -147,12 +160,13 @@ bool MainWindowCore::LoadSettings() {
         if (auto value = store.readValue(QString::fromLatin1(names[i]), kSettingsValueBytes, &reason))
             texts[i] = *value;
         else
-            Panel.messageBoxWithCause(QStringLiteral("错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
+            Panel.messageBoxWithCause(QCoreApplication::translate("MainWindowCore", "错误：无法查询有关的注册表信息"), AppTitle(), MsgIcon::Warning,
                                       QStringLiteral("settings %1, value \"%2\": %3")
                                           .arg(store.location(), QString::fromLatin1(names[i]), reason));
     }
 
-    FirmwarePath = texts[0];
+    // The prompt is kept in the program's own words and shown in the window's.
+    FirmwarePath = IsFilePrompt(texts[0]) ? FilePrompt() : texts[0];
     FirmwareName = texts[1];
     Panel.setText(ctl::FilePath, FirmwarePath);
 
@@ -183,14 +197,14 @@ void MainWindowCore::SaveSettings() {
     else if (bauds.size() > 1)
         baud = bauds[1];
     const std::vector<std::pair<QString, QString>> values = {
-        {QStringLiteral("Path"), FirmwarePath},
+        {QStringLiteral("Path"), IsFilePrompt(FirmwarePath) ? QString::fromUtf8(kFilePrompt) : FirmwarePath},
         {QStringLiteral("filename"), FirmwareName},
         {QStringLiteral("baud"), baud},
         {QStringLiteral("MCUTYPE"), QString::number(Panel.currentIndex(ctl::ChipType))},
     };
     QString reason;
     if (!Services.settings->writeValues(values, &reason))
-        Panel.messageBoxWithCause(QStringLiteral("错误: 无法打开有关的hKEY!"), AppTitle(), MsgIcon::Warning,
+        Panel.messageBoxWithCause(QCoreApplication::translate("MainWindowCore", "错误: 无法打开有关的hKEY!"), AppTitle(), MsgIcon::Warning,
                                   QStringLiteral("settings %1: %2").arg(Services.settings->location(), reason));
 }
 
@@ -213,9 +227,9 @@ QString MainWindowCore::FormatClock(const QDateTime& local) {
     const QDate d = local.date();
     const QTime t = local.time();
     const int weekday = d.dayOfWeek() % 7; // Qt: Monday 1 .. Sunday 7; the table starts on Sunday
-    return QString::asprintf("%d-%02d-%02d  %02d:%02d:%02d   星期", d.year(), d.month(), d.day(), t.hour(), t.minute(),
+    return QString::asprintf("%d-%02d-%02d  %02d:%02d:%02d   ", d.year(), d.month(), d.day(), t.hour(), t.minute(),
                              t.second()) +
-           QString::fromUtf8(kWeekdays[weekday]);
+           QCoreApplication::translate("MainWindowCore", kWeekdays[weekday]);
 }
 
 void MainWindowCore::ShowClock() { Panel.setStatusText(1, FormatClock(Services.clock())); }
@@ -227,6 +241,12 @@ void MainWindowCore::StartDownload() {
     // 1. A fresh log.
     Panel.setText(ctl::StatusLog, QString());
 
+    // No file chosen yet: the file box holds the prompt, which is no file name.
+    if (FirmwarePath.trimmed().isEmpty() || IsFilePrompt(FirmwarePath)) {
+        Panel.messageBox(NoFirmwareText(), AppTitle(), MsgIcon::Warning);
+        return;
+    }
+
     // 2. The file's content on disk now is what gets programmed; one that
     //    cannot be loaded stops the download instead of programming the
     //    image held from before.
@@ -236,7 +256,7 @@ void MainWindowCore::StartDownload() {
     }
 
     // 3.
-    if (FileChanged.exchange(false)) AppendLog(QStringLiteral("HEX文件以更新!"));
+    if (FileChanged.exchange(false)) AppendLog(QCoreApplication::translate("MainWindowCore", "HEX文件以更新!"));
 
     // 4.
     Panel.setEnabled(ctl::Download, false);
@@ -255,6 +275,7 @@ void MainWindowCore::StartDownload() {
     Panel.setEnabled(ctl::OpenFile, true);
     Downloading = false;
 }
+
 
 protocol::DownloadJob MainWindowCore::MakeJob() {
     protocol::DownloadJob job;
@@ -365,9 +386,9 @@ bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
     };
     if (!loaded.ok) {
         // Where a malformed file went wrong, unless the message says it already.
-        const QString at = QStringLiteral("第%1行(第%2个记录)").arg(loaded.line).arg(loaded.record);
+        const QString at = QCoreApplication::translate("MainWindowCore", "第%1行(第%2个记录)").arg(loaded.line).arg(loaded.record);
         if (loaded.line > 0 && !loaded.message.contains(at))
-            return refuse(loaded.message + QStringLiteral("位置: %1, %2\n").arg(path, at));
+            return refuse(loaded.message + QCoreApplication::translate("MainWindowCore", "位置: %1, %2\n").arg(path, at));
         return refuse(loaded.message);
     }
     const ChipImage image =
@@ -384,8 +405,8 @@ bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
 }
 
 QString MainWindowCore::FirmwareLoadFailedLine() const {
-    return QStringLiteral("固件文件%1无法加载,下载已停止: %2")
-        .arg(FirmwarePath, LoadErrorText.isEmpty() ? QStringLiteral("原因不明") : LoadErrorText);
+    return QCoreApplication::translate("MainWindowCore", "固件文件%1无法加载,下载已停止: %2")
+        .arg(FirmwarePath, LoadErrorText.isEmpty() ? QCoreApplication::translate("MainWindowCore", "原因不明") : LoadErrorText);
 }
 
 // The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
@@ -398,7 +419,7 @@ QString MainWindowCore::FirmwareLoadFailedLine() const {
 // prompt have no meaning for Qt's open dialog, and multiple selection is not
 // offered because only one file is ever used.
 QString MainWindowCore::FirmwareFileFilter() {
-    return QStringLiteral("Hex文件(*.HEX) (*.hex *.HEX);;Bin文件(*.BIN) (*.bin *.BIN)");
+    return QCoreApplication::translate("MainWindowCore", "Hex文件(*.HEX) (*.hex *.HEX);;Bin文件(*.BIN) (*.bin *.BIN)");
 }
 
 void MainWindowCore::OpenFirmwareFile() {
@@ -435,12 +456,12 @@ bool MainWindowCore::SetFirmwareFile(const QString& path) {
             // On the watch thread: queue the line and ring this thread.
             {
                 std::lock_guard lock(WatchFailureMutex);
-                WatchFailureLines << QStringLiteral("文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason);
+                WatchFailureLines << QCoreApplication::translate("MainWindowCore", "文件夹%1的监视已停止(%2),文件更新后不再提示").arg(folder, reason);
             }
             WatchFailureBell->notify();
         });
     if (!watch->start())
-        AppendLog(QStringLiteral("无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
+        AppendLog(QCoreApplication::translate("MainWindowCore", "无法监视文件夹%1(%2),文件更新后不会提示").arg(folder, watch->errorString()));
     FolderWatches.push_back(std::move(watch));
     return loaded;
 }
@@ -483,7 +504,7 @@ void MainWindowCore::SetVerifyStm32(bool on) {
     VerifyStm32Flag = on;
     QString reason;
     if (!Services.settings->writeValues({{kVerifyStm32Key, on ? QStringLiteral("1") : QStringLiteral("0")}}, &reason))
-        AppendLog(QStringLiteral("错误：无法保存设置 VerifyStm32（%1）").arg(reason));
+        AppendLog(QCoreApplication::translate("MainWindowCore", "错误：无法保存设置 VerifyStm32（%1）").arg(reason));
 }
 
 } // namespace talvo

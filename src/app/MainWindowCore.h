@@ -143,8 +143,12 @@ public:
 
     // The application's title: the caption of message boxes.
     static QString AppTitle() { return talvo::AppTitle(); }
-    // The prompt shown in the file box before a file was chosen.
+    // The prompt shown in the file box before a file was chosen, and whether
+    // `path` is that prompt (in the program's words or the window's).
     static QString FilePrompt();
+    static bool IsFilePrompt(const QString& path);
+    // What "下载程序" says while no firmware file is chosen.
+    static QString NoFirmwareText();
 
     // ---- Accessories: port test link and the STM32 verify setting -----------
     // The port loopback test's link over the download host's channel: it

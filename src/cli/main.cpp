@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "platform/Language.h"
 #include "platform/SimBoardSet.h"
 #include "platform/SimRegistry.h"
 #include "platform/WireTrace.h"
@@ -79,6 +80,10 @@ static QString helpText() {
         "Usage: talvo COMMAND [ARGS...]\n"
         "       talvo --version | --help\n"
         "\n"
+        "--lang zh|en (before or after the command) chooses the language of the output:\n"
+        "Chinese or English (default: the settings' Language=zh|en, else the locale:\n"
+        "Chinese for a Chinese locale or none (C, POSIX), English otherwise).\n"
+        "\n"
         "TALVO programs STC 8051 and STM32 microcontrollers through their serial\n"
         "bootloaders.  The window is `talvo-gui`.\n"
         "\nCommands that open serial ports take --trace (every byte on the wire, with\n"
@@ -108,7 +113,22 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("TALVO"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TALVO_VERSION));
 
-    QStringList args = QCoreApplication::arguments().mid(1);
+    // The language of what talvo prints: --lang zh|en (anywhere before "--"),
+    // the settings' "Language", then the locale.  Qt's own messages (those of
+    // the option parser) stay as they are, which the exit-2 texts rely on.
+    QStringList all = QCoreApplication::arguments();
+    const std::optional<QString> lang = talvo::takeLanguageOption(all);
+    if (lang && !talvo::parseLanguage(*lang)) {
+        err(QStringLiteral("talvo: --lang takes zh or en, not '%1'\n").arg(*lang));
+        return ExitUsage;
+    }
+    QString langError;
+    if (!talvo::installTranslations(
+            app, talvo::chooseLanguage(lang.value_or(QString()), talvo::settingsLanguage(), talvo::environmentLocale()),
+            false, &langError))
+        err(QStringLiteral("talvo: %1\n").arg(langError));
+
+    QStringList args = all.mid(1);
     if (args.isEmpty() || args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h")) {
         out(helpText());
         return args.isEmpty() ? ExitUsage : ExitOk;

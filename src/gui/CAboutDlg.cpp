@@ -1,5 +1,7 @@
 #include "gui/CAboutDlg.h"
 
+#include <QCoreApplication>
+
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -10,11 +12,11 @@
 namespace talvo::gui {
 
 QString CAboutDlg::SecondLine() {
-    return QStringLiteral("STC 8051 / STM32 串口烧录工具");
+    return QCoreApplication::translate("CAboutDlg", "STC 8051 / STM32 串口烧录工具");
 }
 
 CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QStringLiteral("关于 TALVO"));
+    setWindowTitle(QCoreApplication::translate("CAboutDlg", "关于 TALVO"));
     setObjectName(QStringLiteral("CAboutDlg"));
     setFont(NamedFont(QStringLiteral("宋体"), 9));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -33,7 +35,7 @@ CAboutDlg::CAboutDlg(const QIcon& icon, QWidget* parent) : QDialog(parent) {
     auto* second = new QLabel(SecondLine(), this);
     second->setObjectName(QStringLiteral("second"));
     second->setGeometry(at(40, 26, 190, 10));
-    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    auto* ok = new QPushButton(QCoreApplication::translate("CAboutDlg", "确定"), this);
     ok->setObjectName(QStringLiteral("ok"));
     ok->setGeometry(at(178, 7, 50, 16));
     ok->setDefault(true);

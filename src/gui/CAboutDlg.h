@@ -2,6 +2,7 @@
 // The about box (template 100, caption "关于 TALVO", font "宋体" 9): the
 // program's icon, "TALVO 1.48 版", a second line, and "确定".
 
+#include <QCoreApplication>
 #include <QDialog>
 
 namespace talvo::gui {
@@ -10,7 +11,7 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);
-    static QString VersionLine() { return QStringLiteral("TALVO 1.48 版"); }
+    static QString VersionLine() { return QCoreApplication::translate("CAboutDlg", "TALVO 1.48 版"); }
     static QString SecondLine();
 };
 

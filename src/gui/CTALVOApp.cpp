@@ -15,6 +15,7 @@
 #include "gui/DemoRun.h"
 #include "gui/Fonts.h"
 #include "gui/StartMeasure.h"
+#include "platform/Language.h"
 #include "platform/SimBoardSet.h"
 #include "platform/WireTrace.h"
 #include "sim/Simulators.h"
@@ -49,13 +50,17 @@ bool ExportIcon(const QString& dir) {
 
 QString CTALVOApp::UsageText() {
     return QStringLiteral(
-        "Usage: talvo-gui [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png] [--measure-start]\n"
+        "Usage: talvo-gui [--lang zh|en] [--port PATH|sim:CHIP]... [--trace[=FILE]] [--screenshot FILE.png]\n"
+        "                 [--measure-start]\n"
         "       talvo-gui --demo EXAMPLES [--pictures DIR] --port sim:CHIP...\n"
         "       talvo-gui --export-icon DIR | --version | --help\n"
         "\n"
         "The TALVO window: programs STC 8051 and STM32 microcontrollers through\n"
         "their serial bootloaders.\n"
         "\n"
+        "  --lang zh|en          the window's language: Chinese or English (default: the\n"
+        "                        settings' Language=zh|en, else the locale: Chinese for a\n"
+        "                        Chinese locale or none (C, POSIX), English otherwise)\n"
         "  --port PATH|sim:CHIP  add an entry to the port list (repeatable)\n"
         "  --trace[=FILE]        log every byte on the wire to standard error or FILE\n"
         "                        (also: environment variable TALVO_TRACE=FILE)\n"
@@ -99,24 +104,31 @@ bool CTALVOApp::NeedsNoDisplay(int argc, char** argv) {
     return false;
 }
 
-void CTALVOApp::InstallQtTranslations() {
-    // The window speaks Chinese whatever the machine's locale is; Qt's own
-    // texts follow it.
-    QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
-    auto* translator = new QTranslator(qApp);
-    if (translator->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(translator);
-    else
-        delete translator; // Qt's texts stay English; the window itself is unaffected
+bool CTALVOApp::InstallTranslations(QStringList& arguments) {
+    // --lang, the settings' "Language", then the locale; Qt's own texts (the
+    // file dialog's sizes and dates too) follow the same language.
+    const std::optional<QString> option = takeLanguageOption(arguments);
+    if (option && !parseLanguage(*option)) {
+        print(stderr, QStringLiteral("talvo-gui: --lang takes zh or en, not '%1'\n").arg(*option));
+        return false;
+    }
+    InstallLanguage(chooseLanguage(option.value_or(QString()), settingsLanguage(), environmentLocale()));
+    return true;
+}
+
+void CTALVOApp::InstallLanguage(Language language) {
+    QLocale::setDefault(language == Language::Chinese ? QLocale(QLocale::Chinese, QLocale::China)
+                                                      : QLocale(QLocale::English, QLocale::UnitedStates));
+    QString error;
+    if (!installTranslations(*qApp, language, true, &error)) print(stderr, QStringLiteral("talvo-gui: %1\n").arg(error));
 }
 
 int CTALVOApp::Run(const QStringList& arguments) {
     QApplication::setFont(DialogFont());
-    InstallQtTranslations();
+    QStringList args = arguments;
+    if (!InstallTranslations(args)) return 2;
 
     sim::registerSimulators();
-    QStringList args = arguments;
     QString traceError;
     if (!WireTrace::takeOption(args, &traceError)) {
         print(stderr, QStringLiteral("talvo-gui: %1\n").arg(traceError));

@@ -6,6 +6,8 @@
 
 #include <optional>
 
+#include "platform/Language.h"
+
 namespace talvo::gui {
 
 class CTALVOApp {
@@ -23,10 +25,12 @@ public:
     static bool NeedsNoDisplay(int argc, char** argv);
     static QString UsageText();
     static QString VersionText();
-
-    // Loads Qt's own translations of its dialogs and buttons (the file
-    // dialog, the message box buttons) for the window's language.
-    static void InstallQtTranslations();
+    // Chooses the language (taking --lang out of `arguments`) and installs
+    // its translations; false after a wrong --lang.
+    static bool InstallTranslations(QStringList& arguments);
+    // Installs `language`: the program's texts, Qt's own, and the locale that
+    // Qt's dialogs write sizes and dates in.
+    static void InstallLanguage(Language language);
 };
 
 } // namespace talvo::gui

@@ -1,5 +1,7 @@
 #include "gui/CTALVODlg.h"
 
+#include <QCoreApplication>
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -48,25 +50,25 @@ const std::vector<TemplateControl>& MainTemplate() {
     using C = TemplateControl;
     static const std::vector<TemplateControl> controls = {
         {1004, C::MultiLineEdit, "", 6, 3, 388, 148},
-        {-1, C::GroupBox, "辅助功能", 207, 157, 131, 51},
-        {1005, C::Button, "下载程序", 340, 171, 53, 30},
-        {-1, C::Static, "芯片类型", 4, 160, 37, 8},
+        {-1, C::GroupBox, QT_TRANSLATE_NOOP("Template", "辅助功能"), 207, 157, 131, 51},
+        {1005, C::Button, QT_TRANSLATE_NOOP("Template", "下载程序"), 340, 171, 53, 30},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "芯片类型"), 4, 160, 37, 8},
         {1034, C::ComboBox, "", 42, 160, 88, 80},
-        {1020, C::Button, "芯片", 132, 159, 28, 16},
-        {-1, C::Static, "串口号", 4, 179, 37, 10},
+        {1020, C::Button, QT_TRANSLATE_NOOP("Template", "芯片"), 132, 159, 28, 16},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "串口号"), 4, 179, 37, 10},
         {1006, C::ComboBox, "", 42, 177, 163, 109},
-        {-1, C::Static, "波特率", 10, 196, 25, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "波特率"), 10, 196, 25, 9},
         {1007, C::ComboBox, "", 41, 193, 71, 96},
-        {1037, C::Radio, "高速下载", 115, 195, 43, 10},
-        {1038, C::Radio, "低速下载", 160, 195, 46, 10},
-        {1035, C::Button, " 打开设备管理器", 209, 169, 63, 17},
-        {1021, C::Button, "串口调试助手", 273, 169, 63, 17},
-        {1010, C::Button, "串口检测", 209, 190, 63, 17},
-        {1036, C::Button, "Velmora技术论坛", 274, 190, 63, 17},
+        {1037, C::Radio, QT_TRANSLATE_NOOP("Template", "高速下载"), 115, 195, 43, 10},
+        {1038, C::Radio, QT_TRANSLATE_NOOP("Template", "低速下载"), 160, 195, 46, 10},
+        {1035, C::Button, QT_TRANSLATE_NOOP("Template", " 打开设备管理器"), 209, 169, 63, 17},
+        {1021, C::Button, QT_TRANSLATE_NOOP("Template", "串口调试助手"), 273, 169, 63, 17},
+        {1010, C::Button, QT_TRANSLATE_NOOP("Template", "串口检测"), 209, 190, 63, 17},
+        {1036, C::Button, QT_TRANSLATE_NOOP("Template", "Velmora技术论坛"), 274, 190, 63, 17},
         {1028, C::Static, "", 338, 160, 57, 11},
-        {-1, C::Static, "文件名", 4, 212, 37, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "文件名"), 4, 212, 37, 9},
         {1026, C::Edit, "", 42, 209, 279, 15},
-        {1011, C::Button, "打开文件", 344, 208, 45, 22},
+        {1011, C::Button, QT_TRANSLATE_NOOP("Template", "打开文件"), 344, 208, 45, 22},
         {1022, C::Progress, "", 7, 229, 314, 17},
         {1027, C::Static, "", 323, 231, 72, 14},
     };
@@ -74,7 +76,7 @@ const std::vector<TemplateControl>& MainTemplate() {
 }
 
 QString CTALVODlg::Caption() {
-    return QStringLiteral("TALVO V1.48（程序烧录软件）  Velmora科技  https://talvo.invalid/");
+    return QCoreApplication::translate("CTALVODlg", "TALVO V1.48（程序烧录软件）  Velmora科技  https://talvo.invalid/");
 }
 
 CTALVODlg::CTALVODlg(CoreServices services, QWidget* parent, bool answerMessageBoxes)
@@ -129,7 +131,7 @@ void CTALVODlg::BuildControls() {
 
     auto* radios = new QButtonGroup(this);
     for (const TemplateControl& c : MainTemplate()) {
-        const QString text = QString::fromUtf8(c.text);
+        const QString text = QCoreApplication::translate("Template", c.text);
         QRect r = toPixels(c.x, c.y, c.w, c.h);
         QWidget* w = nullptr;
         switch (c.kind) {
@@ -320,7 +322,7 @@ void CTALVODlg::reject() {
 }
 
 QString CTALVODlg::StopDownloadQuestionText() {
-    return QStringLiteral("正在下载程序。停止下载并关闭窗口吗？\n停止后芯片中的程序不完整，需要重新下载。");
+    return QCoreApplication::translate("CTALVODlg", "正在下载程序。停止下载并关闭窗口吗？\n停止后芯片中的程序不完整，需要重新下载。");
 }
 
 void CTALVODlg::AskStopDownload() {

@@ -3,6 +3,8 @@
 // help window, the about box with its context menu, F1 and logo link, and the
 // slogan strip.
 #include <QAction>
+
+#include <QCoreApplication>
 #include <QContextMenuEvent>
 #include <QLinearGradient>
 #include <QMenu>
@@ -50,12 +52,12 @@ public:
         f.setPixelSize(13);
         p.setFont(f);
         p.drawText(Bitmap.rect().adjusted(6, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft,
-                   QStringLiteral("Velmora科技 · TALVO"));
+                   QCoreApplication::translate("CTALVODlg", "Velmora科技 · TALVO"));
         p.setPen(QColor(255, 215, 80));
         f.setPixelSize(11);
         f.setBold(false);
         p.setFont(f);
-        p.drawText(Bitmap.rect().adjusted(0, 0, -10, 0), Qt::AlignVCenter | Qt::AlignRight, QStringLiteral("关于"));
+        p.drawText(Bitmap.rect().adjusted(0, 0, -10, 0), Qt::AlignVCenter | Qt::AlignRight, QCoreApplication::translate("CTALVODlg", "关于"));
     }
 
 protected:
@@ -189,13 +191,13 @@ void CTALVODlg::ShowHelp() {
     const QString language = HelpWindow::Language();
     const QString page = HelpWindow::PagePath(HelpFolders, language);
     if (page.isEmpty()) {
-        Core->AppendLog(QStringLiteral("无法打开帮助页：找不到 index.%1.html（查找了 %2；构建目标 talvo_help 会生成它）")
-                            .arg(language, HelpFolders.join(QStringLiteral(" 和 "))));
+        Core->AppendLog(QCoreApplication::translate("CTALVODlg", "无法打开帮助页：找不到 index.%1.html（查找了 %2；构建目标 talvo_help 会生成它）")
+                            .arg(language, HelpFolders.join(QCoreApplication::translate("CTALVODlg", " 和 "))));
         return;
     }
     if (!Help) Help = new HelpWindow(this);
     if (!Help->ShowPage(page)) {
-        Core->AppendLog(QStringLiteral("无法打开帮助页 %1：文件读不出来或是空的").arg(page));
+        Core->AppendLog(QCoreApplication::translate("CTALVODlg", "无法打开帮助页 %1：文件读不出来或是空的").arg(page));
         return;
     }
     Help->show();
@@ -206,10 +208,10 @@ void CTALVODlg::ShowHelp() {
 QMenu* CTALVODlg::BuildContextMenu(QWidget* parent) {
     auto* menu = new QMenu(parent);
     menu->setObjectName(QStringLiteral("contextmenu"));
-    QAction* about = menu->addAction(QStringLiteral("关于 TALVO(&A)..."));
+    QAction* about = menu->addAction(QCoreApplication::translate("CTALVODlg", "关于 TALVO(&A)..."));
     connect(about, &QAction::triggered, this, &CTALVODlg::ShowAbout);
     menu->addSeparator();
-    QAction* verify = menu->addAction(QStringLiteral("校验STM32下载"));
+    QAction* verify = menu->addAction(QCoreApplication::translate("CTALVODlg", "校验STM32下载"));
     verify->setCheckable(true);
     verify->setChecked(Core->VerifyStm32());
     connect(verify, &QAction::toggled, this, [this](bool on) { Core->SetVerifyStm32(on); });

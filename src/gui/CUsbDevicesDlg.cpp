@@ -1,5 +1,7 @@
 #include "gui/CUsbDevicesDlg.h"
 
+#include <QCoreApplication>
+
 #include <QHeaderView>
 #include <QHideEvent>
 #include <QLabel>
@@ -15,12 +17,12 @@ namespace talvo::gui {
 
 CUsbDevicesDlg::CUsbDevicesDlg(QString sysfsRoot, QString devRoot, QWidget* parent)
     : QDialog(parent), SysfsRoot(std::move(sysfsRoot)), DevRoot(std::move(devRoot)) {
-    setWindowTitle(QStringLiteral("USB 串口设备"));
+    setWindowTitle(QCoreApplication::translate("CUsbDevicesDlg", "USB 串口设备"));
     auto* layout = new QVBoxLayout(this);
     Table = new QTableWidget(0, 8, this);
-    Table->setHorizontalHeaderLabels({QStringLiteral("设备"), QStringLiteral("驱动"), QStringLiteral("VID:PID"),
-                                      QStringLiteral("制造商"), QStringLiteral("产品"), QStringLiteral("序列号"),
-                                      QStringLiteral("权限"), QStringLiteral("解决办法")});
+    Table->setHorizontalHeaderLabels({QCoreApplication::translate("CUsbDevicesDlg", "设备"), QCoreApplication::translate("CUsbDevicesDlg", "驱动"), QStringLiteral("VID:PID"),
+                                      QCoreApplication::translate("CUsbDevicesDlg", "制造商"), QCoreApplication::translate("CUsbDevicesDlg", "产品"), QCoreApplication::translate("CUsbDevicesDlg", "序列号"),
+                                      QCoreApplication::translate("CUsbDevicesDlg", "权限"), QCoreApplication::translate("CUsbDevicesDlg", "解决办法")});
     Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     Table->setSelectionBehavior(QAbstractItemView::SelectRows);
     Table->verticalHeader()->hide();
@@ -30,7 +32,7 @@ CUsbDevicesDlg::CUsbDevicesDlg(QString sysfsRoot, QString devRoot, QWidget* pare
     Summary->setWordWrap(true);
     Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(Summary);
-    auto* close = new QPushButton(QStringLiteral("关闭"), this);
+    auto* close = new QPushButton(QCoreApplication::translate("CUsbDevicesDlg", "关闭"), this);
     close->setAutoDefault(false);
     connect(close, &QPushButton::clicked, this, &QDialog::hide);
     layout->addWidget(close, 0, Qt::AlignRight);
@@ -66,14 +68,14 @@ void CUsbDevicesDlg::Refresh() {
     }
     Table->resizeColumnsToContents();
     if (ports.empty())
-        Summary->setText(QStringLiteral("没有找到 USB 串口设备：请把 USB 转串口线插到电脑上，列表会自动更新。"));
+        Summary->setText(QCoreApplication::translate("CUsbDevicesDlg", "没有找到 USB 串口设备：请把 USB 转串口线插到电脑上，列表会自动更新。"));
     else if (blocked == 0)
-        Summary->setText(QStringLiteral("共 %1 个 USB 串口，当前用户都可以打开。").arg(ports.size()));
+        Summary->setText(QCoreApplication::translate("CUsbDevicesDlg", "共 %1 个 USB 串口，当前用户都可以打开。").arg(ports.size()));
     else
-        Summary->setText(QStringLiteral("共 %1 个 USB 串口，其中 %2 个当前用户不能打开。%3")
+        Summary->setText(QCoreApplication::translate("CUsbDevicesDlg", "共 %1 个 USB 串口，其中 %2 个当前用户不能打开。%3")
                              .arg(ports.size())
                              .arg(blocked)
-                             .arg(fix.isEmpty() ? QString() : QStringLiteral("解决办法：%1").arg(fix)));
+                             .arg(fix.isEmpty() ? QString() : QCoreApplication::translate("CUsbDevicesDlg", "解决办法：%1").arg(fix)));
 }
 
 void CUsbDevicesDlg::showEvent(QShowEvent* event) {
@@ -83,7 +85,7 @@ void CUsbDevicesDlg::showEvent(QShowEvent* event) {
         ThreadNotifier* bell = Changed.get();
         Watch = std::make_unique<PortWatch>(DevRoot, [bell] { bell->notify(); });
         QString error;
-        if (!Watch->start(&error)) Summary->setText(Summary->text() + QStringLiteral("\n（不会自动更新：%1）").arg(error));
+        if (!Watch->start(&error)) Summary->setText(Summary->text() + QCoreApplication::translate("CUsbDevicesDlg", "\n（不会自动更新：%1）").arg(error));
     }
 }
 

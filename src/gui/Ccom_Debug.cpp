@@ -1,5 +1,7 @@
 #include "gui/Ccom_Debug.h"
 
+#include <QCoreApplication>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -17,6 +19,7 @@
 
 #include "gui/DialogUnits.h"
 #include "gui/Fonts.h"
+#include "gui/WidgetPanel.h"
 #include "platform/PortWatch.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/Wire.h"
@@ -31,44 +34,46 @@ namespace {
 const char* const kBaudRates[] = {"1200", "2400", "4800", "9600", "14400", "19200", "38400", "57600",
                                   "115200", "230400", "460800", "921600"};
 // Parity as the Windows DCB numbers it (the index of the list).
-const char* const kParities[] = {"无 None", "奇 Odd", "偶 Even", "标记 Mark", "空格 Space"};
+const char* const kParities[] = {QT_TRANSLATE_NOOP("Ccom_Debug", "无 None"), QT_TRANSLATE_NOOP("Ccom_Debug", "奇 Odd"),
+                                  QT_TRANSLATE_NOOP("Ccom_Debug", "偶 Even"), QT_TRANSLATE_NOOP("Ccom_Debug", "标记 Mark"),
+                                  QT_TRANSLATE_NOOP("Ccom_Debug", "空格 Space")};
 
 } // namespace
 
 const std::vector<DialogControl>& TerminalTemplate() {
     using C = DialogControl;
     static const std::vector<DialogControl> controls = {
-        {-1, C::GroupBox, "串口设置", 5, 3, 104, 160},
-        {-1, C::Static, "串口", 10, 17, 28, 9},
+        {-1, C::GroupBox, QT_TRANSLATE_NOOP("Template", "串口设置"), 5, 3, 104, 160},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "串口"), 10, 17, 28, 9},
         {term::Port, C::EditableComboBox, "", 38, 15, 66, 80},
-        {-1, C::Static, "波特率", 10, 35, 28, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "波特率"), 10, 35, 28, 9},
         {term::Baud, C::EditableComboBox, "", 38, 33, 66, 120},
-        {-1, C::Static, "数据位", 10, 53, 28, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "数据位"), 10, 53, 28, 9},
         {term::DataBits, C::ComboBox, "", 38, 51, 66, 60},
-        {-1, C::Static, "停止位", 10, 71, 28, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "停止位"), 10, 71, 28, 9},
         {term::StopBits, C::ComboBox, "", 38, 69, 66, 60},
-        {-1, C::Static, "校验位", 10, 89, 28, 9},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "校验位"), 10, 89, 28, 9},
         {term::Parity, C::ComboBox, "", 38, 87, 66, 80},
-        {term::OpenClose, C::Button, "打开串口", 10, 106, 94, 18},
+        {term::OpenClose, C::Button, QT_TRANSLATE_NOOP("Template", "打开串口"), 10, 106, 94, 18},
         {term::Rts, C::CheckBox, "RTS", 12, 129, 40, 10},
         {term::Dtr, C::CheckBox, "DTR", 58, 129, 40, 10},
-        {term::RxCount, C::Static, "接收：0", 10, 144, 60, 9},
-        {term::TxCount, C::Static, "发送：0", 10, 153, 60, 9},
-        {term::ResetCounts, C::Button, "清零", 72, 145, 32, 14},
+        {term::RxCount, C::Static, QT_TRANSLATE_NOOP("Template", "接收：0"), 10, 144, 60, 9},
+        {term::TxCount, C::Static, QT_TRANSLATE_NOOP("Template", "发送：0"), 10, 153, 60, 9},
+        {term::ResetCounts, C::Button, QT_TRANSLATE_NOOP("Template", "清零"), 72, 145, 32, 14},
 
-        {-1, C::GroupBox, "接收区", 114, 3, 266, 160},
+        {-1, C::GroupBox, QT_TRANSLATE_NOOP("Template", "接收区"), 114, 3, 266, 160},
         {term::Receive, C::MultiLineEdit, "", 119, 14, 256, 128},
-        {term::HexDisplay, C::CheckBox, "十六进制显示", 119, 147, 70, 10},
-        {term::Timestamps, C::CheckBox, "显示时间", 192, 147, 60, 10},
-        {term::ClearReceive, C::Button, "清空接收区", 325, 145, 50, 14},
+        {term::HexDisplay, C::CheckBox, QT_TRANSLATE_NOOP("Template", "十六进制显示"), 119, 147, 70, 10},
+        {term::Timestamps, C::CheckBox, QT_TRANSLATE_NOOP("Template", "显示时间"), 192, 147, 60, 10},
+        {term::ClearReceive, C::Button, QT_TRANSLATE_NOOP("Template", "清空接收区"), 325, 145, 50, 14},
 
-        {-1, C::GroupBox, "发送区", 5, 166, 375, 82},
+        {-1, C::GroupBox, QT_TRANSLATE_NOOP("Template", "发送区"), 5, 166, 375, 82},
         {term::SendText, C::MultiLineEdit, "", 10, 177, 300, 50},
-        {term::Send, C::Button, "发送", 315, 177, 60, 22},
-        {term::ClearSend, C::Button, "清空发送区", 315, 204, 60, 14},
-        {term::HexSend, C::CheckBox, "十六进制发送", 10, 232, 70, 10},
-        {term::TimedSend, C::CheckBox, "定时发送", 84, 232, 50, 10},
-        {-1, C::Static, "周期", 136, 233, 20, 9},
+        {term::Send, C::Button, QT_TRANSLATE_NOOP("Template", "发送"), 315, 177, 60, 22},
+        {term::ClearSend, C::Button, QT_TRANSLATE_NOOP("Template", "清空发送区"), 315, 204, 60, 14},
+        {term::HexSend, C::CheckBox, QT_TRANSLATE_NOOP("Template", "十六进制发送"), 10, 232, 70, 10},
+        {term::TimedSend, C::CheckBox, QT_TRANSLATE_NOOP("Template", "定时发送"), 84, 232, 50, 10},
+        {-1, C::Static, QT_TRANSLATE_NOOP("Template", "周期"), 136, 233, 20, 9},
         {term::Period, C::Edit, "1000", 157, 231, 40, 12},
         {-1, C::Static, "ms", 200, 233, 15, 9},
         {term::Status, C::Static, "", 5, 251, 375, 10},
@@ -79,8 +84,8 @@ const std::vector<DialogControl>& TerminalTemplate() {
 Ccom_Debug::Ccom_Debug(QString sysfsRoot, QString devRoot, QStringList extraPorts, SerialDeviceFactory* factory,
                        QWidget* parent)
     : QDialog(parent), SysfsRoot(std::move(sysfsRoot)), DevRoot(std::move(devRoot)), ExtraPorts(std::move(extraPorts)),
-      Terminal(std::make_unique<SerialTerminal>(factory)) {
-    setWindowTitle(QStringLiteral("串口调试助手"));
+      Terminal(std::make_unique<SerialTerminal>(factory, nullptr, DevRoot)) {
+    setWindowTitle(QCoreApplication::translate("Ccom_Debug", "串口调试助手"));
     setFont(NamedFont(QStringLiteral("宋体"), 9));
     const QSize client = BuildTemplate(this, DialogBaseUnits(font()), TerminalTemplate(), nullptr,
                                        [this](int id, QWidget* w) { Controls.insert(id, w); });
@@ -103,7 +108,7 @@ Ccom_Debug::Ccom_Debug(QString sysfsRoot, QString devRoot, QStringList extraPort
     stops->addItems({QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")});
     stops->setCurrentIndex(0);
     auto* parity = static_cast<QComboBox*>(control(term::Parity));
-    for (const char* p : kParities) parity->addItem(QString::fromUtf8(p));
+    for (const char* p : kParities) parity->addItem(QCoreApplication::translate("Ccom_Debug", p));
     parity->setCurrentIndex(0);
     static_cast<QLabel*>(control(term::Status))->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
@@ -145,7 +150,7 @@ Ccom_Debug::Ccom_Debug(QString sysfsRoot, QString devRoot, QStringList extraPort
         bool ok = false;
         const int period = static_cast<QLineEdit*>(control(term::Period))->text().trimmed().toInt(&ok);
         if (!ok || period < 1) {
-            SetStatus(QStringLiteral("定时发送的周期“%1”不是正整数（毫秒）")
+            SetStatus(QCoreApplication::translate("Ccom_Debug", "定时发送的周期“%1”不是正整数（毫秒）")
                           .arg(static_cast<QLineEdit*>(control(term::Period))->text()));
             static_cast<QCheckBox*>(control(term::TimedSend))->setChecked(false);
             return;
@@ -198,7 +203,7 @@ void Ccom_Debug::showEvent(QShowEvent* event) {
         ThreadNotifier* bell = PortsChanged.get();
         Watch = std::make_unique<PortWatch>(DevRoot, [bell] { bell->notify(); });
         QString error;
-        if (!Watch->start(&error)) SetStatus(QStringLiteral("串口列表不会自动更新：%1").arg(error));
+        if (!Watch->start(&error)) SetStatus(QCoreApplication::translate("Ccom_Debug", "串口列表不会自动更新：%1").arg(error));
     }
 }
 
@@ -274,7 +279,7 @@ bool Ccom_Debug::ReadSettings(LineSettings* settings, QString* error) const {
     const QString baudText = static_cast<QComboBox*>(control(term::Baud))->currentText().trimmed();
     const uint baud = baudText.toUInt(&ok);
     if (!ok || baud == 0 || baud > 12000000) {
-        *error = QStringLiteral("波特率“%1”无效：请输入 1 到 12000000 之间的整数").arg(baudText);
+        *error = QCoreApplication::translate("Ccom_Debug", "波特率“%1”无效：请输入 1 到 12000000 之间的整数").arg(baudText);
         return false;
     }
     settings->baud = baud;
@@ -290,12 +295,12 @@ void Ccom_Debug::TogglePort() {
         FlushReceived();
         Terminal->close();
         PortClosed();
-        SetStatus(QStringLiteral("串口已关闭"));
+        SetStatus(QCoreApplication::translate("Ccom_Debug", "串口已关闭"));
         return;
     }
     const QString device = SelectedDevice();
     if (device.isEmpty()) {
-        SetStatus(QStringLiteral("请先选择或输入一个串口"));
+        SetStatus(QCoreApplication::translate("Ccom_Debug", "请先选择或输入一个串口"));
         return;
     }
     LineSettings settings;
@@ -308,22 +313,30 @@ void Ccom_Debug::TogglePort() {
     const bool dtr = static_cast<QCheckBox*>(control(term::Dtr))->isChecked();
     if (!Terminal->open(device, settings, rts, dtr, &error)) {
         SetStatus(error);
+        // A port that a download or the port test holds: said in a box, as
+        // the other windows say it.
+        if (Terminal->refusedInUse()) {
+            if (RecordMessageBoxes)
+                RecordedMessages << error;
+            else
+                ShowMessageBox(this, error, AppTitle(), MsgIcon::Warning);
+        }
         return;
     }
-    static_cast<QPushButton*>(control(term::OpenClose))->setText(QStringLiteral("关闭串口"));
+    static_cast<QPushButton*>(control(term::OpenClose))->setText(QCoreApplication::translate("Ccom_Debug", "关闭串口"));
     for (int id : {term::Port, term::Baud, term::DataBits, term::StopBits, term::Parity}) control(id)->setEnabled(false);
-    SetStatus(QStringLiteral("%1 已打开").arg(device));
+    SetStatus(QCoreApplication::translate("Ccom_Debug", "%1 已打开").arg(device));
 }
 
 void Ccom_Debug::PortClosed() {
-    static_cast<QPushButton*>(control(term::OpenClose))->setText(QStringLiteral("打开串口"));
+    static_cast<QPushButton*>(control(term::OpenClose))->setText(QCoreApplication::translate("Ccom_Debug", "打开串口"));
     for (int id : {term::Port, term::Baud, term::DataBits, term::StopBits, term::Parity}) control(id)->setEnabled(true);
     UpdateCounters();
 }
 
 void Ccom_Debug::SendNow() {
     if (!Terminal->isOpen()) {
-        SetStatus(QStringLiteral("串口没有打开"));
+        SetStatus(QCoreApplication::translate("Ccom_Debug", "串口没有打开"));
         static_cast<QCheckBox*>(control(term::TimedSend))->setChecked(false);
         return;
     }
@@ -332,14 +345,14 @@ void Ccom_Debug::SendNow() {
     if (static_cast<QCheckBox*>(control(term::HexSend))->isChecked()) {
         QString error;
         if (!TerminalFormatter::parseHex(text, &bytes, &error)) {
-            SetStatus(QStringLiteral("十六进制发送：%1").arg(error));
+            SetStatus(QCoreApplication::translate("Ccom_Debug", "十六进制发送：%1").arg(error));
             static_cast<QCheckBox*>(control(term::TimedSend))->setChecked(false);
             return;
         }
     } else {
         bytes = text.toUtf8();
     }
-    if (!Terminal->send(bytes)) SetStatus(QStringLiteral("发送队列已满，请稍后再发"));
+    if (!Terminal->send(bytes)) SetStatus(QCoreApplication::translate("Ccom_Debug", "发送队列已满，请稍后再发"));
 }
 
 void Ccom_Debug::FlushReceived() { ShowReceived(true); }
@@ -369,8 +382,8 @@ void Ccom_Debug::ShowReceived(bool all) {
 }
 
 void Ccom_Debug::UpdateCounters() {
-    static_cast<QLabel*>(control(term::RxCount))->setText(QStringLiteral("接收：%1").arg(Terminal->receivedCount()));
-    static_cast<QLabel*>(control(term::TxCount))->setText(QStringLiteral("发送：%1").arg(Terminal->sentCount()));
+    static_cast<QLabel*>(control(term::RxCount))->setText(QCoreApplication::translate("Ccom_Debug", "接收：%1").arg(Terminal->receivedCount()));
+    static_cast<QLabel*>(control(term::TxCount))->setText(QCoreApplication::translate("Ccom_Debug", "发送：%1").arg(Terminal->sentCount()));
 }
 
 void Ccom_Debug::SetStatus(const QString& text) { static_cast<QLabel*>(control(term::Status))->setText(text); }

@@ -64,6 +64,10 @@ const std::vector<DialogControl>& TerminalTemplate();
 class Ccom_Debug : public QDialog {
     Q_OBJECT
 public:
+    // Message boxes are recorded instead of shown when this is set (tests).
+    bool RecordMessageBoxes = false;
+    QStringList RecordedMessages;
+
     // How long received bytes wait to be shown together.
     static constexpr int kDisplayBatchMs = 50;
     // The most bytes shown in one turn of the event loop.

@@ -1,5 +1,7 @@
 #include "gui/ConnectionPicture.h"
 
+#include <QCoreApplication>
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -49,7 +51,7 @@ void drawBoard(QPainter& p, const QRectF& board, QPointF* cableIn) {
     p.drawText(QPointF(hx + 1.2 * u, y0 + 0.45 * u), QStringLiteral("P3.0"));
     p.drawText(QPointF(hx + 1.2 * u, y1 + 0.45 * u), QStringLiteral("P3.1"));
     p.drawText(QRectF(board.left(), board.bottom() - 2.6 * u, board.width(), 2.2 * u), Qt::AlignCenter,
-               QStringLiteral("短路帽"));
+               QCoreApplication::translate("ConnectionPicture", "短路帽"));
 
     *cableIn = QPointF(board.left(), board.center().y());
 }

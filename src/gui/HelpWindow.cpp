@@ -46,7 +46,7 @@ public:
 
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("help"));
-    setWindowTitle(QStringLiteral("TALVO 帮助"));
+    setWindowTitle(QCoreApplication::translate("HelpWindow", "TALVO 帮助"));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinMaxButtonsHint |
                    Qt::WindowCloseButtonHint);
     Browser = new HelpBrowser(this);

@@ -1,5 +1,7 @@
 #include "gui/Marquee.h"
 
+#include <QCoreApplication>
+
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -13,7 +15,7 @@ namespace talvo::gui {
 
 QString Marquee::DefaultSlogan() {
     // 95 characters.
-    return QStringLiteral("欢迎使用 TALVO 程序烧录软件：STC 8051 与 STM32 串口一键下载，自动识别芯片、测量晶振频率；"
+    return QCoreApplication::translate("Marquee", "欢迎使用 TALVO 程序烧录软件：STC 8051 与 STM32 串口一键下载，自动识别芯片、测量晶振频率；"
                           "串口检测与串口调试助手一应俱全，插上 USB 线即可开始烧录，祝您的开发顺利！");
 }
 

@@ -1,5 +1,7 @@
 #include "gui/TemplateLayout.h"
 
+#include <QCoreApplication>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
@@ -20,7 +22,7 @@ QSize BuildTemplate(QWidget* parent, QSize base, const std::vector<DialogControl
                     const std::function<void(int, QWidget*)>& add) {
     QRect bounds;
     for (const DialogControl& c : controls) {
-        const QString text = QString::fromUtf8(c.text);
+        const QString text = QCoreApplication::translate("Template", c.text);
         QRect r = DialogRect(base, c.x, c.y, c.w, c.h);
         QWidget* w = nullptr;
         switch (c.kind) {

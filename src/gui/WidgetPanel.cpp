@@ -108,7 +108,11 @@ void WidgetPanel::messageBox(const QString& text, const QString& caption, MsgIco
         RecordedMessages << text;
         return;
     }
-    QMessageBox box(Owner && Owner->isVisible() ? Owner : nullptr);
+    ShowMessageBox(Owner, text, caption, icon);
+}
+
+void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, MsgIcon icon) {
+    QMessageBox box(owner && owner->isVisible() ? owner : nullptr);
     box.setWindowTitle(caption.isEmpty() ? QStringLiteral("TALVO") : caption);
     box.setText(text);
     box.setStandardButtons(QMessageBox::Ok);

@@ -14,6 +14,10 @@ class QWidget;
 
 namespace talvo::gui {
 
+// A modal box with an OK button over `owner` (when it is shown), captioned
+// `caption` or "TALVO".
+void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption, MsgIcon icon);
+
 class WidgetPanel : public FrontPanel {
 public:
     explicit WidgetPanel(QWidget* owner) : Owner(owner) {}

@@ -1,5 +1,7 @@
 #include "host/SerialDownloadHost.h"
 
+#include <QCoreApplication>
+
 #include <QAbstractEventDispatcher>
 #include <QEvent>
 #include <QThread>
@@ -7,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/Messages.h"
+#include "platform/PortClaims.h"
 #include "platform/PortHolders.h"
 #include "platform/SimRegistry.h"
 #include "platform/SystemSerialDeviceFactory.h"
@@ -50,6 +53,38 @@ SerialDownloadHost::SerialDownloadHost(HostReports reports, HostServices service
 SerialDownloadHost::~SerialDownloadHost() {
     KillTickTimer();
     SyncTimer.stop();
+    ReleaseClaim();
+}
+
+QString SerialDownloadHost::DownloadHolderName() { return QCoreApplication::translate("SerialDownloadHost", "下载程序"); }
+QString SerialDownloadHost::PortTestHolderName() { return QCoreApplication::translate("SerialDownloadHost", "串口检测"); }
+
+bool SerialDownloadHost::ClaimPort(const QString& port, const QString& holder, QString* refusal) {
+    // No port named: nothing to claim (the open says why it cannot).
+    if (port.isEmpty()) return true;
+    if (!ClaimedPort.isEmpty() && ClaimedFor != holder) {
+        if (refusal) *refusal = portBusyText(ClaimedPort, ClaimedFor);
+        return false;
+    }
+    const QString key = DeviceFactory().claimKey(port);
+    QString heldBy;
+    if (!claimPort(key, this, holder, &heldBy)) {
+        if (refusal) *refusal = portBusyText(port, heldBy);
+        return false;
+    }
+    if (!ClaimedKey.isEmpty() && ClaimedKey != key) releasePort(ClaimedKey, this);
+    ClaimedPort = port;
+    ClaimedKey = key;
+    ClaimedFor = holder;
+    return true;
+}
+
+void SerialDownloadHost::ReleaseClaim() {
+    if (ClaimedKey.isEmpty()) return;
+    releasePort(ClaimedKey, this);
+    ClaimedPort.clear();
+    ClaimedKey.clear();
+    ClaimedFor.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -57,6 +92,15 @@ SerialDownloadHost::~SerialDownloadHost() {
 
 protocol::DownloadReport SerialDownloadHost::Run(
     const QString& port, const std::function<protocol::DownloadReport(protocol::DownloadHost&)>& protocol) {
+    protocol::DownloadReport report;
+    // A port that the port test or the terminal holds is refused before the
+    // channel or the port is touched.
+    QString refusal;
+    if (!ClaimPort(port, DownloadHolderName(), &refusal)) {
+        if (Reports.log) Reports.log(refusal);
+        report.failure = refusal;
+        return report;
+    }
     // The download keeps the port it starts with.
     Port = port;
     InDownload = true;
@@ -68,22 +112,23 @@ protocol::DownloadReport SerialDownloadHost::Run(
     PortOpenAllowed = true;
     TickCount = 0;
 
-    protocol::DownloadReport report;
     // Without the tick no wait could ever time out: a tick that cannot be
     // started stops the download before it talks to a chip.
     QString tickError;
     if (!StartTickTimer(&tickError)) {
-        Log(QStringLiteral("错误：无法启动100毫秒计时器，下载未开始（%1）").arg(tickError));
+        Log(QCoreApplication::translate("SerialDownloadHost", "错误：无法启动100毫秒计时器，下载未开始（%1）").arg(tickError));
         report.failure = DownloadLogLines.last();
         InDownload = false;
+        ReleaseClaim();
         return report;
     }
     report = protocol(*this);
-    if (!report.success) report.failure = CancelRequested.load() ? QStringLiteral("下载已取消") : FailureLine();
+    if (!report.success) report.failure = CancelRequested.load() ? QCoreApplication::translate("SerialDownloadHost", "下载已取消") : FailureLine();
 
     StopChannel();
     KillTickTimer();
     InDownload = false;
+    ReleaseClaim();
     return report;
 }
 
@@ -139,10 +184,10 @@ QString SerialDownloadHost::PortHoldersLine(const QString& port, const std::vect
     for (const PortHolder& h : holders) {
         QString command = h.command;
         if (command.size() > kMaxCommandChars) command = command.left(kMaxCommandChars - 1) + QChar(0x2026);
-        named << QStringLiteral("进程 %1（%2）").arg(h.pid).arg(command);
+        named << QCoreApplication::translate("SerialDownloadHost", "进程 %1（%2）").arg(h.pid).arg(command);
     }
-    return QStringLiteral("串口 %1 正被其他程序打开：%2。它会读走芯片的应答，请先关闭它再下载")
-        .arg(port, named.join(QStringLiteral("、")));
+    return QCoreApplication::translate("SerialDownloadHost", "串口 %1 正被其他程序打开：%2。它会读走芯片的应答，请先关闭它再下载")
+        .arg(port, named.join(QCoreApplication::translate("SerialDownloadHost", "、")));
 }
 
 QString SerialDownloadHost::ConnectDiagnosis() const {
@@ -158,10 +203,14 @@ QString SerialDownloadHost::PortDiagnosis() const { return protocol::PortDiagnos
 // ---------------------------------------------------------------------------
 // The port
 
-void SerialDownloadHost::PrepareChannel() {
+SerialDeviceFactory& SerialDownloadHost::DeviceFactory() {
     if (!Devices)
         Devices = Services.devices ? Services.devices : std::make_shared<SystemSerialDeviceFactory>(Services.devRoot);
-    Link->setDeviceFactory(Devices.get());
+    return *Devices;
+}
+
+void SerialDownloadHost::PrepareChannel() {
+    Link->setDeviceFactory(&DeviceFactory());
     Link->setNotifyTarget(this);
     Link->setMessageSink([this](const QString& text) { ShowMessage(text, AppTitle(), MsgIcon::Warning); });
 }
@@ -172,26 +221,37 @@ bool SerialDownloadHost::OpenPort(uint32_t baud, uint8_t parity, uint8_t eventCh
     if (Link->Open(Port, baud, parity, 8, 0, eventChar)) return true;
 
     const DeviceStatus why = Link->LastError();
-    QString text = QStringLiteral("%1口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》").arg(Port);
-    text += QStringLiteral("\n原因：%1").arg(why.describe());
-    if (why.error == EACCES)
-        text += QStringLiteral("\n没有使用串口的权限：请把当前用户加入 dialout 组"
-                               "（sudo usermod -aG dialout $USER），然后重新登录。");
-    ShowMessage(text, QStringLiteral("串口提示：—不能打开串口"), MsgIcon::Warning);
+    QString text = QCoreApplication::translate("SerialDownloadHost", "%1口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》").arg(Port);
+    text += QCoreApplication::translate("SerialDownloadHost", "\n原因：%1").arg(why.explainOpenFailure(Port));
+    ShowMessage(text, QCoreApplication::translate("SerialDownloadHost", "串口提示：—不能打开串口"), MsgIcon::Warning);
     PortOpenAllowed = false;
     return false;
 }
 
 bool SerialDownloadHost::OpenPortNamed(const QString& port, uint32_t baud, uint8_t parity, uint8_t eventChar) {
+    // The channel is the download's while one runs, whichever port is asked for.
+    QString& refusal = NamedOpenRefusal;
+    refusal.clear();
+    if (InDownload) refusal = portBusyText(Port, DownloadHolderName());
+    if (!refusal.isEmpty() || !ClaimPort(port, PortTestHolderName(), &refusal)) {
+        ShowMessage(refusal, AppTitle(), MsgIcon::Warning);
+        return false;
+    }
     Port = port;
     PortOpenAllowed = true;
-    return OpenPort(baud, parity, eventChar);
+    if (OpenPort(baud, parity, eventChar)) return true;
+    ReleaseClaim();
+    return false;
+}
+
+void SerialDownloadHost::ReleasePortNamed() {
+    if (ClaimedFor == PortTestHolderName()) ReleaseClaim();
 }
 
 void SerialDownloadHost::ClosePort() {
     AwaitLineFree();
     PortOpenAllowed = false;
-    if (Link->Close() == 0) ShowMessage(QStringLiteral("关闭串口失败"), QString(), MsgIcon::None);
+    if (Link->Close() == 0) ShowMessage(QCoreApplication::translate("SerialDownloadHost", "关闭串口失败"), QString(), MsgIcon::None);
     PortOpenAllowed = true;
 }
 

@@ -76,8 +76,18 @@ public:
     void RequestCancel();
 
     // ---- Outside a download: the port test's way to the port ------------------------
-    // Opens `port` as OpenPort does (with its message when it cannot).
+    // Opens `port` as OpenPort does (with its message when it cannot), for the
+    // port test: refused with a message naming the port and its holder while
+    // this host downloads or anyone else in the process holds the port.  The
+    // port stays claimed for the port test until ReleasePortNamed().
     bool OpenPortNamed(const QString& port, uint32_t baud, uint8_t parity, uint8_t eventChar);
+    void ReleasePortNamed();
+    // Why the last OpenPortNamed was refused without touching the port (the
+    // port's holder), "" when it was not.
+    QString OpenRefusal() const { return NamedOpenRefusal; }
+    // What a download and the port test are called in a refusal.
+    static QString DownloadHolderName();
+    static QString PortTestHolderName();
     // The channel, for the port test that shares it and for a look at it.
     SerialChannel& Channel() { return *Link; }
     const SerialChannel& Channel() const { return *Link; }
@@ -139,6 +149,8 @@ private:
     void OnSerialData();
     // The tick thread's call: one more tick while counting is on.
     void TickTimerProc();
+    // What opens the ports (made at the first use).
+    SerialDeviceFactory& DeviceFactory();
     // Points the channel at this host and at the device root before it opens.
     void PrepareChannel();
     // Takes what the port holds into the received bytes at once, when the
@@ -152,6 +164,12 @@ private:
     // (plus the margin): before a close or a new rate.
     void AwaitLineFree();
     void ShowMessage(const QString& text, const QString& caption, MsgIcon icon);
+    // Claims `port` in the process's table of ports in use for `holder`; the
+    // host holds one claim at a time, so the port test cannot take its
+    // channel from a download, nor a download from the port test.  On
+    // refusal *refusal names the port and its holder.
+    bool ClaimPort(const QString& port, const QString& holder, QString* refusal);
+    void ReleaseClaim();
     // The line of the download's log that names what happened: the port-lost
     // line when the port went away, else the last line (the troubleshooting
     // texts left out).
@@ -164,6 +182,10 @@ private:
     std::unique_ptr<SerialChannel> Link;
 
     QString Port;                           // the port of the download (or of OpenPortNamed)
+    QString ClaimedPort;                    // the port this host has claimed ("" = none)
+    QString ClaimedKey;                     // its key in the claims
+    QString ClaimedFor;                     // and for whom
+    QString NamedOpenRefusal;
     bool InDownload = false;
     bool PortOpenAllowed = false;
     QByteArray ReceivedBytes;               // since the last Send / ForgetReceived

@@ -1,6 +1,8 @@
 // Firmware image: file reading and size limits.
 #include "image/FirmwareImage.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -12,13 +14,13 @@ namespace talvo {
 
 QString CheckImageSize(qint64 size, ChipFamily family) {
     if (size <= 0)
-        return QStringLiteral("固件映像为空(0字节): 文件中没有任何数据,无法下载\n");
+        return QCoreApplication::translate("FirmwareImage", "固件映像为空(0字节): 文件中没有任何数据,无法下载\n");
     if (family == ChipFamily::Stc && size > kStcMaxImageBytes)
-        return QStringLiteral("固件映像%1字节超出STC下载的上限%2字节: 128字节数据块及结束块的16位地址最高为0xFF80,无法下载\n")
+        return QCoreApplication::translate("FirmwareImage", "固件映像%1字节超出STC下载的上限%2字节: 128字节数据块及结束块的16位地址最高为0xFF80,无法下载\n")
             .arg(size)
             .arg(kStcMaxImageBytes);
     if (family == ChipFamily::Stm32 && size > kStm32MaxImageBytes)
-        return QStringLiteral("固件映像%1字节超出STM32下载的上限%2字节(1023个256字节块),无法下载\n")
+        return QCoreApplication::translate("FirmwareImage", "固件映像%1字节超出STM32下载的上限%2字节(1023个256字节块),无法下载\n")
             .arg(size)
             .arg(kStm32MaxImageBytes);
     return {};
@@ -57,10 +59,10 @@ QString OverlapLogLine(const LoadedImage& image) {
     if (image.overlaps.empty())
         return {};
     const AddressRange& o = image.overlaps.front();
-    QString line = QStringLiteral("HEX文件的数据记录有重叠：地址 %1 至 %2 被后面的记录再次写入，以后写入的为准")
+    QString line = QCoreApplication::translate("FirmwareImage", "HEX文件的数据记录有重叠：地址 %1 至 %2 被后面的记录再次写入，以后写入的为准")
                        .arg(address8(o.first), address8(o.last));
     if (image.overlaps.size() > 1)
-        line += QStringLiteral("（共 %1 处重叠，这是第一处）").arg(image.overlaps.size());
+        line += QCoreApplication::translate("FirmwareImage", "（共 %1 处重叠，这是第一处）").arg(image.overlaps.size());
     return line;
 }
 
@@ -80,7 +82,7 @@ ChipImage PrepareChipImage(const LoadedImage& image, ChipFamily family, quint32 
     const quint64 last = origin + (image.highest - image.origin);
     const quint64 areaEnd = quint64(kStm32FlashStart) + kStm32FlashAreaBytes;
     if (first < kStm32FlashStart || last >= areaEnd) {
-        r.message = QStringLiteral("映像位于 %1 至 %2，不在STM32的FLASH区域 %3 至 %4 之内，无法下载\n")
+        r.message = QCoreApplication::translate("FirmwareImage", "映像位于 %1 至 %2，不在STM32的FLASH区域 %3 至 %4 之内，无法下载\n")
                         .arg(address8(first), address8(last), address8(kStm32FlashStart), address8(areaEnd - 1));
         return r;
     }
@@ -105,14 +107,14 @@ LoadedImage readWhole(const QString& path) {
     QString reason;
     const int fd = HexToBin::OpenRegularFile(path, &reason);
     if (fd < 0)
-        return failed(QStringLiteral("无法打开文件: %1 (%2)\n").arg(path, reason));
+        return failed(QCoreApplication::translate("FirmwareImage", "无法打开文件: %1 (%2)\n").arg(path, reason));
     QFile f;
     if (!f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return failed(QStringLiteral("无法打开文件: %1 (%2)\n").arg(path, f.errorString()));
+        return failed(QCoreApplication::translate("FirmwareImage", "无法打开文件: %1 (%2)\n").arg(path, f.errorString()));
     }
     if (f.size() > HexToBin::kMaxImageBytes)
-        return failed(QStringLiteral("文件%1有%2字节,超出映像上限%3字节,无法加载\n")
+        return failed(QCoreApplication::translate("FirmwareImage", "文件%1有%2字节,超出映像上限%3字节,无法加载\n")
                           .arg(path)
                           .arg(f.size())
                           .arg(HexToBin::kMaxImageBytes),
@@ -120,7 +122,7 @@ LoadedImage readWhole(const QString& path) {
     LoadedImage r;
     r.bytes = f.readAll();
     if (f.error() != QFileDevice::NoError)
-        return failed(QStringLiteral("读取文件%1失败: %2\n").arg(path, f.errorString()));
+        return failed(QCoreApplication::translate("FirmwareImage", "读取文件%1失败: %2\n").arg(path, f.errorString()));
     r.ok = true;
     if (!r.bytes.isEmpty())
         r.highest = static_cast<quint64>(r.bytes.size() - 1);
@@ -133,7 +135,7 @@ LoadedImage ReadFirmwareFile(const QString& path) {
     if (IsRawBinaryName(path)) {
         LoadedImage r = readWhole(path);
         if (r.ok && LooksLikeIntelHexText(r.bytes))
-            return failed(QStringLiteral("文件%1的内容看起来是Intel HEX文本，不是二进制映像：按原样下载会把这些字符写进芯片。"
+            return failed(QCoreApplication::translate("FirmwareImage", "文件%1的内容看起来是Intel HEX文本，不是二进制映像：按原样下载会把这些字符写进芯片。"
                                          "请把它的扩展名改为.hex再下载\n")
                               .arg(path),
                           HexResult::Kind::Malformed);

@@ -1,5 +1,8 @@
 #include "platform/SerialDevice.h"
 
+#include <QCoreApplication>
+
+#include <cerrno>
 #include <cstring>
 
 #include "platform/WireTrace.h"
@@ -31,6 +34,26 @@ QString DeviceStatus::describe() const {
     if (detail.isEmpty()) return system;
     if (error == 0) return detail;
     return QStringLiteral("%1 (%2)").arg(detail, system);
+}
+
+QString DeviceStatus::explainOpenFailure(const QString& port) const {
+    QString cause;
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        cause = QCoreApplication::translate("DeviceStatus", "没有使用该串口的权限：请把当前用户加入 dialout 组"
+                                                     "（sudo usermod -aG dialout $USER），然后重新登录");
+        break;
+    case EBUSY: cause = QCoreApplication::translate("DeviceStatus", "串口正被占用（另一个程序或驱动正在使用它）"); break;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: cause = QCoreApplication::translate("DeviceStatus", "串口不存在或已拔出"); break;
+    case ENOTTY: cause = QCoreApplication::translate("DeviceStatus", "这不是串口设备"); break;
+    default: break;
+    }
+    const QString system = describe();
+    if (cause.isEmpty()) return system.contains(port) ? system : QStringLiteral("%1: %2").arg(port, system);
+    return QCoreApplication::translate("DeviceStatus", "%1: %2（系统：%3）").arg(port, cause, system);
 }
 
 DeviceStatus DeviceStatus::fromErrno(int error, const QString& detail) {

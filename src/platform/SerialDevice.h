@@ -28,6 +28,10 @@ struct DeviceStatus {
     bool ok() const { return error == 0; }
     // "detail (strerror)" or just the system's text.
     QString describe() const;
+    // Why `port` could not be opened, for a person: the port, the common
+    // causes in the program's language (no permission, with the dialout
+    // hint; busy; gone; not a serial device), then the system's own words.
+    QString explainOpenFailure(const QString& port) const;
     static DeviceStatus fromErrno(int error, const QString& detail = {});
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "platform/PortClaims.h"
 #include "platform/PosixTtyDevice.h"
 #include "platform/SimBoardPort.h"
 #include "platform/SimBoardSet.h"
@@ -17,6 +18,15 @@ QString SystemSerialDeviceFactory::resolve(const QString& name, const QString& d
         return name;
     const QString root = devRoot.isEmpty() ? QStringLiteral("/dev") : devRoot;
     return root.endsWith(QLatin1Char('/')) ? root + name : root + QLatin1Char('/') + name;
+}
+
+QString SerialDeviceFactory::claimKey(const QString& name) const { return portClaimKey(name); }
+
+QString SystemSerialDeviceFactory::claimKey(const QString& name) const {
+    const QString key = portClaimKey(name, DevRoot);
+    if (Boards && name.startsWith(QLatin1String(kSimPortPrefix)))
+        return key + QStringLiteral("#%1").arg(reinterpret_cast<quintptr>(Boards), 0, 16);
+    return key;
 }
 
 std::unique_ptr<SerialDevice> SystemSerialDeviceFactory::open(const QString& name, DeviceStatus* status) {

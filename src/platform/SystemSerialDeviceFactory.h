@@ -19,6 +19,9 @@ public:
     explicit SystemSerialDeviceFactory(QString devRoot = QString(), SimBoardSet* boards = nullptr)
         : DevRoot(std::move(devRoot)), Boards(boards) {}
     std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override;
+    // A "sim:" board of a set of its own is another board than the
+    // process's of the same name.
+    QString claimKey(const QString& name) const override;
 
     // The path a name stands for under `devRoot` ("" = /dev).
     static QString resolve(const QString& name, const QString& devRoot);

@@ -1,6 +1,7 @@
 #include "porttest/HostPortTestLink.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
 #include <QThread>
 
 #include "host/SerialDownloadHost.h"
@@ -13,14 +14,21 @@ HostPortTestLink::HostPortTestLink(SerialDownloadHost& host, std::function<QStri
     : Host(host), Port(std::move(port)) {}
 
 QString HostPortTestLink::LastReason() const {
-    const QString why = Host.Channel().LastError().describe();
-    return why.contains(Opened) ? why : QStringLiteral("%1: %2").arg(Opened, why);
+    return Host.Channel().LastError().explainOpenFailure(Opened);
 }
 
 bool HostPortTestLink::OpenTestPort(uint32_t baud, uint8_t parity, uint8_t eventChar, QString* reason) {
     Opened = Port();
-    if (Host.OpenPortNamed(Opened, baud, parity, eventChar)) return true;
-    if (reason) *reason = Opened.isEmpty() ? QStringLiteral("没有可用的串口（串口列表为空）") : LastReason();
+    Holding = Host.OpenPortNamed(Opened, baud, parity, eventChar);
+    if (Holding) return true;
+    if (reason) {
+        if (Opened.isEmpty())
+            *reason = QCoreApplication::translate("HostPortTestLink", "没有可用的串口（串口列表为空）");
+        else if (!Host.OpenRefusal().isEmpty())
+            *reason = Host.OpenRefusal();
+        else
+            *reason = LastReason();
+    }
     return false;
 }
 
@@ -41,7 +49,13 @@ unsigned HostPortTestLink::ReadEcho(QByteArray& buffer, unsigned maximum) {
     return Host.Channel().Read(buffer, maximum);
 }
 
-void HostPortTestLink::StopChannel() { Host.StopChannel(); }
+void HostPortTestLink::StopChannel() {
+    // A test refused its port leaves the channel to whoever holds it.
+    if (!Holding) return;
+    Host.StopChannel();
+    Host.ReleasePortNamed();
+    Holding = false;
+}
 
 void HostPortTestLink::SetReplyDelayMs(int ms) { Host.Channel().ReplyDelayMs.store(ms); }
 

@@ -34,7 +34,8 @@ private:
 
     SerialDownloadHost& Host;
     std::function<QString()> Port;
-    QString Opened; // the port of the last open
+    QString Opened;       // the port of the last open
+    bool Holding = false; // the channel is open for the test
 };
 
 } // namespace talvo

@@ -1,5 +1,7 @@
 #include "porttest/PortTestCore.h"
 
+#include <QCoreApplication>
+
 #include <QEvent>
 
 #include "platform/Messages.h"
@@ -63,14 +65,14 @@ PortTestCore::~PortTestCore() { Link.SetPortTestTarget(nullptr); }
 QString PortTestCore::InstructionText() {
     const QString crlf = QStringLiteral("\r\n");
     const QChar ideo(0x3000);
-    return blanks(14) + QStringLiteral("此功能用来检测 串口是否正常！") + crlf + //
+    return blanks(14) + QCoreApplication::translate("PortTestCore", "此功能用来检测 串口是否正常！") + crlf + //
            blanks(11) + crlf +                                               //
-           blanks(2) + ideo + ideo + QStringLiteral("测试串口功能是否正常完成") + ideo + QStringLiteral("“收”") +
-           ideo + QStringLiteral("“发”") + ideo + QStringLiteral("功能") + crlf + //
+           blanks(2) + ideo + ideo + QCoreApplication::translate("PortTestCore", "测试串口功能是否正常完成") + ideo + QCoreApplication::translate("PortTestCore", "“收”") +
+           ideo + QCoreApplication::translate("PortTestCore", "“发”") + ideo + QCoreApplication::translate("PortTestCore", "功能") + crlf + //
            crlf +                                                                   //
-           QStringLiteral(" 1.如果能正常通过测试，说明串口没有问题") + crlf +         //
+           QCoreApplication::translate("PortTestCore", " 1.如果能正常通过测试，说明串口没有问题") + crlf +         //
            crlf +                                                                   //
-           QStringLiteral(" 2.如果不能通过测试，说明USB电路或串口电路有故障") + crlf;
+           QCoreApplication::translate("PortTestCore", " 2.如果不能通过测试，说明USB电路或串口电路有故障") + crlf;
 }
 
 QString PortTestCore::EndText() {
@@ -92,13 +94,13 @@ QString PortTestCore::CompareLine(bool ok) {
 
 QString PortTestCore::ReadFailLine() { return QStringLiteral("Connect port read...") + blanks(10) + QStringLiteral("FAIL "); }
 
-QString PortTestCore::ReasonLine(const QString& reason) { return QStringLiteral("原因：%1").arg(reason); }
+QString PortTestCore::ReasonLine(const QString& reason) { return QCoreApplication::translate("PortTestCore", "原因：%1").arg(reason); }
 
 void PortTestCore::ResetPortTest() {
     Panel.setProgressRange(ptctl::Progress, 0, kBlockCount);
     Panel.setProgress(ptctl::Progress, 0);
     Panel.setText(ptctl::Log, InstructionText());
-    Panel.setText(ptctl::State, QStringLiteral("就绪"));
+    Panel.setText(ptctl::State, QCoreApplication::translate("PortTestCore", "就绪"));
 }
 
 void PortTestCore::AppendTestLine(const QString& line) {
@@ -144,7 +146,7 @@ bool PortTestCore::RunLoopbackTest() {
         AppendTestLine(RateLine(9600, false));
         AppendTestLine(ReasonLine(reason));
         FailTest();
-        Panel.messageBox(QStringLiteral("错误：无法查询有关的注册表信息"), QStringLiteral("TALVO"), MsgIcon::Warning);
+        Panel.messageBox(QCoreApplication::translate("PortTestCore", "错误：无法查询有关的注册表信息"), QStringLiteral("TALVO"), MsgIcon::Warning);
         return false;
     }
 
@@ -157,7 +159,7 @@ bool PortTestCore::RunLoopbackTest() {
 
     // 4.
     for (Step = 0; Step < kBlockCount;) {
-        Panel.setText(ptctl::State, QStringLiteral("正在测试中...."));
+        Panel.setText(ptctl::State, QCoreApplication::translate("PortTestCore", "正在测试中...."));
         if ((Step == 2 || Step == 4) && !SetRate(Step)) return false;
 
         QString hex = Block(Step + 1);
@@ -184,7 +186,7 @@ bool PortTestCore::RunLoopbackTest() {
 
     // 5., 6.  PortTestMode stays set; the next download clears it.
     AppendTestLine(EndText());
-    Panel.setText(ptctl::State, QStringLiteral("测试 OK"));
+    Panel.setText(ptctl::State, QCoreApplication::translate("PortTestCore", "测试 OK"));
     Link.StopChannel();
     TickCount = 0;
     Timing = false;
@@ -216,7 +218,7 @@ void PortTestCore::FailTest() {
     Link.SetPortTestMode(false);
     TestTimer.stop();
     Link.StopChannel();
-    Panel.setText(ptctl::State, QStringLiteral("测试失败."));
+    Panel.setText(ptctl::State, QCoreApplication::translate("PortTestCore", "测试失败."));
     Panel.setEnabled(ptctl::Test, true);
 }
 

@@ -1,5 +1,7 @@
 #include "serial/PortList.h"
 
+#include <QCoreApplication>
+
 #include "platform/UsbSerialScan.h"
 
 namespace talvo {
@@ -28,11 +30,11 @@ bool isProlificEntry(const QString& entry) {
     return portEntryDescription(entry).startsWith(QLatin1String("Prolific"));
 }
 
-QString noPortItem() { return QStringLiteral("无可以的串口号!"); }
+QString noPortItem() { return QCoreApplication::translate("PortList", "无可以的串口号!"); }
 
-QString portLogLine(const QString& entry) { return QStringLiteral("当前设备串口号： ") + entry; }
+QString portLogLine(const QString& entry) { return QCoreApplication::translate("PortList", "当前设备串口号： ") + entry; }
 
-QString noPortListMessage() { return QStringLiteral("没找到可用的串口，请将开发试验仪连接到您的电脑上!"); }
+QString noPortListMessage() { return QCoreApplication::translate("PortList", "没找到可用的串口，请将开发试验仪连接到您的电脑上!"); }
 
 PortListing listSerialPorts(const QString& sysfsRoot, const QStringList& extraPorts) {
     PortListing listing;

@@ -273,7 +273,7 @@ int SerialChannel::Close() {
     const DeviceStatus status = device->close();
     if (!status.ok()) {
         LastStatus = status;
-        if (ShowMessage) ShowMessage(QStringLiteral("串口关闭失败"));
+        if (ShowMessage) ShowMessage(QCoreApplication::translate("SerialChannel", "串口关闭失败"));
         return 0;
     }
     return 1;

@@ -1,18 +1,22 @@
 #include "serial/SerialTerminal.h"
 
+#include <QCoreApplication>
+
 #include <pthread.h>
 
 #include <cerrno>
 
+#include "platform/PortClaims.h"
 #include "platform/SystemSerialDeviceFactory.h"
 #include "platform/ThreadNotifier.h"
 #include "platform/WireTrace.h"
 
 namespace talvo {
 
-SerialTerminal::SerialTerminal(SerialDeviceFactory* factory, QObject* parent) : QObject(parent), Factory(factory) {
+SerialTerminal::SerialTerminal(SerialDeviceFactory* factory, QObject* parent, QString devRoot)
+    : QObject(parent), Factory(factory), DevRoot(std::move(devRoot)) {
     if (!Factory) {
-        OwnedFactory = std::make_unique<SystemSerialDeviceFactory>();
+        OwnedFactory = std::make_unique<SystemSerialDeviceFactory>(DevRoot);
         Factory = OwnedFactory.get();
     }
     DataBell = std::make_unique<ThreadNotifier>([this] { emit dataReady(); }, this);
@@ -40,20 +44,33 @@ QString SerialTerminal::portName() const { return Device ? Device->name() : QStr
 
 LineSettings SerialTerminal::settings() const { return Device ? Device->settings() : LineSettings{}; }
 
+QString SerialTerminal::HolderName() { return QCoreApplication::translate("SerialTerminal", "串口调试助手"); }
+
 bool SerialTerminal::open(const QString& port, const LineSettings& settings, bool rts, bool dtr, QString* error) {
     close();
+    RefusedInUse = false;
+    QString heldBy;
+    const QString key = port.isEmpty() ? QString() : Factory->claimKey(port);
+    if (!key.isEmpty() && !claimPort(key, this, HolderName(), &heldBy)) {
+        RefusedInUse = true;
+        if (error) *error = portBusyText(port, heldBy);
+        return false;
+    }
+    ClaimedKey = key;
     DeviceStatus status;
     std::unique_ptr<SerialDevice> device = Factory->open(port, &status);
     if (!device) {
-        if (error) *error = QStringLiteral("%1 打不开：%2").arg(port, status.describe());
+        if (error) *error = QCoreApplication::translate("SerialTerminal", "无法打开 %1").arg(status.explainOpenFailure(port));
+        releaseClaim();
         return false;
     }
     status = device->configure(settings);
     if (status.ok()) status = device->setRts(rts);
     if (status.ok()) status = device->setDtr(dtr);
     if (!status.ok()) {
-        if (error) *error = QStringLiteral("%1 不能设为 %2：%3").arg(port, WireTrace::describe(settings), status.describe());
+        if (error) *error = QCoreApplication::translate("SerialTerminal", "%1 不能设为 %2：%3").arg(port, WireTrace::describe(settings), status.describe());
         device->close();
+        releaseClaim();
         return false;
     }
     {
@@ -70,8 +87,17 @@ bool SerialTerminal::open(const QString& port, const LineSettings& settings, boo
     return true;
 }
 
+void SerialTerminal::releaseClaim() {
+    if (ClaimedKey.isEmpty()) return;
+    releasePort(ClaimedKey, this);
+    ClaimedKey.clear();
+}
+
 void SerialTerminal::close() {
-    if (!Device) return;
+    if (!Device) {
+        releaseClaim();
+        return;
+    }
     {
         std::lock_guard lock(Mutex);
         Quit = true;
@@ -85,6 +111,7 @@ void SerialTerminal::close() {
     Device->purge();
     Device->close();
     Device.reset();
+    releaseClaim();
 }
 
 bool SerialTerminal::setRts(bool on, QString* error) {
@@ -186,7 +213,7 @@ void SerialTerminal::readerLoop(std::shared_ptr<SerialDevice> device) {
             if (Quit) return;
         }
         if (hungUp) {
-            fail(QStringLiteral("%1 已断开（设备被拔出或被关闭）").arg(device->name()));
+            fail(QCoreApplication::translate("SerialTerminal", "%1 已断开（设备被拔出或被关闭）").arg(device->name()));
             return;
         }
     }
@@ -217,7 +244,7 @@ void SerialTerminal::writerLoop(std::shared_ptr<SerialDevice> device) {
             }
             if (io.count > 0) SentBell->notify();
             if (!io.ok() && io.error != ETIMEDOUT) {
-                fail(QStringLiteral("%1 写入失败：%2").arg(device->name(), DeviceStatus::fromErrno(io.error).describe()));
+                fail(QCoreApplication::translate("SerialTerminal", "%1 写入失败：%2").arg(device->name(), DeviceStatus::fromErrno(io.error).describe()));
                 return;
             }
         }

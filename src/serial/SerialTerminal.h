@@ -43,12 +43,20 @@ public:
     static constexpr int kWriteSliceMs = 200;
 
     // `factory` opens the devices (null: /dev paths and sim: names); not owned.
-    explicit SerialTerminal(SerialDeviceFactory* factory = nullptr, QObject* parent = nullptr);
+    // Bare port names live under `devRoot` ("" = /dev).
+    explicit SerialTerminal(SerialDeviceFactory* factory = nullptr, QObject* parent = nullptr,
+                            QString devRoot = QString());
     ~SerialTerminal() override;
 
     // Opens `port` with `settings` and the two lines as given; false with
-    // *error naming the port, the settings and the system's reason.
+    // *error naming the port, the settings and the system's reason.  A port
+    // that a download or the port test of this process holds is refused
+    // before it is touched (refusedInUse() then says so); the terminal holds
+    // the port it opened until close().
     bool open(const QString& port, const LineSettings& settings, bool rts, bool dtr, QString* error);
+    bool refusedInUse() const { return RefusedInUse; }
+    // What the terminal is called in a refusal.
+    static QString HolderName();
     // Stops both threads and closes the device; bytes not yet sent are dropped.
     void close();
     bool isOpen() const { return static_cast<bool>(Device); }
@@ -78,12 +86,16 @@ signals:
     void failed(const QString& reason);
 
 private:
+    void releaseClaim();
     void readerLoop(std::shared_ptr<SerialDevice> device);
     void writerLoop(std::shared_ptr<SerialDevice> device);
     void fail(const QString& reason);
 
     SerialDeviceFactory* Factory = nullptr;
     std::unique_ptr<SerialDeviceFactory> OwnedFactory;
+    QString DevRoot;
+    QString ClaimedKey;        // the claim key of the port this terminal holds ("" = none)
+    bool RefusedInUse = false;
     std::shared_ptr<SerialDevice> Device; // user-interface thread only
 
     mutable std::mutex Mutex;

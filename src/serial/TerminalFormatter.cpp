@@ -1,5 +1,7 @@
 #include "serial/TerminalFormatter.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace talvo {
@@ -132,7 +134,7 @@ bool TerminalFormatter::parseHex(const QString& text, QByteArray* out, QString* 
         const QChar ch = text[i];
         if (ch.isSpace() || ch == u',') {
             if (high >= 0) {
-                if (error) *error = QStringLiteral("第 %1 个字符处只有一位十六进制数字").arg(highPos + 1);
+                if (error) *error = QCoreApplication::translate("TerminalFormatter", "第 %1 个字符处只有一位十六进制数字").arg(highPos + 1);
                 return false;
             }
             continue;
@@ -141,7 +143,7 @@ bool TerminalFormatter::parseHex(const QString& text, QByteArray* out, QString* 
                       : (ch.toLower() >= u'a' && ch.toLower() <= u'f') ? ch.toLower().unicode() - u'a' + 10
                                                                          : -1;
         if (v < 0 || ch.unicode() > 0x7F) {
-            if (error) *error = QStringLiteral("第 %1 个字符“%2”不是十六进制数字").arg(i + 1).arg(ch);
+            if (error) *error = QCoreApplication::translate("TerminalFormatter", "第 %1 个字符“%2”不是十六进制数字").arg(i + 1).arg(ch);
             return false;
         }
         if (high < 0) {
@@ -153,7 +155,7 @@ bool TerminalFormatter::parseHex(const QString& text, QByteArray* out, QString* 
         }
     }
     if (high >= 0) {
-        if (error) *error = QStringLiteral("第 %1 个字符处只有一位十六进制数字").arg(highPos + 1);
+        if (error) *error = QCoreApplication::translate("TerminalFormatter", "第 %1 个字符处只有一位十六进制数字").arg(highPos + 1);
         return false;
     }
     *out = bytes;

@@ -1,5 +1,7 @@
 #include "serial/UsbPortInfo.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 
 #include <cerrno>
@@ -31,23 +33,23 @@ void judgeAccess(const QString& node, UsbPortInfo* info) {
     if (::stat(path.constData(), &st) != 0) {
         const int e = errno;
         info->accessible = false;
-        info->access = QStringLiteral("设备节点不存在（%1: %2）").arg(node, QString::fromLocal8Bit(std::strerror(e)));
+        info->access = QCoreApplication::translate("UsbPortInfo", "设备节点不存在（%1: %2）").arg(node, QString::fromLocal8Bit(std::strerror(e)));
         return;
     }
     if (::access(path.constData(), R_OK | W_OK) == 0) {
         info->accessible = true;
-        info->access = QStringLiteral("可以打开");
+        info->access = QCoreApplication::translate("UsbPortInfo", "可以打开");
         return;
     }
     const int e = errno;
     info->accessible = false;
     const QString group = groupName(st.st_gid);
-    info->access = QStringLiteral("没有权限（%1，属于 %2 组，权限 %3）")
+    info->access = QCoreApplication::translate("UsbPortInfo", "没有权限（%1，属于 %2 组，权限 %3）")
                        .arg(QString::fromLocal8Bit(std::strerror(e)), group)
                        .arg(st.st_mode & 07777, 4, 8, QLatin1Char('0'));
     // Joining the node's group is the fix when the group may read and write it.
     if (e == EACCES && (st.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP) && st.st_gid != 0)
-        info->fix = QStringLiteral("sudo usermod -aG %1 $USER（然后重新登录）").arg(group);
+        info->fix = QCoreApplication::translate("UsbPortInfo", "sudo usermod -aG %1 $USER（然后重新登录）").arg(group);
 }
 
 std::vector<UsbPortInfo> describeUsbSerialPorts(const QString& sysfsRoot, const QString& devRoot) {

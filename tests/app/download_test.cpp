@@ -105,7 +105,12 @@ TEST(StartDownload, FileChangeIsReportedFirstAndOnlyOnce) {
     EXPECT_FALSE(f.panel.logLines.contains("HEX文件以更新!"));
 }
 
-TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
+// Without a chosen file the file box holds the prompt: "下载程序" says that
+// no firmware is chosen (also after the prompt came back from the settings in
+// the other language's words) and tries no file; a chosen file that cannot
+// be loaded stops the download after one line.  Either way the image held
+// before stays and no download starts.
+TEST(StartDownload, NoChosenFileIsSaidAndAFileThatCannotBeLoadedStopsAfterOneLine) {
     test::IsolatedRoots roots;
     RecordingPanel panel;
     MainWindowCore core(panel, roots.services());
@@ -116,14 +121,36 @@ TEST(StartDownload, AFileThatCannotBeLoadedStopsTheDownloadAfterOneLine) {
     const QByteArray held = core.Image();
     ASSERT_FALSE(held.isEmpty());
 
-    panel.events.clear();
-    panel.logLines.clear();
-    core.StartDownload();
-    ASSERT_EQ(panel.logLines.size(), 1);
-    EXPECT_EQ(panel.logLines.first(), core.FirmwareLoadFailedLine());
-    EXPECT_TRUE(panel.events.isEmpty()) << "no download started";
-    EXPECT_EQ(core.Image(), held) << "the image held before stays";
-    EXPECT_FALSE(core.Host().TickTimerRunning());
+    const QString missing = roots.dir.filePath(QStringLiteral("gone.hex"));
+    const struct {
+        const char* what;
+        QString path; // "" = as Initialise left it
+        bool noFile;
+    } cases[] = {
+        {"the prompt", QString(), true},
+        {"a file that is not there", missing, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (!c.path.isEmpty()) core.SetFirmwareFile(c.path);
+        panel.events.clear();
+        panel.logLines.clear();
+        panel.messages.clear();
+        core.StartDownload();
+        if (c.noFile) {
+            ASSERT_EQ(panel.messages.size(), 1u);
+            EXPECT_EQ(panel.messages[0].text, MainWindowCore::NoFirmwareText());
+            EXPECT_TRUE(panel.logLines.isEmpty());
+        } else {
+            ASSERT_EQ(panel.logLines.size(), 1);
+            EXPECT_EQ(panel.logLines.first(), core.FirmwareLoadFailedLine());
+            EXPECT_TRUE(panel.logLines.first().contains(missing));
+        }
+        EXPECT_TRUE(panel.events.isEmpty()) << "no download started";
+        EXPECT_EQ(core.Image(), held) << "the image held before stays";
+        EXPECT_FALSE(core.Host().TickTimerRunning());
+        EXPECT_TRUE(panel.isEnabled(ctl::Download));
+    }
 }
 
 TEST(StartDownload, AnEndDownloadInsideTheDownloadLeavesTheWindowIdleAfterwards) {

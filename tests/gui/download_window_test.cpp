@@ -12,8 +12,14 @@
 #include "app/ControlIds.h"
 #include "serial/SerialChannel.h"
 #include "common/IsolatedRoots.h"
-#include "host/SerialDownloadHost.h"
+#include "gui/CPortTest.h"
+#include "porttest/PortTestIds.h"
 #include "gui/CTALVODlg.h"
+#include "gui/Ccom_Debug.h"
+#include "host/SerialDownloadHost.h"
+#include "platform/PortClaims.h"
+#include "platform/SystemSerialDeviceFactory.h"
+#include "serial/SerialTerminal.h"
 #include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
@@ -35,9 +41,11 @@ QByteArray boardFlash(const QString& port, qsizetype size) {
 }
 
 // A window with the STC89 example chosen on a simulated board at `port`.
-std::unique_ptr<CTALVODlg> stcWindow(test::IsolatedRoots& roots, const QString& port) {
+std::unique_ptr<CTALVODlg> stcWindow(test::IsolatedRoots& roots, const QString& port,
+                                     std::shared_ptr<SerialDeviceFactory> devices = nullptr) {
     CoreServices services = roots.services();
     services.extraPorts = {port};
+    services.devices = std::move(devices);
     auto w = std::make_unique<CTALVODlg>(services);
     w->RecordMessageBoxes = true;
     w->show();
@@ -59,6 +67,27 @@ void downloadWith(CTALVODlg& w, const std::function<bool(int)>& step) {
     });
     poll.start(5);
     QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
+}
+
+// The process's devices, counting the opens of the window's downloads.
+struct CountingFactory : SerialDeviceFactory {
+    SystemSerialDeviceFactory system;
+    int opened = 0;
+    std::unique_ptr<SerialDevice> open(const QString& name, DeviceStatus* status) override {
+        ++opened;
+        return system.open(name, status);
+    }
+};
+
+// Opens the window's serial terminal on `port`; whether it opened.
+bool openTerminal(CTALVODlg& w, const QString& port) {
+    Ccom_Debug* term = w.serialDebug();
+    term->RecordMessageBoxes = true;
+    auto* list = static_cast<QComboBox*>(term->control(gui::term::Port));
+    list->setCurrentIndex(list->findText(port));
+    if (list->currentText() != port) return false;
+    QTest::mouseClick(static_cast<QPushButton*>(term->control(gui::term::OpenClose)), Qt::LeftButton);
+    return term->terminal().isOpen();
 }
 
 } // namespace
@@ -171,6 +200,56 @@ private slots:
         QCOMPARE(QSettings(roots.dir.filePath("TALVO.conf"), QSettings::IniFormat).value("MCUTYPE").toString(),
                  QStringLiteral("1"));
     }
+    // A port has one user in the window at a time: the port test and the
+    // serial terminal refuse the port a download holds (naming port and
+    // holder) and the download goes on to success; a download refuses the
+    // port the terminal holds, with one log line, before it opens anything.
+    void aPortHeldByOneToolIsRefusedToTheOthers() {
+        test::IsolatedRoots roots;
+        const QString port = QStringLiteral("sim:stc89c52rc,switchfloor=0.5,scale=0.2,freq=12");
+        auto devices = std::make_shared<CountingFactory>();
+        auto window = stcWindow(roots, port, devices);
+        QVERIFY(window);
+        CTALVODlg& w = *window;
+        CPortTest* pt = w.portTest();
+        pt->RecordMessageBoxes = true;
+        const QString heldByDownload = portBusyText(port, SerialDownloadHost::DownloadHolderName());
+
+        bool testRefused = false, terminalRefused = false;
+        downloadWith(w, [&](int) {
+            if (w.progress(ctl::Progress) == 0) return true; // blocks not yet written
+            QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::PortTest)), Qt::LeftButton);
+            QTest::mouseClick(pt->findChild<QPushButton*>("1010"), Qt::LeftButton);
+            testRefused = w.RecordedMessages.contains(heldByDownload) && pt->text(ptctl::State) == "测试失败." &&
+                          pt->text(ptctl::Log).contains("原因：" + heldByDownload) && w.core().IsDownloading();
+            terminalRefused = !openTerminal(w, port) && w.serialDebug()->RecordedMessages == QStringList{heldByDownload};
+            return false;
+        });
+        QVERIFY2(testRefused, qPrintable(pt->text(ptctl::Log) + "\n" + w.RecordedMessages.join("\n")));
+        QVERIFY2(terminalRefused, qPrintable(w.serialDebug()->RecordedMessages.join("\n")));
+        QVERIFY2(w.core().LastReport().success, qPrintable(w.text(ctl::StatusLog)));
+        QCOMPARE(boardFlash(port, w.core().Image().size()), w.core().Image());
+        QVERIFY(portHolder(portClaimKey(port)).isEmpty());
+
+        // Now the terminal holds the port: the download refuses it at once.
+        QVERIFY(openTerminal(w, port));
+        QCOMPARE(portHolder(portClaimKey(port)), SerialTerminal::HolderName());
+        const int opensBefore = devices->opened;
+        QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
+        const QString heldByTerminal = portBusyText(port, SerialTerminal::HolderName());
+        QCOMPARE(w.text(ctl::StatusLog), heldByTerminal);
+        QCOMPARE(w.core().LastReport().failure, heldByTerminal);
+        QVERIFY(!w.core().LastReport().success);
+        QCOMPARE(devices->opened, opensBefore);
+        QVERIFY(w.core().panel().isEnabled(ctl::Download));
+        QVERIFY(w.serialDebug()->terminal().isOpen());
+
+        // Closed, the port is free for the next download.
+        QTest::mouseClick(static_cast<QPushButton*>(w.serialDebug()->control(gui::term::OpenClose)), Qt::LeftButton);
+        QVERIFY(portHolder(portClaimKey(port)).isEmpty());
+        w.core().StopPortWatch();
+    }
+
     void cleanupTestCase() { releaseSimBoards(); }
 };
 

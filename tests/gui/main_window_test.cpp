@@ -58,7 +58,7 @@ class MainWindowTest : public QObject {
     }
 
 private slots:
-    void initTestCase() { CTALVOApp::InstallQtTranslations(); }
+    void initTestCase() { CTALVOApp::InstallLanguage(Language::Chinese); }
 
     void everyTemplateControlWithItsTextKindAndPosition() {
         QSettingsStore store(ini());
@@ -330,12 +330,12 @@ private slots:
         QVERIFY(w->RecordedMessages.isEmpty());
 
         // Enter on a focused button presses it: "下载程序" with no file chosen
-        // tries the prompt text as a file and says it cannot open it.
+        // says so.
         auto* download = w->findChild<QPushButton*>("1005");
         download->setFocus();
         QTest::keyClick(download, Qt::Key_Return);
         QCOMPARE(w->RecordedMessages.size(), 1);
-        QVERIFY2(w->RecordedMessages[0].startsWith("无法打开文件"), qPrintable(w->RecordedMessages[0]));
+        QCOMPARE(w->RecordedMessages[0], MainWindowCore::NoFirmwareText());
         QVERIFY(w->isVisible());
         QCOMPARE(w->ExitCode, -1);
 

@@ -6,6 +6,8 @@
 
 #include <QElapsedTimer>
 
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "common/FailingTicks.h"
@@ -58,20 +60,47 @@ TEST(HostPort, AFailedOpenIsToldOnceAndTheNextOpenDoesNothing) {
     EXPECT_FALSE(r.host->OpenPortNamed("ttyUSB0", 1200, 0, 0x68));
     ASSERT_EQ(r.messages.size(), 1u);
     const Shown& m = r.messages[0];
-    EXPECT_TRUE(m.text.startsWith("ttyUSB0口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》\n原因：cannot open /dev/ttyUSB0"))
+    EXPECT_TRUE(m.text.startsWith("ttyUSB0口不能打开,把USB拔了重试！\n  \n     具体请参考《故障诊断》\n原因：ttyUSB0: "))
         << m.text.toStdString();
-    EXPECT_TRUE(m.text.contains("dialout")) << "EACCES says how to get the right";
     EXPECT_EQ(m.caption, "串口提示：—不能打开串口");
     EXPECT_EQ(m.icon, MsgIcon::Warning);
 
     EXPECT_TRUE(r.host->OpenPort(1200, 0, 0x68)) << "after a failed open: true without opening";
     EXPECT_EQ(r.factory->opened, 1);
     EXPECT_EQ(r.messages.size(), 1u);
+}
 
-    r.factory->refuse = DeviceStatus::fromErrno(ENOENT, "cannot open /dev/ttyUSB0");
-    EXPECT_FALSE(r.host->OpenPortNamed("ttyUSB0", 1200, 0, 0x68));
-    ASSERT_EQ(r.messages.size(), 2u);
-    EXPECT_FALSE(r.messages[1].text.contains("dialout"));
+// The reason of a failed open names the port, says in the program's words
+// what the common errors mean, and then gives the system's own words.
+TEST(HostPort, AFailedOpenExplainsTheCommonErrorsAndKeepsTheSystemsWords) {
+    const struct {
+        int error;
+        const char* cause; // "" = none of the common ones: the system's words alone
+    } cases[] = {
+        {EACCES, "没有使用该串口的权限：请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），然后重新登录"},
+        {EPERM, "没有使用该串口的权限：请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），然后重新登录"},
+        {EBUSY, "串口正被占用（另一个程序或驱动正在使用它）"},
+        {ENOENT, "串口不存在或已拔出"},
+        {ENODEV, "串口不存在或已拔出"},
+        {ENXIO, "串口不存在或已拔出"},
+        {ENOTTY, "这不是串口设备"},
+        {EIO, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.error);
+        Rig r;
+        r.factory->refuse = DeviceStatus::fromErrno(c.error, "cannot open /dev/ttyUSB1");
+        const QString system = QStringLiteral("cannot open /dev/ttyUSB1 (%1)").arg(QString::fromLocal8Bit(strerror(c.error)));
+        EXPECT_FALSE(r.host->OpenPortNamed("ttyUSB1", 9600, 0, 0));
+        ASSERT_EQ(r.messages.size(), 1u);
+        const QString reason = r.messages[0].text.section(QStringLiteral("原因："), 1);
+        const QString cause = QString::fromUtf8(c.cause);
+        // (The system's words name the port already where no cause is added.)
+        EXPECT_EQ(reason, cause.isEmpty() ? system : QStringLiteral("ttyUSB1: %1（系统：%2）").arg(cause, system))
+            << r.messages[0].text.toStdString();
+        // The port test's log line carries the same reason.
+        EXPECT_EQ(r.host->Channel().LastError().explainOpenFailure("ttyUSB1"), reason);
+    }
 }
 
 TEST(HostPort, SentBytesReachTheWireAndTheRepliesAreCollectedForTheProtocol) {
