@@ -1,5 +1,7 @@
 #include "gui/CTALVODlg.h"
 
+#include "host/SerialDownloadHost.h"
+
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
@@ -353,7 +355,7 @@ void CTALVODlg::AskStopDownload() {
 void CTALVODlg::StopDownloadAndClose() {
     CloseWhenDownloadEnds = true;
     if (Core->IsDownloading())
-        Core->RequestCancel();
+        Core->Host().RequestCancel();
     else // it ended while the question was up
         QTimer::singleShot(0, this, &CTALVODlg::close);
 }
