@@ -280,8 +280,9 @@ bool CMcuType::ConnectStc() {
                      .arg(received.size())
                      .arg(heard.isEmpty() ? QString() : QStringLiteral("（%1）").arg(heard))
                      .arg(QString::fromLatin1(received.left(24).toHex(' ')) + (received.size() > 24 ? " ..." : "")));
-        // A chip of a family with other line settings sends bytes that fit no frame.
-        if (!Options.autoFamily)
+        // A chip of a family with other line settings sends bytes that fit
+        // no frame (a frame of this family cut short is no sign of that).
+        if (!Options.autoFamily && !ScanStcFrames(received, form, form == 1).partial)
             Host.Log(QStringLiteral("芯片类型可能选错了：收到的字节不属于“%1”的状态帧（可改用 --chip auto 或选择其他芯片类型）")
                          .arg(QString::fromUtf8(ChipTypeAt(Options.chipType).listText)));
     }
