@@ -401,7 +401,7 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
     if (run.lowSpeed) common << QStringLiteral("--low-speed");
     if (run.verify) common << QStringLiteral("--verify");
     if (!run.address.isEmpty()) common << QStringLiteral("--address=") + run.address;
-    common << run.traceArguments;
+    common << run.traceArguments << run.stcArguments;
     const QByteArray handedImage = EncodeHandedImage(run.image, run.source);
 
     clock.start();

@@ -54,6 +54,7 @@ struct SeveralBoards {
     QString address;            // --address as given ("" = not given), passed to every child
     ChipImage placed;           // what each chip is given: the image as the chip type places it
     QStringList traceArguments; // --trace / --trace=FILE as given, passed to every child
+    QStringList stcArguments;   // --freq / --baud as given, passed to every child
 };
 
 // "" when the ports can be programmed together; otherwise why not (a device

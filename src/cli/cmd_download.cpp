@@ -81,9 +81,22 @@ QString printable(const QString& line) {
 
 int runDownload(const QStringList& args) {
     QCommandLineParser parser;
-    const QCommandLineOption chipOption(QStringLiteral("chip"),
-                                        QStringLiteral("The chip type: %1.").arg(protocol::ChipTypeNamesHelp()),
-                                        QStringLiteral("NAME"));
+    const QCommandLineOption chipOption(
+        QStringLiteral("chip"),
+        QStringLiteral("The chip type: %1; or auto (STC: the family the chip's first answer names).  Left out: "
+                       "auto, and stm32 for a simulated STM32 board.")
+            .arg(protocol::ChipTypeNamesHelp()),
+        QStringLiteral("NAME"));
+    const QCommandLineOption freqOption(
+        QStringLiteral("freq"),
+        QStringLiteral("STC15/STC8: trim the internal RC oscillator to MHZ for the program (default: the frequency "
+                       "the chip runs at now; a chip never trimmed needs it)."),
+        QStringLiteral("MHZ"));
+    const QCommandLineOption baudOption(
+        QStringLiteral("baud"),
+        QStringLiteral("STC: the transfer rate, when the chip's timer makes it within 3 % (otherwise the download "
+                       "stops before the switch naming the nearest rates it makes).  Default: the speed mode's."),
+        QStringLiteral("N"));
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("The serial port: a device (/dev/ttyUSB0, ttyUSB0), a "
                                                        "pseudo-terminal, or sim:CHIP[,options] for a simulated board. "
@@ -102,7 +115,8 @@ int runDownload(const QStringList& args) {
     QCommandLineOption childReportOption(QString::fromLatin1(kChildReportOption),
                                          QStringLiteral("One board of a run of several: tagged lines for the parent."));
     childReportOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, addressOption, childReportOption});
+    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, addressOption, freqOption, baudOption,
+                       childReportOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
@@ -126,17 +140,47 @@ int runDownload(const QStringList& args) {
         "  talvo download --chip stc89 --port /dev/ttyUSB0 blink.hex\n"
         "  talvo download --chip stc12 --port ttyUSB0 --low-speed firmware.hex\n"
         "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
+        "  talvo download --port sim:iap15f2k61s2 --freq 22.1184 --baud 57600 firmware.hex\n"
         "  talvo download --chip stm32 --port ttyUSB0 --address 0x08004000 --verify app.bin\n"
         "  talvo download --chip stc89 --port ttyUSB0 --port ttyUSB1 --port ttyUSB2 blink.hex");
     if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 0, 1); rc >= 0)
         return rc;
     const bool childReport = parser.isSet(childReportOption);
-    if (!parser.isSet(chipOption)) return usageError(QStringLiteral("download"), QStringLiteral("--chip is required"));
-    const int chipType = protocol::ChipTypeByName(parser.value(chipOption));
-    if (chipType < 0)
-        return usageError(QStringLiteral("download"),
-                          QStringLiteral("unknown chip '%1' (%2)").arg(parser.value(chipOption), protocol::ChipTypeNamesHelp()));
     const QStringList ports = parser.values(portOption);
+    // Left out: the family from the chip's first answer, except on a
+    // simulated STM32 board (an STM32 sends nothing until spoken to).
+    const QString chipName = parser.isSet(chipOption) ? parser.value(chipOption)
+                             : !ports.isEmpty() && ports.first().startsWith(QLatin1String("sim:stm32"))
+                                 ? QStringLiteral("stm32")
+                                 : QStringLiteral("auto");
+    const bool stcAuto = chipName.trimmed().compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0;
+    const int chipType = stcAuto ? -1 : protocol::ChipTypeByName(chipName);
+    if (chipType < 0 && !stcAuto)
+        return usageError(QStringLiteral("download"),
+                          QStringLiteral("unknown chip '%1' (%2, auto)").arg(chipName, protocol::ChipTypeNamesHelp()));
+    const bool stc = stcAuto || !protocol::IsStm32ChipType(chipType);
+    double userHz = 0;
+    if (parser.isSet(freqOption)) {
+        bool number = false;
+        const double mhz = parser.value(freqOption).toDouble(&number);
+        if (!stc) return usageError(QStringLiteral("download"), QStringLiteral("--freq is for STC15 and STC8 chips"));
+        if (!number || mhz < 1 || mhz > 45)
+            return usageError(QStringLiteral("download"),
+                              QStringLiteral("--freq %1: not a frequency of 1 to 45 MHz").arg(parser.value(freqOption)));
+        userHz = mhz * 1e6;
+    }
+    uint32_t stcBaud = 0;
+    if (stc && parser.isSet(baudOption)) {
+        bool number = false;
+        const uint rate = parser.value(baudOption).toUInt(&number);
+        if (!number || rate < 1200 || rate > 921600)
+            return usageError(QStringLiteral("download"),
+                              QStringLiteral("--baud %1: not a rate of 1200 to 921600").arg(parser.value(baudOption)));
+        if (parser.isSet(lowSpeedOption))
+            return usageError(QStringLiteral("download"),
+                              QStringLiteral("--baud and --low-speed exclude each other (low speed stays at 4800 baud)"));
+        stcBaud = rate;
+    }
     if (ports.isEmpty()) return usageError(QStringLiteral("download"), QStringLiteral("--port is required"));
     if (ports.size() > 1) {
         if (childReport)
@@ -186,7 +230,7 @@ int runDownload(const QStringList& args) {
                                   .arg(file));
         image = ReadFirmwareFile(file);
     }
-    const bool stm32 = protocol::IsStm32ChipType(chipType);
+    const bool stm32 = !stc;
     quint32 binAddress = kStm32FlashStart;
     if (parser.isSet(addressOption)) {
         const QString text = parser.value(addressOption);
@@ -220,7 +264,9 @@ int runDownload(const QStringList& args) {
     if (ports.size() > 1) {
         SeveralBoards run;
         run.ports = ports;
-        run.chip = parser.value(chipOption);
+        run.chip = chipName;
+        for (const QCommandLineOption* o : {&freqOption, &baudOption})
+            if (parser.isSet(*o)) run.stcArguments << QStringLiteral("--%1=%2").arg(o->names().first(), parser.value(*o));
         run.lowSpeed = parser.isSet(lowSpeedOption);
         run.verify = parser.isSet(verifyOption);
         run.image = image;
@@ -289,6 +335,9 @@ int runDownload(const QStringList& args) {
     job.address = placed.address;
     job.lowSpeed = parser.isSet(lowSpeedOption);
     job.verify = parser.isSet(verifyOption);
+    job.stcAuto = stcAuto;
+    job.stcUserHz = userHz;
+    job.stcBaud = stcBaud;
     if (driverRefused) job.stcDriverParameter = protocol::kStcDriverRefused;
 
     struct sigaction sa {};
@@ -335,7 +384,8 @@ int runDownload(const QStringList& args) {
 
 TALVO_SUBCOMMAND(
     download, "download",
-    "download --chip NAME --port PORT [--port PORT...] [--low-speed] [--verify] [--address ADDR] [--trace[=FILE]] FILE"
+    "download [--chip NAME] --port PORT [--port PORT...] [--low-speed] [--freq MHZ] [--baud N] [--verify] [--address ADDR] "
+    "[--trace[=FILE]] FILE"
     "  program a chip (or several boards at once)",
     runDownload);
 

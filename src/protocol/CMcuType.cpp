@@ -7,6 +7,7 @@
 
 #include "protocol/Diagnosis.h"
 #include "protocol/StcModels.h"
+#include "protocol/StcTransferRate.h"
 
 namespace talvo::protocol {
 
@@ -70,7 +71,7 @@ struct EarlierCopies {
 CMcuType::CMcuType(DownloadHost& host, StcOptions options)
     : Host(host),
       Options(std::move(options)),
-      Family(ChipTypeAt(Options.chipType).stc()),
+      Family(Options.autoFamily ? nullptr : ChipTypeAt(Options.chipType).stc()),
       Blocks(StcBlocks(Options.image, HandshakeFamily().blockSize)) {}
 
 const StcFamily& CMcuType::HandshakeFamily() const { return Family ? *Family : *FindStcFamily("stc89"); }
@@ -80,8 +81,10 @@ const StcFamily& CMcuType::HandshakeFamily() const { return Family ? *Family : *
 
 DownloadReport CMcuType::RunStcDownload() {
     Report.bytes = static_cast<int>(Options.image.size());
-    const bool done = OpenForHandshake() && ConnectStc() && CheckChipType() && CheckImageFits() &&
-                      MeasureAndChooseRate() && SwitchForFamily() && SendBlocks() && SendClosingFrames();
+    const bool done = OpenForHandshake() && ConnectStc() && IdentifyChip() && CheckImageFits() &&
+                      (Family->modern() ? RunModernDownload()
+                                        : MeasureAndChooseRate() && SwitchForFamily() && SendBlocks() &&
+                                              SendClosingFrames());
     if (done) Finish();
     Report.success = done;
     Report.chip = ModelLabel;
@@ -92,10 +95,14 @@ DownloadReport CMcuType::RunStcDownload() {
 
 bool CMcuType::OpenForHandshake() {
     const StcHandshakeLine& line = Options.lowSpeed ? HandshakeFamily().lowSpeed : HandshakeFamily().highSpeed;
-    HandshakeBaud = line.baud;
+    HandshakeBaud = Options.handshakeBaud > 0 ? Options.handshakeBaud : line.baud;
     Host.SetReplyDelay(line.settleMs);
     DriverParameter = Options.lowSpeed ? kStcDriverAccepted : Options.driverParameter;
-    if (Host.OpenPort(static_cast<uint32_t>(HandshakeBaud), Parity(), kStcStatusEventChar)) {
+    // With the family still unknown the status is read on 8N1: an 8E1
+    // chip's parity bit then stands where the stop bit is awaited, and every
+    // byte's value arrives.
+    LineParity = Options.autoFamily ? kParityNone : Parity();
+    if (Host.OpenPort(static_cast<uint32_t>(HandshakeBaud), LineParity, kStcStatusEventChar)) {
         Host.StartReader();
         return true;
     }
@@ -185,33 +192,70 @@ QByteArray CMcuType::ModelCode() const {
 // ---------------------------------------------------------------------------
 // Handshake, model and clock
 
+bool CMcuType::TakeStatus(const StcChipFrame& frame, int form) {
+    // STC89/90: type 00, one checksum byte; every other family: type 50,
+    // two; each with the model code at payload bytes 20-21.
+    const QByteArray& p = frame.payload;
+    if (p.size() < kStcStatusMinimumBytes || static_cast<uint8_t>(p[0]) != (form == 1 ? 0x00 : 0x50)) return false;
+    const auto status = ReadStcStatus(frame);
+    if (!status) return false;
+    Status = status;
+    StatusPayload = p;
+    StatusForm = form;
+    return true;
+}
+
 bool CMcuType::ConnectStc() {
     Host.StartSync();
     Host.Log(QStringLiteral("正在连机..."));
     const int form = AnswerForm();
-    std::optional<StcStatus> status;
     QString heard;
+    bool ackWanted = false; // the STC15A's 80 frame came: it waits for the host's
+    bool acked = false;
+    // The status frame of the chosen family's checksum form, or of the
+    // other: a chip of another family says what it is.
     auto statusJudge = [&](const QByteArray& received) {
-        const StcScan scan = ScanStcFrames(received, form, true);
-        for (const StcChipFrame& f : scan.frames)
-            if (auto s = ReadStcStatus(f)) {
-                status = s;
-                return true;
+        for (const int f : {form, 3 - form}) {
+            const StcScan scan = ScanStcFrames(received, f, f == 1);
+            for (const StcChipFrame& frame : scan.frames) {
+                if (f == 2 && frame.payload == QByteArray(1, char(0x80))) {
+                    if (acked) continue;
+                    ackWanted = true;
+                    return true;
+                }
+                if (TakeStatus(frame, f)) return true;
             }
-        heard = scan.rejected;
+            if (f == form) heard = scan.rejected;
+        }
         return false;
+    };
+    // An STC15A answers the sync stream with a one-byte frame 80 first and
+    // sends its status once the host's 80 frame (8E1) and more sync follow.
+    auto wait = [&](int limit) {
+        for (;;) {
+            const WaitResult r = Host.Wait(limit, statusJudge);
+            if (r != WaitResult::Replied || !ackWanted) return r;
+            ackWanted = false;
+            acked = true;
+            if (LineParity != kParityEven) {
+                QString reason;
+                if (!Host.ConfigurePort(static_cast<uint32_t>(HandshakeBaud), kParityEven, kStcStatusEventChar, &reason))
+                    return WaitResult::PortLost;
+                LineParity = kParityEven;
+            }
+            Host.Send(BuildFrame(0x80, {}, 2));
+        }
     };
     // The chip's supply is cut while RTS is set: the first ticks power it
     // off, then it starts its bootloader and hears the sync stream.
     Host.SetRts(true);
-    WaitResult r = Host.Wait(kStcRtsTicks, statusJudge);
+    WaitResult r = wait(kStcRtsTicks);
     if (r == WaitResult::TimedOut && Host.Ticks() <= kStcPumpStallTicks) {
         Host.SetRts(false);
-        r = Host.Wait(kStcConnectTicks, statusJudge);
+        r = wait(kStcConnectTicks);
     }
     if (r == WaitResult::Replied) {
         Host.StopSync();
-        Status = status;
         Host.ResetTicks();
         Host.SetReplyDelay(0);
         return true;
@@ -231,20 +275,101 @@ bool CMcuType::ConnectStc() {
     }
     // Something came, but no whole status frame: say what, so that a wrong
     // rate or wiring can be told from silence.
-    if (!received.isEmpty())
+    if (!received.isEmpty()) {
         Host.Log(QStringLiteral("收到 %1 字节，但没有完整的状态帧%2：%3")
                      .arg(received.size())
                      .arg(heard.isEmpty() ? QString() : QStringLiteral("（%1）").arg(heard))
                      .arg(QString::fromLatin1(received.left(24).toHex(' ')) + (received.size() > 24 ? " ..." : "")));
+        // A chip of a family with other line settings sends bytes that fit
+        // no frame (a frame of this family cut short is no sign of that).
+        if (!Options.autoFamily && !ScanStcFrames(received, form, form == 1).partial)
+            Host.Log(QStringLiteral("芯片类型可能选错了：收到的字节不属于“%1”的状态帧（可改用 --chip auto 或选择其他芯片类型）")
+                         .arg(QString::fromUtf8(ChipTypeAt(Options.chipType).listText)));
+    }
     Host.Log(Host.ConnectDiagnosis());
     return false;
 }
 
-bool CMcuType::CheckChipType() {
-    if (Family) return true;
-    // The download stops here; its caller stops the channel.
-    Host.Log(QStringLiteral(" 不支持这种MCU"));
+namespace {
+
+// Families that speak the same protocol: a chip type of the same group
+// downloads to the chip (STC89 and STC90; STC11 and STC12).
+QString ProtocolGroup(const StcFamily& f) {
+    return f.modern() ? QString::fromLatin1(f.key) : QString::number(f.checksumForm);
+}
+
+QString SizeText(uint32_t bytes) {
+    if (bytes % 1024 == 0) return QStringLiteral("%1 KB").arg(bytes / 1024);
+    if (bytes > 1024 && bytes % 512 == 0) return QStringLiteral("%1 KB").arg(bytes / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 字节").arg(bytes);
+}
+
+} // namespace
+
+bool CMcuType::IdentifyChip() {
+    const uint16_t code = Status->modelCode();
+    const QString hexCode = QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+    const QString key = StcFamilyOfModel(code, Status->version);
+    const QString name = StcModelName(code);
+    const int suggested = key.isEmpty() ? -1 : ChipTypeByName(StcChipTypeFor(key, name));
+    const StcFamily* answered = suggested >= 0 ? ChipTypeAt(suggested).stc() : nullptr;
+    if (Options.autoFamily) {
+        // A model the table does not know: its frame's checksum form still
+        // tells the one-byte families from the others.
+        if (!answered && StatusForm == 1) answered = FindStcFamily("stc89");
+        if (!answered) {
+            Host.EndDownload();
+            Host.Log(QStringLiteral("无法从型号代码 %1%2 判断芯片系列：请选择芯片类型")
+                         .arg(hexCode, name.isEmpty() ? QString() : QStringLiteral("（%1）").arg(name)));
+            return false;
+        }
+        Family = answered;
+        Blocks = StcBlocks(Options.image, Family->blockSize);
+        for (const ChipTypeInfo& c : ChipTypes())
+            if (c.stc() == Family)
+                Host.Log(QStringLiteral("芯片类型：%1（由芯片的状态帧判断）").arg(QString::fromUtf8(c.listText)));
+        if (Family->parity != LineParity) {
+            if (!Configure(static_cast<uint32_t>(HandshakeBaud))) return false;
+            LineParity = Family->parity;
+        }
+    } else if (!Family) {
+        // The download stops here; its caller stops the channel.
+        Host.Log(QStringLiteral(" 不支持这种MCU"));
+        return false;
+    }
+    const bool sameForm = StatusForm == Family->checksumForm;
+    if (sameForm && (!answered || ProtocolGroup(*answered) == ProtocolGroup(*Family))) {
+        ReportModel();
+        return true;
+    }
+    // Well-formed for another family: stop before anything changes on the chip.
+    Host.EndDownload();
+    const QString chosen = QString::fromUtf8(ChipTypeAt(Options.chipType).listText);
+    if (answered) {
+        Report.suggestedChipType = suggested;
+        Host.Log(QStringLiteral("连接的芯片是 %1（型号代码 %2），应选择芯片类型“%3”，而不是“%4”：请改选后重新下载（芯片需重新上电）")
+                     .arg(name, hexCode, QString::fromUtf8(ChipTypeAt(suggested).listText), chosen));
+    } else {
+        Host.Log(QStringLiteral("芯片类型可能选错了：芯片的状态帧（型号代码 %1）用%2字节校验和，不属于“%3”")
+                     .arg(hexCode, StatusForm == 1 ? QStringLiteral("单") : QStringLiteral("双"), chosen));
+    }
     return false;
+}
+
+void CMcuType::ReportModel() {
+    const std::vector<StcModelInfo> rows = FindStcModels(Status->modelCode());
+    if (rows.empty()) return;
+    QString name = StcModelName(Status->modelCode());
+    const StcModelInfo* row = &rows.front();
+    if (rows.size() > 1) {
+        // One code, two models: the status frame's version tells them apart.
+        const QString key = StcFamilyOfModel(Status->modelCode(), Status->version);
+        for (const StcModelInfo& m : rows)
+            if (key == QLatin1String(m.family)) row = &m;
+        name = QString::fromUtf8(row->name);
+    }
+    Host.Log(QStringLiteral("型号 %1，程序空间 %2，EEPROM %3")
+                 .arg(name, SizeText(row->codeFlashBytes), SizeText(row->eepromBytes)));
 }
 
 bool CMcuType::CheckImageFits() {
@@ -282,6 +407,19 @@ bool CMcuType::MeasureAndChooseRate() {
         Host.Message(QStringLiteral("当前不支持这种晶振"));
         Host.EndDownload();
         return false;
+    }
+    if (Options.transferBaud && !Options.lowSpeed) {
+        // The rate the user asked for, when the chip's timer makes it.
+        const StcRateChoice asked = OldStcTransferRate(Options.transferBaud, CrystalMHz, Family->familyCode);
+        if (!asked.ok) {
+            Host.EndDownload();
+            Host.Log(StcRateRefusal(asked));
+            return false;
+        }
+        Rate.baud = asked.baud;
+        Rate.reload = static_cast<int>(asked.reload);
+        Rate.chipRate = asked.chipRate;
+        Rate.mended = false;
     }
     DownloadBaud = Rate.baud;
     Host.Log(QStringLiteral("下载波特率: %1 (重装值 %2，芯片实际 %3 波特)%4")
@@ -341,6 +479,7 @@ bool CMcuType::SwitchForFamily() {
         ReportVersion();
         return fixed ? SwitchAndEraseForm2Fixed(p1, p, p) : SwitchAndEraseForm2(p1, p, p);
     }
+    case StcSwitchVariant::Modern: break; // RunModernDownload
     }
     return false;
 }

@@ -18,6 +18,9 @@
 #include "protocol/StcClock.h"
 #include "protocol/StcFamily.h"
 #include "protocol/StcFrame.h"
+#include "protocol/StcModernAnswers.h"
+#include "protocol/StcModernStatus.h"
+#include "protocol/StcTrim.h"
 
 namespace talvo::protocol {
 
@@ -31,7 +34,26 @@ struct StcOptions {
     bool lowSpeed = false;  // "低速下载": the handshake and the download at the low-speed rate
     uint8_t driverParameter = kStcDriverAccepted;
     QByteArray image;       // the firmware from address 0
+    // The family comes from the status frame (`talvo download --chip auto`):
+    // the status is read on 8N1, which every family's first frame passes.
+    bool autoFamily = false;
+    // STC15/STC8: the frequency to trim the RC oscillator to, in Hz; 0 keeps
+    // the frequency the chip runs at now (its status frame says which).
+    double userHz = 0;
+    // The transfer rate asked for (`--baud`); 0: the speed mode's.
+    uint32_t transferBaud = 0;
+    // The handshake rate; 0: the speed mode's.  (Real captures were taken
+    // at 2400 and 9600: their replays use those.)
+    int handshakeBaud = 0;
+    // STC15A: program at 22.1184 MHz (true) or 11.0592 MHz; unset: 22.1184
+    // MHz, or 11.0592 MHz in low-speed mode.
+    std::optional<bool> stc15aHighSpeed;
 };
+
+// The transfer rate of the modern families when none is asked for: 115200
+// (every STC15 and STC8 part takes it), and in low-speed mode the handshake
+// rate of that mode.
+inline constexpr uint32_t kStcModernHighSpeedBaud = 115200;
 
 // Tick limits (100 ms ticks; a wait fails once the count passes its limit).
 inline constexpr int kStcReplyTicks = 60;        // an answer to a frame
@@ -53,6 +75,20 @@ inline constexpr uint8_t kStcStatusEventChar = kStcChipDir;
 inline constexpr uint8_t kStcReplyEventChar = kStcEnd;
 // The one-byte families' control information goes this many times.
 inline constexpr int kStcControlFrames = 5;
+// A status frame's payload holds at least the model code (bytes 20-21) and
+// the byte after it.
+inline constexpr int kStcStatusMinimumBytes = 23;
+// The modern families (100 ms ticks): a calibration round's answer (pulses
+// are sent again every kStcPulseRepeatTicks until it begins); the erase
+// (3.5 s captured on a 61 KB part); a block; every other answer.
+inline constexpr int kStcCalibrationTicks = 20;
+inline constexpr int kStcPulseRepeatTicks = 5;
+inline constexpr int kStcEraseTicks = 150;
+inline constexpr int kStcModernBlockTicks = 30;
+inline constexpr int kStcModernReplyTicks = 60;
+// The pause between the STC15A's switch frame (or the STC15's answer to
+// its) and the new rate.
+inline constexpr int kStcModernSwitchPauseMs = 100;
 
 class CMcuType {
 public:
@@ -68,8 +104,9 @@ private:
     bool OpenForHandshake();
     // Sync stream and RTS pulse until the status frame arrives.
     bool ConnectStc();
-    // The chip-type entry has an STC family (no selection has none).
-    bool CheckChipType();
+    // Takes a chip frame as the status frame when it is one (of checksum
+    // form `form`).
+    bool TakeStatus(const StcChipFrame& frame, int form);
     // The model's code flash, from the model table: an image larger than it
     // is refused here, before the rate switch and the erase; a model code the
     // table does not know gets one line and no limit.
@@ -87,6 +124,42 @@ private:
     bool SendBlocks();
     bool SendClosingFrames();
     void Finish();
+
+    // ---- The chip that answered ---------------------------------------------------
+    // The status frame's chip against the chip type: with auto, the family
+    // row is taken from it; a chip of another protocol stops the download
+    // here naming it and the chip type to choose.
+    bool IdentifyChip();
+    // "型号 ...，程序空间 ... KB，EEPROM ... KB" for a known model code.
+    void ReportModel();
+
+    // ---- Steps of the modern families (STC15A, STC15, STC8) ---------------------
+    bool RunModernDownload();
+    bool ModernChooseTarget();
+    bool ModernHandshake();      // STC15A: 50 -> 8F
+    bool ModernCalibrate();
+    bool Calibrate15a();
+    bool Calibrate15();
+    bool Calibrate8();
+    bool ModernChooseRate();
+    bool ModernSwitch();
+    bool ModernPrepare();        // 05 -> 05 (0F: locked)
+    bool ModernErase();
+    bool ModernWrite();
+    bool ModernFinish();         // 69 -> 8D, or 07 -> 07 54
+    bool ModernOptions();
+    void ModernLeave();
+    // One calibration round: the frame, then pulses until the answer; the
+    // counts, one per challenge, or nullopt (the download ended).
+    std::optional<std::vector<uint16_t>> CalibrationRound(const std::vector<StcTrim>& challenges, int slotCount);
+    // Sends the payload in a modern frame and waits up to `ticks` for the
+    // chip's answer to `step`; the answer's payload, or nullopt with the
+    // failure line logged (`failLine`).
+    std::optional<StcModernAnswer> ModernExchange(StcModernStep step, const QByteArray& payload, int ticks,
+                                                  const QString& failLine, bool send = true);
+    // The marker 00 00 5A A5 after a command byte where the bootloader takes it.
+    QByteArray WithMarker(uint8_t command, const char* withoutMarker = "") const;
+    int ModernBlockSize() const;
 
     // ---- Pieces of the switch-and-erase operations ---------------------------------
     // The two-byte variant's first step: the 50 frame answered, the 8F frame sent.
@@ -128,11 +201,13 @@ private:
     const StcFamily& HandshakeFamily() const;
     int AnswerForm() const { return HandshakeFamily().checksumForm; }
     uint8_t Parity() const { return HandshakeFamily().parity; }
+    bool IsModernProtocol(StcModernFamily f) const { return Modern && Modern->family == f; }
+    bool IsStc8Protocol() const { return Modern && Modern->family != StcModernFamily::Stc15a && Modern->family != StcModernFamily::Stc15; }
 
     DownloadHost& Host;
     const StcOptions Options;
-    const StcFamily* const Family; // null: the chip-type entry has no STC family
-    const std::vector<QByteArray> Blocks;
+    const StcFamily* Family; // null: the chip-type entry has no STC family (auto: until the status frame)
+    std::vector<QByteArray> Blocks;
     DownloadReport Report;
 
     // ---- The download's state --------------------------------------------------------
@@ -150,6 +225,21 @@ private:
     bool WriteAnswersMayFollow = false;
     // The user stopped the download: no step adds its failure line.
     bool Stopped = false;
+    uint8_t LineParity = kParityNone;  // the parity the port is set to
+    QByteArray StatusPayload;          // the status frame's payload as received
+    int StatusForm = 0;                // its checksum form
+
+    // ---- The modern families' state ---------------------------------------------------
+    std::optional<StcModernStatus> Modern;
+    double TargetHz = 0;          // the user frequency to trim to
+    double ReachedHz = 0;         // what the chosen trim makes
+    StcTrim UserTrim, ProgramTrim;
+    int Divider = 1;              // STC8
+    double ProgramHz = 0;         // the clock the chip programs at (measured where known)
+    bool Stc15aHigh = true;
+    long SwitchReload = 0;
+    uint16_t SwitchReload2 = 0;   // STC15 without a UART
+    QByteArray Uid;
 };
 
 } // namespace talvo::protocol

@@ -11,6 +11,8 @@ const std::vector<ChipTypeInfo>& ChipTypes() {
         {.index = 2, .listText = "STC11F60系列", .bootloader = Bootloader::Stc, .stcFamily = "stc11", .aliases = "stc11"},
         {.index = 3, .listText = "STC12C60系列", .bootloader = Bootloader::Stc, .stcFamily = "stc12", .aliases = "stc12"},
         {.index = 4, .listText = "STC90C5XX系列", .bootloader = Bootloader::Stc, .stcFamily = "stc90", .aliases = "stc90"},
+        {.index = 5, .listText = "STC15系列", .bootloader = Bootloader::Stc, .stcFamily = "stc15", .aliases = "stc15 iap15"},
+        {.index = 6, .listText = "STC8系列", .bootloader = Bootloader::Stc, .stcFamily = "stc8", .aliases = "stc8"},
     };
     return table;
 }

@@ -137,6 +137,9 @@ struct DownloadReport {
     QString failure;        // the log line that names the failing stage ("" on success)
     bool readProtected = false; // STM32: the chip's read protection was on
     bool unprotected = false;   // STM32: ... and was removed in this session (the whole flash erased)
+    // STC: the chip that answered belongs to another chip type than the one
+    // chosen: that type's index in the chip-type list (-1: none).
+    int suggestedChipType = -1;
 };
 
 } // namespace talvo::protocol

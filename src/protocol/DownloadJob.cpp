@@ -11,6 +11,9 @@ DownloadReport RunDownload(DownloadHost& host, const DownloadJob& job) {
     options.lowSpeed = job.lowSpeed;
     options.driverParameter = job.stcDriverParameter;
     options.image = job.image;
+    options.autoFamily = job.stcAuto;
+    options.userHz = job.stcUserHz;
+    options.transferBaud = job.stcBaud;
     return CMcuType(host, std::move(options)).RunStcDownload();
 }
 

@@ -17,6 +17,9 @@ struct DownloadJob {
     QByteArray image;                              // the firmware, byte N at `address` + N
     bool lowSpeed = false;                         // STC: "低速下载"
     uint8_t stcDriverParameter = kStcDriverAccepted;
+    bool stcAuto = false;                          // STC: the family from the status frame (`--chip auto`)
+    double stcUserHz = 0;                          // STC15/STC8: the RC's target (0: as the chip runs now)
+    uint32_t stcBaud = 0;                          // STC: the transfer rate asked for (0: the speed mode's)
     bool verify = false;                           // STM32: read every written block back
     uint32_t address = kStm32FlashBase;            // STM32: where the image's first byte goes
     bool massErase = false;                        // STM32: erase the whole flash first

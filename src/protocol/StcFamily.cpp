@@ -44,6 +44,19 @@ const std::vector<StcFamily>& StcFamilies() {
          .blockSize = kBlockSize, .writeAnswer = 0x80,
          .closing = {{0x82, "", 1, false}},
          .label = "STC90C516", .labelTakesModelByte = false},
+        // The modern rows: their steps come from the status frame's protocol;
+        // the label is the model's name from the model table.  Block sizes:
+        // see ModernBlockSize in CMcuType.
+        {.key = "stc15", .familyCode = 0, .checksumForm = 2, .parity = kParityEven,
+         .highSpeed = kHighSpeed, .lowSpeed = kLowSpeed, .switchVariant = StcSwitchVariant::Modern,
+         .switchHead = "", .switchTailHigh = "", .switchTailLow = "", .prepareData = "",
+         .blockSize = kBlockSize, .writeAnswer = 0x02, .closing = {}, .label = "", .labelTakesModelByte = false,
+         .modernProtocols = "stc15a stc15"},
+        {.key = "stc8", .familyCode = 0, .checksumForm = 2, .parity = kParityEven,
+         .highSpeed = kHighSpeed, .lowSpeed = kLowSpeed, .switchVariant = StcSwitchVariant::Modern,
+         .switchHead = "", .switchTailHigh = "", .switchTailLow = "", .prepareData = "",
+         .blockSize = 64, .writeAnswer = 0x02, .closing = {}, .label = "", .labelTakesModelByte = false,
+         .modernProtocols = "stc8 stc8d stc8g"},
     };
     return rows;
 }

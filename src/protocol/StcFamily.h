@@ -23,6 +23,10 @@ enum class StcSwitchVariant {
     // 50 answered, then 8F and 8E answered at the new rate, the fixed erase
     // frame (two checksum bytes).
     TwoByte,
+    // The STC15A, STC15 and STC8 bootloaders: the RC oscillator trimmed, one
+    // switch frame, prepare, erase, writes, finish and the option block
+    // (CMcuType's modern steps; StcModernAnswers.h lists the frames).
+    Modern,
 };
 
 // The line during the handshake in one speed mode: its rate, and how long
@@ -64,6 +68,10 @@ struct StcFamily {
     // follows in decimal.
     const char* label;
     bool labelTakesModelByte;
+    // The modern families: the protocols the chip type covers, told apart by
+    // the status frame's model code ("stc15a stc15", "stc8 stc8d stc8g").
+    const char* modernProtocols = "";
+    bool modern() const { return switchVariant == StcSwitchVariant::Modern; }
 };
 
 // The rows, in the chip-type list's order of their entries.

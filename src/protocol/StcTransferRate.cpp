@@ -114,4 +114,13 @@ uint8_t StcFlashWait(double hz) {
     return 0x80;
 }
 
+QString StcRateRefusal(const StcRateChoice& choice) {
+    QStringList rates;
+    for (uint32_t r : choice.nearest) rates << QString::number(r);
+    return QStringLiteral("芯片无法以 %1 波特通信（它的定时器最接近的是 %2 波特，相差超过 3%）；可用的相近波特率：%3")
+        .arg(choice.baud)
+        .arg(choice.chipRate, 0, 'f', 0)
+        .arg(rates.isEmpty() ? QStringLiteral("无") : rates.join(QStringLiteral("、")));
+}
+
 } // namespace talvo::protocol

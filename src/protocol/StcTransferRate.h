@@ -36,6 +36,10 @@ struct StcRateChoice {
     QString why;          // when not ok: the rate asked for, what the nearest reload makes, the nearest rates
 };
 
+// The log line of a rate refused: the rate asked for, what the chip's timer
+// makes nearest to it, and the nearest rates it makes within 3 %.
+QString StcRateRefusal(const StcRateChoice& choice);
+
 // The older families at measured crystal `mhz` (familyCode 1 or 2 as in StcClock.h).
 StcRateChoice OldStcTransferRate(uint32_t baud, double mhz, int familyCode);
 StcRateChoice Stc15aTransferRate(uint32_t baud, bool highSpeed);

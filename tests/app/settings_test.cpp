@@ -220,7 +220,7 @@ TEST(Initialisation, SelectionsEnableStatesAndTexts) {
     f.core->Host().Progress(5000); // held at the top of the 0..1024 range
     EXPECT_EQ(f.panel.progress(ctl::Progress), 1024);
     EXPECT_EQ(f.panel.items(ctl::ChipType),
-              (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列"}));
+              (QStringList{"ARM-STM32", "STC89C5XX系列", "STC11F60系列", "STC12C60系列", "STC90C5XX系列", "STC15系列", "STC8系列"}));
     EXPECT_EQ(f.panel.items(ctl::BaudList).size(), 12);
     // The troubleshooting texts: 14 and 13 lines with their exact ends.
     EXPECT_TRUE(f.core->Host().ConnectDiagnosis().startsWith(QString(11, ' ') + "故障诊断：  1.使用STC"));

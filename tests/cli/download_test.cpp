@@ -200,3 +200,42 @@ TEST(DownloadCommand, AFlashThatDiffersFromTheImageDoesNotEndInSuccess) {
     EXPECT_TRUE(lastLine(r.out).contains(QStringLiteral("the simulated chip's flash differs at 0x08000010")))
         << r.out.toStdString();
 }
+
+// Every STC simulator old and new, as its chip type and with the family from
+// the chip's first answer (`--chip auto`, and --chip left out): exit 0, which
+// on a simulated board means its flash holds the image.  A chip of another
+// family stops before the switch, naming it and the chip type to choose.
+TEST(DownloadCommand, EveryStcSimulatorByChipTypeAndAuto) {
+    QTemporaryDir dir;
+    const QString image = write(dir, "image.bin", randomBytes(3000, 19));
+    const struct {
+        const char* port;
+        const char* chip;
+    } boards[] = {
+        {"sim:stc15f104e", "stc15"},     {"sim:iap15f2k61s2", "stc15"}, {"sim:stc15w4k56s4", "stc15"},
+        {"sim:stc8a8k64s4a12", "stc8"},  {"sim:stc8g1k08", "stc8"},     {"sim:stc89c52rc", "stc89"},
+        {"sim:stc90c516", "stc90"},      {"sim:stc12c5a60s2", "stc12"}, {"sim:stc11f60", "stc11"},
+    };
+    for (const auto& b : boards) {
+        for (const QString chip : {QString::fromLatin1(b.chip), QStringLiteral("auto"), QString()}) {
+            // The STC15W4K56S4 comes untrimmed: it needs the frequency.
+            // Answers ten times sooner, except the STC15A's switch answer: it
+            // comes at the new rate, which the host takes 0.1 s after its frame.
+            const QString scale = QString::fromLatin1(b.port).contains("stc15f") ? "" : ",scale=0.1";
+            QStringList args = {"--port", QString::fromLatin1(b.port) + scale, "--freq", "11.0592", image};
+            if (!chip.isEmpty()) args = QStringList{"--chip", chip} + args;
+            const Result r = talvoDownload(args);
+            EXPECT_EQ(r.exitCode, 0) << args.join(' ').toStdString() << "\n" << r.out.toStdString() << r.err.toStdString();
+            EXPECT_TRUE(r.out.contains(kSuccess)) << args.join(' ').toStdString();
+        }
+    }
+    const Result wrong = talvoDownload({"--chip", "stc89", "--port", "sim:stc12c5a60s2", image});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(lastLine(wrong.out).contains(QStringLiteral("STC12C5A60S2"))) << wrong.out.toStdString();
+    EXPECT_TRUE(lastLine(wrong.out).contains(QStringLiteral("应选择芯片类型“STC12C60系列”"))) << wrong.out.toStdString();
+    EXPECT_FALSE(wrong.out.contains(QStringLiteral("调整波特率")));
+    // --baud the chip's timer cannot make: refused before the switch, the nearest rates named.
+    const Result rate = talvoDownload({"--port", "sim:iap15f2k61s2", "--baud", "850000", image});
+    EXPECT_EQ(rate.exitCode, 1);
+    EXPECT_TRUE(lastLine(rate.out).endsWith(QStringLiteral("可用的相近波特率：460800、921600"))) << rate.out.toStdString();
+}

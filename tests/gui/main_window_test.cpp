@@ -115,7 +115,7 @@ private slots:
         QSettingsStore store(ini() + ".none");
         auto w = makeWindow(store);
         auto combo = [&](int id) { return w->findChild<QComboBox*>(QString::number(id)); };
-        QCOMPARE(combo(ctl::ChipType)->count(), 5);
+        QCOMPARE(combo(ctl::ChipType)->count(), 7);
         QCOMPARE(combo(ctl::ChipType)->itemText(1), QString("STC89C5XX系列"));
         QCOMPARE(combo(ctl::ChipType)->currentIndex(), 0);
         QCOMPARE(combo(ctl::BaudList)->count(), 12);

@@ -139,7 +139,7 @@ TEST(StcDownload, SweepOfChipsSpeedsAndCrystals) {
 }
 
 TEST(StcDownload, TheLogOfEachFamilyInOrder) {
-    const QStringList one = {"正在连机...", "晶振频率: 11.054511 MHZ", "下载波特率: 57600 (重装值 FA，芯片实际 57576 波特)",
+    const QStringList one = {"正在连机...", "型号 STC89C52RC/LE52RC，程序空间 8 KB，EEPROM 6 KB", "晶振频率: 11.054511 MHZ", "下载波特率: 57600 (重装值 FA，芯片实际 57576 波特)",
                              "调整波特率...", "MCU Version:4.3C", "STC89C52", "调整波特率1完成!", "调整波特率2完成!",
                              "正在发送控制信息...", "正在擦除用户程序区...", "擦除用户程序区完成!",
                              "正在下载数据,请稍侯... ...", kDone, kSuccess};
@@ -155,7 +155,7 @@ TEST(StcDownload, TheLogOfEachFamilyInOrder) {
     EXPECT_EQ(r.chip->erasedBytes(), 512u) << "two pages cover the image and its zero block";
     EXPECT_EQ(r.host->progress, (std::vector<int>{341, 682, 1023, 1024, 0}));
 
-    const QStringList two = {"正在连机...", "晶振频率: 11.063646 MHZ", "下载波特率: 38400 (重装值 EE，芯片实际 38415 波特)",
+    const QStringList two = {"正在连机...", "型号 STC12C5A60S2，程序空间 60 KB，EEPROM 2 KB", "晶振频率: 11.063646 MHZ", "下载波特率: 38400 (重装值 EE，芯片实际 38415 波特)",
                              "调整波特率...", "MCU Version:6.2I", "STC11F", "调整波特率1完成!", "调整波特率2完成!",
                              "正在发送控制信息...", "正在下载数据,请稍侯... ...", kDone, kSuccess};
     r = download("stc12c5a60s2", 3, pattern(300));
