@@ -31,6 +31,7 @@
 #include "gui/DialogUnits.h"
 #include "gui/FileDialogLook.h"
 #include "gui/Fonts.h"
+#include "host/SerialDownloadHost.h"
 #include "image/HexToBin.h"
 
 namespace talvo::gui {
@@ -353,7 +354,7 @@ void CTALVODlg::AskStopDownload() {
 void CTALVODlg::StopDownloadAndClose() {
     CloseWhenDownloadEnds = true;
     if (Core->IsDownloading())
-        Core->RequestCancel();
+        Core->Host().RequestCancel();
     else // it ended while the question was up
         QTimer::singleShot(0, this, &CTALVODlg::close);
 }

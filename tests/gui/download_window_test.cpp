@@ -12,6 +12,7 @@
 #include "app/ControlIds.h"
 #include "serial/SerialChannel.h"
 #include "common/IsolatedRoots.h"
+#include "host/SerialDownloadHost.h"
 #include "gui/CTALVODlg.h"
 #include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
@@ -164,7 +165,7 @@ private slots:
         QVERIFY(!w->core().LastReport().success);
         QCOMPARE(w->core().LastReport().failure, QStringLiteral("下载已取消"));
         QVERIFY2(w->text(ctl::StatusLog).contains(QStringLiteral("\r\n下载已取消")), qPrintable(w->text(ctl::StatusLog)));
-        QVERIFY(!w->core().SerialLink().IsOpen());
+        QVERIFY(!w->core().Host().Channel().IsOpen());
         QCOMPARE(w->ExitCode, 0);
         QVERIFY(!w->isVisible());
         QCOMPARE(QSettings(roots.dir.filePath("TALVO.conf"), QSettings::IniFormat).value("MCUTYPE").toString(),
