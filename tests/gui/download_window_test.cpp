@@ -162,32 +162,6 @@ private slots:
         w->core().StopPortWatch();
     }
 
-    // "是" stops the download through the core's cancel: it ends at its next
-    // wait, closes its port, and then the window closes and saves.
-    void confirmedCloseStopsTheDownloadCleanlyThenCloses() {
-        test::IsolatedRoots roots;
-        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5,freq=12");
-        auto w = stcWindow(roots, port);
-        QVERIFY(w);
-        bool stillRunningAfterYes = false;
-        downloadWith(*w, [&](int) {
-            if (w->progress(ctl::Progress) == 0) return true;
-            w->close();
-            if (QMessageBox* question = w->stopDownloadQuestion()) question->button(QMessageBox::Yes)->click();
-            stillRunningAfterYes = w->core().IsDownloading() && w->isVisible();
-            return false;
-        });
-        QVERIFY(stillRunningAfterYes);
-        QVERIFY(!w->core().IsDownloading());
-        QVERIFY(!w->core().LastReport().success);
-        QCOMPARE(w->core().LastReport().failure, QStringLiteral("下载已取消"));
-        QVERIFY2(w->text(ctl::StatusLog).contains(QStringLiteral("\r\n下载已取消")), qPrintable(w->text(ctl::StatusLog)));
-        QVERIFY(!w->core().Host().Channel().IsOpen());
-        QCOMPARE(w->ExitCode, 0);
-        QVERIFY(!w->isVisible());
-        QCOMPARE(QSettings(roots.dir.filePath("TALVO.conf"), QSettings::IniFormat).value("MCUTYPE").toString(),
-                 QStringLiteral("1"));
-    }
     // A read-protected STM32 refuses the download; the window then asks
     // before it removes the protection, which erases the whole chip.
     // "取消" leaves the chip protected and as it was; "解除读保护并下载"
@@ -249,6 +223,34 @@ private slots:
             }
         }
         w.core().StopPortWatch();
+    }
+    // "是" stops the download through the core's cancel: it ends at its next
+    // wait, closes its port, and then the window closes and saves.  (The
+    // close ends the application's event loops: a modal box opened after it
+    // returns at once, so the tests with questions run before this one.)
+    void confirmedCloseStopsTheDownloadCleanlyThenCloses() {
+        test::IsolatedRoots roots;
+        const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5,freq=12");
+        auto w = stcWindow(roots, port);
+        QVERIFY(w);
+        bool stillRunningAfterYes = false;
+        downloadWith(*w, [&](int) {
+            if (w->progress(ctl::Progress) == 0) return true;
+            w->close();
+            if (QMessageBox* question = w->stopDownloadQuestion()) question->button(QMessageBox::Yes)->click();
+            stillRunningAfterYes = w->core().IsDownloading() && w->isVisible();
+            return false;
+        });
+        QVERIFY(stillRunningAfterYes);
+        QVERIFY(!w->core().IsDownloading());
+        QVERIFY(!w->core().LastReport().success);
+        QCOMPARE(w->core().LastReport().failure, QStringLiteral("下载已取消"));
+        QVERIFY2(w->text(ctl::StatusLog).contains(QStringLiteral("\r\n下载已取消")), qPrintable(w->text(ctl::StatusLog)));
+        QVERIFY(!w->core().Host().Channel().IsOpen());
+        QCOMPARE(w->ExitCode, 0);
+        QVERIFY(!w->isVisible());
+        QCOMPARE(QSettings(roots.dir.filePath("TALVO.conf"), QSettings::IniFormat).value("MCUTYPE").toString(),
+                 QStringLiteral("1"));
     }
     void cleanupTestCase() { releaseSimBoards(); }
 };
