@@ -268,14 +268,31 @@ void MainWindowCore::StartDownload() {
     //    tick runs while it does, the branch by chip type (no selection
     //    takes the STC path), and whatever happened the channel and the tick
     //    stop afterwards.
-    const protocol::DownloadJob job = MakeJob();
-    Report = DownloadHost->Run(CurrentPort,
-                               [&job](protocol::DownloadHost& host) { return protocol::RunDownload(host, job); });
+    protocol::DownloadJob job = MakeJob();
+    const auto run = [&] {
+        Report = DownloadHost->Run(CurrentPort,
+                                   [&job](protocol::DownloadHost& host) { return protocol::RunDownload(host, job); });
+    };
+    run();
+    // A read-protected STM32 refused the download.  Removing the protection
+    // erases the whole chip, so it is offered, and done only on "yes".
+    if (!Report.success && Report.readProtected && !Report.unprotected && protocol::IsStm32ChipType(job.chipType) &&
+        Panel.askQuestion(UnprotectQuestionText(), AppTitle(), UnprotectAnswerText(), CancelAnswerText())) {
+        AppendLog(QStringLiteral("按您的选择：解除读保护（擦除整个芯片）后重新下载"));
+        job.unprotect = true;
+        run();
+    }
     Panel.setEnabled(ctl::Download, true);
     Panel.setEnabled(ctl::OpenFile, true);
     Downloading = false;
 }
 
+QString MainWindowCore::UnprotectQuestionText() {
+    return QStringLiteral("芯片的读保护已开启：FLASH不能读出，也不能写入，程序没有下载。\n\n"
+                          "解除读保护时芯片会擦除整个FLASH，包括这个文件没有覆盖的部分，"
+                          "芯片中原有的程序和数据全部丢失，无法恢复。\n\n"
+                          "要解除读保护并下载吗？");
+}
 
 protocol::DownloadJob MainWindowCore::MakeJob() {
     protocol::DownloadJob job;

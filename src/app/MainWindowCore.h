@@ -79,6 +79,11 @@ public:
     // What the last download came to (success, chip, crystal, rate, bytes,
     // the line that names a failure).
     const protocol::DownloadReport& LastReport() const { return Report; }
+    // The question a download refused by a read-protected STM32 ends with,
+    // and its two answers.
+    static QString UnprotectQuestionText();
+    static QString UnprotectAnswerText() { return QStringLiteral("解除读保护并下载"); }
+    static QString CancelAnswerText() { return QStringLiteral("取消"); }
     // The window's download host: its channel, tick and waits.
     SerialDownloadHost& Host() { return *DownloadHost; }
 

@@ -401,6 +401,10 @@ int DownloadSeveralBoards(const SeveralBoards& run) {
     if (run.lowSpeed) common << QStringLiteral("--low-speed");
     if (run.verify) common << QStringLiteral("--verify");
     if (!run.address.isEmpty()) common << QStringLiteral("--address=") + run.address;
+    if (run.massErase) common << QStringLiteral("--erase=all");
+    if (run.unprotect) common << QStringLiteral("--unprotect");
+    if (run.go) common << QStringLiteral("--go");
+    if (!run.baud.isEmpty()) common << QStringLiteral("--baud=") + run.baud;
     common << run.traceArguments << run.stcArguments;
     const QByteArray handedImage = EncodeHandedImage(run.image, run.source);
 

@@ -52,9 +52,13 @@ struct SeveralBoards {
     LoadedImage image;          // the firmware, read once
     QString source;             // the file it was read from, absolute path
     QString address;            // --address as given ("" = not given), passed to every child
+    bool massErase = false;     // STM32: --erase all
+    bool unprotect = false;     // STM32: --unprotect
+    bool go = false;            // STM32: --go
+    QString baud;               // --baud as given ("" = not given)
     ChipImage placed;           // what each chip is given: the image as the chip type places it
     QStringList traceArguments; // --trace / --trace=FILE as given, passed to every child
-    QStringList stcArguments;   // --freq / --baud as given, passed to every child
+    QStringList stcArguments;   // --freq as given, passed to every child
 };
 
 // "" when the ports can be programmed together; otherwise why not (a device

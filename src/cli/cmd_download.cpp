@@ -8,11 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <csignal>
 #include <cstdio>
-#include <unistd.h>
 
 #include "cli/Command.h"
+#include "cli/ConsoleHost.h"
 #include "cli/ImageHandover.h"
 #include "cli/MultiDownload.h"
 #include "host/SerialDownloadHost.h"
@@ -27,57 +26,6 @@
 
 namespace talvo::cli {
 namespace {
-
-// The host to stop on Ctrl-C / SIGTERM (set while a download runs).
-std::atomic<SerialDownloadHost*> gRunning{nullptr};
-void onStopSignal(int) {
-    if (SerialDownloadHost* host = gRunning.load()) host->RequestCancel();
-}
-
-// Progress on standard error: a bar redrawn in place on a terminal, a plain
-// line at every tenth otherwise.
-class ProgressPrinter {
-public:
-    explicit ProgressPrinter(bool terminal) : Terminal(terminal) {}
-    void position(int p) {
-        const int percent = std::clamp(p, 0, 1024) * 100 / 1024;
-        if (Terminal) {
-            if (p == 0 && !Shown) return;
-            Shown = p != 0;
-            if (!Shown) {
-                clear();
-                return;
-            }
-            const int width = 40;
-            const int filled = percent * width / 100;
-            err(QStringLiteral("\r[%1%2] %3%").arg(QString(filled, u'#'), QString(width - filled, u'.')).arg(percent, 3));
-            return;
-        }
-        if (percent / 10 != LastTenth && p != 0) {
-            LastTenth = percent / 10;
-            err(QStringLiteral("progress %1%\n").arg(percent));
-        }
-        if (p == 0) LastTenth = -1;
-    }
-    // A log line is about to be printed: the bar makes room and comes back after.
-    void clear() {
-        if (Terminal && Shown) err(QStringLiteral("\r\033[K"));
-    }
-    void restore(int p) {
-        if (Terminal && Shown) position(p);
-    }
-
-private:
-    bool Terminal;
-    bool Shown = false;
-    int LastTenth = -1;
-};
-
-QString printable(const QString& line) {
-    QString s = line;
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    return s;
-}
 
 int runDownload(const QStringList& args) {
     QCommandLineParser parser;
@@ -95,7 +43,8 @@ int runDownload(const QStringList& args) {
     const QCommandLineOption baudOption(
         QStringLiteral("baud"),
         QStringLiteral("STC: the transfer rate, when the chip's timer makes it within 3 % (otherwise the download "
-                       "stops before the switch naming the nearest rates it makes).  Default: the speed mode's."),
+                       "stops before the switch naming the nearest rates it makes); default: the speed mode's.  "
+                       "STM32: the line rate (default 115200; the bootloader measures it from the start byte)."),
         QStringLiteral("N"));
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("The serial port: a device (/dev/ttyUSB0, ttyUSB0), a "
@@ -112,18 +61,33 @@ int runDownload(const QStringList& args) {
                        "inside the flash area 0x08000000 to 0x080FFFFF and a multiple of 4.  A HEX file with an "
                        "extended linear address record carries its own addresses."),
         QStringLiteral("ADDR"));
+    const QCommandLineOption eraseOption(
+        QStringLiteral("erase"),
+        QStringLiteral("STM32: 'all' erases the whole flash first (mass erase) instead of only the pages or sectors "
+                       "the image lies in; nothing outside the image is kept then."),
+        QStringLiteral("all"));
+    const QCommandLineOption unprotectOption(
+        QStringLiteral("unprotect"),
+        QStringLiteral("STM32: a read-protected chip gets its protection removed (Readout Unprotect), which ERASES "
+                       "THE WHOLE CHIP, and the download goes on.  Without it such a chip is left as it is."));
+    const QCommandLineOption goOption(
+        QStringLiteral("go"),
+        QStringLiteral("STM32: start the application with the Go command at the image's start after the writes "
+                       "(boards without a reset circuit), instead of releasing the reset line."));
     QCommandLineOption childReportOption(QString::fromLatin1(kChildReportOption),
                                          QStringLiteral("One board of a run of several: tagged lines for the parent."));
     childReportOption.setFlags(QCommandLineOption::HiddenFromHelp);
-    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, addressOption, freqOption, baudOption,
-                       childReportOption});
+    parser.addOptions({chipOption, portOption, lowSpeedOption, verifyOption, addressOption, eraseOption, unprotectOption,
+                       goOption, freqOption, baudOption, childReportOption});
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The firmware: Intel HEX, or .bin as it is."));
     const QString description = QStringLiteral(
         "Programs a chip through its serial bootloader, as the window's \"下载程序\" does, and prints the log.\n"
         "STC: the image goes to the chip from address 0.  STM32: the image is written at its own addresses\n"
         "(those of a HEX file with an extended linear address record; a .bin and a HEX without one start at\n"
         "0x08000000, a .bin at --address ADDR when given); only the pages it lies in are erased, and what\n"
-        "else those pages hold is read first and written back.\n"
+        "else those pages hold is read first and written back (--erase all: the whole flash is erased).\n"
+        "A read-protected STM32 is refused with the protection line (exit 1), nothing erased; --unprotect\n"
+        "removes the protection, which erases the whole chip, and goes on.\n"
         "\nExit codes: 0 the download succeeded: the chip acknowledged every block (STC: each block's\n"
         "data sum; STM32: each write, and with --verify the read-back matched the image); on a simulated\n"
         "board the flash was also compared with the image.  1 the download failed while talking to the\n"
@@ -142,6 +106,7 @@ int runDownload(const QStringList& args) {
         "  talvo download --chip stc89 --port sim:stc89c52rc,freq=20 examples/stc89-blink/blink.hex\n"
         "  talvo download --port sim:iap15f2k61s2 --freq 22.1184 --baud 57600 firmware.hex\n"
         "  talvo download --chip stm32 --port ttyUSB0 --address 0x08004000 --verify app.bin\n"
+        "  talvo download --chip stm32 --port ttyUSB0 --erase all --go --baud 57600 firmware.hex\n"
         "  talvo download --chip stc89 --port ttyUSB0 --port ttyUSB1 --port ttyUSB2 blink.hex");
     if (const int rc = parseSubcommand(parser, QStringLiteral("download"), description, args, 0, 1); rc >= 0)
         return rc;
@@ -231,6 +196,23 @@ int runDownload(const QStringList& args) {
         image = ReadFirmwareFile(file);
     }
     const bool stm32 = !stc;
+    // Options of the other family are refused, not ignored.
+    for (const QCommandLineOption* o : {&verifyOption, &eraseOption, &unprotectOption, &goOption})
+        if (!stm32 && parser.isSet(*o))
+            return usageError(QStringLiteral("download"), QStringLiteral("--%1 is an STM32 option; --chip %2 is an STC chip")
+                                                              .arg(o->names().first(), chipName));
+    if (stm32 && parser.isSet(lowSpeedOption))
+        return usageError(QStringLiteral("download"),
+                          QStringLiteral("--low-speed is an STC option; an STM32 runs at --baud N (default 115200)"));
+    if (parser.isSet(eraseOption) && parser.value(eraseOption) != QLatin1String("all"))
+        return usageError(QStringLiteral("download"),
+                          QStringLiteral("--erase %1: takes 'all' (mass erase); without --erase only the pages or sectors "
+                                         "the image lies in are erased")
+                              .arg(parser.value(eraseOption)));
+    uint32_t baud = protocol::kStm32DefaultBaud;
+    if (stm32 && parser.isSet(baudOption))
+        if (const QString why = Stm32BaudProblem(parser.value(baudOption), &baud); !why.isEmpty())
+            return usageError(QStringLiteral("download"), why);
     quint32 binAddress = kStm32FlashStart;
     if (parser.isSet(addressOption)) {
         const QString text = parser.value(addressOption);
@@ -265,30 +247,33 @@ int runDownload(const QStringList& args) {
         SeveralBoards run;
         run.ports = ports;
         run.chip = chipName;
-        for (const QCommandLineOption* o : {&freqOption, &baudOption})
-            if (parser.isSet(*o)) run.stcArguments << QStringLiteral("--%1=%2").arg(o->names().first(), parser.value(*o));
+        if (parser.isSet(freqOption)) run.stcArguments << QStringLiteral("--freq=") + parser.value(freqOption);
         run.lowSpeed = parser.isSet(lowSpeedOption);
         run.verify = parser.isSet(verifyOption);
         run.image = image;
         run.source = source;
         run.placed = placed;
         if (parser.isSet(addressOption)) run.address = parser.value(addressOption);
+        run.massErase = parser.isSet(eraseOption);
+        run.unprotect = parser.isSet(unprotectOption);
+        run.go = parser.isSet(goOption);
+        if (parser.isSet(baudOption)) run.baud = parser.value(baudOption);
         // main() took the trace options out of the arguments; the children get them as they were given.
         for (const QString& a : QCoreApplication::arguments())
             if (a == QLatin1String("--trace") || a.startsWith(QLatin1String("--trace="))) run.traceArguments << a;
         return DownloadSeveralBoards(run);
     }
 
-    ProgressPrinter progress(::isatty(STDERR_FILENO) == 1);
-    int position = 0;
+    ConsoleReports console(QStringLiteral("download"));
     int childPercent = -1;
-    QStringList messages; // the message boxes' texts, in order
-    HostReports reports;
+    QStringList childMessages; // the message boxes' texts, in order
+    QStringList& messages = childReport ? childMessages : console.messages;
+    HostReports reports = console.reports;
     if (childReport) {
         // The parent prints; progress goes to it at each percent.
         reports.log = [](const QString& line) { WriteChildRecord(ChildRecord::Log, line); };
         reports.message = [&](const QString& text, const QString&, MsgIcon) {
-            messages << text;
+            childMessages << text;
             WriteChildRecord(ChildRecord::Message, text);
         };
         reports.progress = [&](int p) {
@@ -297,22 +282,6 @@ int runDownload(const QStringList& args) {
             if (percent == childPercent && p != 0) return;
             childPercent = percent;
             WriteChildRecord(ChildRecord::Progress, QString::number(p));
-        };
-    } else {
-        reports.log = [&](const QString& line) {
-            progress.clear();
-            out(printable(line) + QLatin1Char('\n'));
-            progress.restore(position);
-        };
-        reports.message = [&](const QString& text, const QString&, MsgIcon) {
-            messages << text;
-            progress.clear();
-            err(QStringLiteral("talvo download: %1\n").arg(printable(text)));
-            progress.restore(position);
-        };
-        reports.progress = [&](int p) {
-            position = std::clamp(p, 0, 1024);
-            progress.position(position);
         };
     }
     SerialDownloadHost host(reports);
@@ -338,21 +307,15 @@ int runDownload(const QStringList& args) {
     job.stcAuto = stcAuto;
     job.stcUserHz = userHz;
     job.stcBaud = stcBaud;
+    job.massErase = parser.isSet(eraseOption);
+    job.unprotect = parser.isSet(unprotectOption);
+    job.go = parser.isSet(goOption);
+    job.stm32Baud = baud;
     if (driverRefused) job.stcDriverParameter = protocol::kStcDriverRefused;
 
-    struct sigaction sa {};
-    struct sigaction oldInt {}, oldTerm {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, &oldInt);
-    sigaction(SIGTERM, &sa, &oldTerm);
-    gRunning = &host;
     protocol::DownloadReport report =
-        host.Run(port, [&job](protocol::DownloadHost& h) { return protocol::RunDownload(h, job); });
-    gRunning = nullptr;
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGTERM, &oldTerm, nullptr);
-    progress.clear();
+        RunStoppable(host, port, [&job](protocol::DownloadHost& h) { return protocol::RunDownload(h, job); });
+    console.end();
 
     if (report.success) {
         const QString verdict = sim::SimFlashMismatch(port, placed.bytes, placed.address);
@@ -368,13 +331,12 @@ int runDownload(const QStringList& args) {
                 out(QStringLiteral("talvo download: %1\n").arg(line));
         }
     }
-    if (!report.success && report.failure.trimmed().isEmpty() && !messages.isEmpty()) {
-        // The download ended with a message box (a port that cannot be
-        // opened): its text is the reason.
-        QStringList lines;
-        for (const QString& line : printable(messages.last()).split(QLatin1Char('\n')))
-            if (!line.trimmed().isEmpty()) lines << line.trimmed();
-        report.failure = lines.join(QLatin1Char(' '));
+    TakeFailureFromMessages(report, messages);
+    if (const QString hint = BaudRefusedHint(report, baud); !hint.isEmpty()) {
+        if (childReport)
+            WriteChildRecord(ChildRecord::Message, hint);
+        else
+            err(QStringLiteral("talvo download: %1\n").arg(hint));
     }
     if (childReport) WriteChildRecord(ChildRecord::Report, QString::fromUtf8(EncodeReport(report)));
     return report.success ? ExitOk : ExitFailure;
@@ -384,8 +346,8 @@ int runDownload(const QStringList& args) {
 
 TALVO_SUBCOMMAND(
     download, "download",
-    "download [--chip NAME] --port PORT [--port PORT...] [--low-speed] [--freq MHZ] [--baud N] [--verify] [--address ADDR] "
-    "[--trace[=FILE]] FILE"
+    "download [--chip NAME] --port PORT [--port PORT...] [--low-speed] [--freq MHZ] [--baud N] [--verify] [--address ADDR]"
+    " [--erase all] [--unprotect] [--go] [--trace[=FILE]] FILE"
     "  program a chip (or several boards at once)",
     runDownload);
 

@@ -421,6 +421,17 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
     WidgetPanel::messageBox(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, icon);
 }
 
+bool CTALVODlg::askQuestion(const QString& text, const QString& caption, const QString& yesText,
+                            const QString& noText) {
+    if (AnswerMessageBoxes && !RecordMessageBoxes) {
+        // Nobody watches: the question gets the answer that changes nothing.
+        print(stderr, QStringLiteral("talvo-gui: question \"%1\" answered with %2\n")
+                          .arg(text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')), noText));
+        return false;
+    }
+    return WidgetPanel::askQuestion(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, yesText, noText);
+}
+
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {
     QFileDialog dialog(this);
     UseWindowLanguageFileDialog(dialog);

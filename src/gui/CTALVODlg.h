@@ -70,6 +70,7 @@ public:
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
     void messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon,
                              const QString& cause) override;
+    bool askQuestion(const QString& text, const QString& caption, const QString& yesText, const QString& noText) override;
     QString askOpenFileName(const QString& filter, const QString& defaultSuffix) override;
     void quitApplication(int exitCode) override;
 

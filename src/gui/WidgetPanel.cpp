@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -123,6 +124,21 @@ void ShowMessageBox(QWidget* owner, const QString& text, const QString& caption,
     case MsgIcon::None: break;
     }
     box.exec();
+}
+
+bool WidgetPanel::askQuestion(const QString& text, const QString& caption, const QString& yesText,
+                              const QString& noText) {
+    QMessageBox box(Owner && Owner->isVisible() ? Owner : nullptr);
+    box.setObjectName(QStringLiteral("question"));
+    box.setWindowTitle(caption.isEmpty() ? QStringLiteral("TALVO") : caption);
+    box.setText(text);
+    box.setIcon(QMessageBox::Warning);
+    QPushButton* yes = box.addButton(yesText, QMessageBox::AcceptRole);
+    QPushButton* no = box.addButton(noText, QMessageBox::RejectRole);
+    box.setDefaultButton(no);
+    box.setEscapeButton(no);
+    box.exec();
+    return box.clickedButton() == yes;
 }
 
 } // namespace talvo::gui

@@ -41,6 +41,7 @@ public:
     QString statusText(int part) const override;
     void setStatusText(int part, const QString& text) override;
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
+    bool askQuestion(const QString& text, const QString& caption, const QString& yesText, const QString& noText) override;
     QString askOpenFileName(const QString& filter, const QString& defaultSuffix) override;
     void quitApplication(int exitCode) override;
 

@@ -58,6 +58,11 @@ public:
         messageBox(text, caption, icon);
     }
 
+    // A modal question with two answers (the second is the default and the
+    // escape); true when the person chose `yesText`.
+    virtual bool askQuestion(const QString& text, const QString& caption, const QString& yesText,
+                             const QString& noText) = 0;
+
     // The open-file dialog; `filter` is in Qt's syntax ("Text (*.a *.b);;...").
     // An empty result means the user cancelled.
     virtual QString askOpenFileName(const QString& filter, const QString& defaultSuffix) = 0;

@@ -55,6 +55,14 @@ void MemoryPanel::messageBoxWithCause(const QString& text, const QString& captio
     if (onMessage) onMessage(messages.back());
 }
 
+bool MemoryPanel::askQuestion(const QString& text, const QString& caption, const QString&, const QString&) {
+    questions.push_back({text, caption, MsgIcon::Warning});
+    if (answers.empty()) return false;
+    const bool yes = answers.front();
+    answers.erase(answers.begin());
+    return yes;
+}
+
 QString MemoryPanel::askOpenFileName(const QString&, const QString&) {
     QString answer;
     answer.swap(nextOpenFileName);

@@ -40,6 +40,7 @@ public:
     void setStatusText(int part, const QString& text) override;
     void messageBox(const QString& text, const QString& caption, MsgIcon icon) override;
     void messageBoxWithCause(const QString& text, const QString& caption, MsgIcon icon, const QString& cause) override;
+    bool askQuestion(const QString& text, const QString& caption, const QString& yesText, const QString& noText) override;
     QString askOpenFileName(const QString& filter, const QString& defaultSuffix) override;
     void logLineAppended(const QString& line) override;
     void quitApplication(int exitCode) override;
@@ -49,6 +50,8 @@ public:
     QStringList logLines;
     int exitCode = -1;                 // -1 until quitApplication
     QString nextOpenFileName;          // the answer of the next open-file dialog
+    std::vector<ShownMessage> questions; // every question asked
+    std::vector<bool> answers;         // the answers of the next questions, in order (none left: no)
     std::vector<int> progressHistory;  // every position set on the progress bar
 
     // Optional live sinks (the command line prints through them).

@@ -8,6 +8,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
+#include <QTemporaryDir>
+
+#include <random>
 
 #include "app/ControlIds.h"
 #include "serial/SerialChannel.h"
@@ -23,6 +26,7 @@
 #include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
 #include "sim/SimChip.h"
+#include "sim/Stm32Chip.h"
 #include "sim/Simulators.h"
 
 using namespace talvo;
@@ -38,6 +42,19 @@ QByteArray boardFlash(const QString& port, qsizetype size) {
         flash = QByteArray(reinterpret_cast<const char*>(f.data()), size);
     });
     return flash;
+}
+
+bool boardProtected(const QString& port) {
+    bool on = false;
+    findSimBoard(port.mid(4))->withPeer([&](WirePeer& p) { on = static_cast<sim::Stm32Chip&>(p).readoutProtected(); });
+    return on;
+}
+
+QByteArray randomBytes(int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    QByteArray b(n, '\0');
+    for (auto& c : b) c = static_cast<char>(rng() & 0xFF);
+    return b;
 }
 
 // A window with the STC89 example chosen on a simulated board at `port`.
@@ -96,8 +113,8 @@ class DownloadWindowTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { sim::registerSimulators(); }
     void downloadProgramsTheBoardAndTheWindowStaysResponsive() {
-        sim::registerSimulators();
         test::IsolatedRoots roots;
         CoreServices services = roots.services();
         const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5");
@@ -174,8 +191,72 @@ private slots:
         w->core().StopPortWatch();
     }
 
+    // A read-protected STM32 refuses the download; the window then asks
+    // before it removes the protection, which erases the whole chip.
+    // "取消" leaves the chip protected and as it was; "解除读保护并下载"
+    // removes the protection and programs the image.
+    void aReadProtectedChipIsUnprotectedOnlyWhenTheUserSaysSo() {
+        test::IsolatedRoots roots;
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray old = randomBytes(4096, 7);
+        const QByteArray image = randomBytes(3000, 8);
+        const QString oldFile = dir.filePath(QStringLiteral("old.bin"));
+        const QString imageFile = dir.filePath(QStringLiteral("app.bin"));
+        for (const auto& [path, bytes] : {std::pair{oldFile, old}, std::pair{imageFile, image}}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+        const QString port = QStringLiteral("sim:stm32f103,rdp,load=") + oldFile;
+        CoreServices services = roots.services();
+        services.extraPorts = {port};
+        CTALVODlg w(services);
+        w.RecordMessageBoxes = true;
+        w.show();
+        static_cast<QComboBox*>(w.control(ctl::ChipType))->setCurrentIndex(0);
+        QVERIFY(w.core().SelectPort(port));
+        QVERIFY(w.core().SetFirmwareFile(imageFile));
+
+        for (const bool yes : {false, true}) {
+            QString asked;
+            QStringList buttons;
+            QTimer answer;
+            connect(&answer, &QTimer::timeout, &w, [&] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box || box->objectName() != QLatin1String("question")) return;
+                asked = box->text();
+                for (QAbstractButton* b : box->buttons()) {
+                    buttons << b->text();
+                    if ((b->text() == MainWindowCore::UnprotectAnswerText()) == yes) b->click();
+                }
+            });
+            answer.start(10);
+            QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
+            answer.stop();
+            QVERIFY2(asked == MainWindowCore::UnprotectQuestionText(), qPrintable(w.text(ctl::StatusLog)));
+            QCOMPARE(buttons.size(), 2);
+            QVERIFY(buttons.contains(MainWindowCore::UnprotectAnswerText()));
+            QVERIFY(buttons.contains(MainWindowCore::CancelAnswerText()));
+            const QString log = w.text(ctl::StatusLog);
+            QVERIFY2(log.contains(QStringLiteral("读保护已开启")), qPrintable(log));
+            if (!yes) {
+                QVERIFY(!w.core().LastReport().success);
+                QVERIFY(boardProtected(port));
+                QCOMPARE(boardFlash(port, old.size()), old);
+            } else {
+                QVERIFY2(w.core().LastReport().success, qPrintable(log));
+                QVERIFY(w.core().LastReport().unprotected);
+                QVERIFY(!boardProtected(port));
+                // The whole chip was erased: what the image does not cover is gone.
+                QCOMPARE(boardFlash(port, old.size()), image + QByteArray(old.size() - image.size(), '\xFF'));
+            }
+        }
+        w.core().StopPortWatch();
+    }
     // "是" stops the download through the core's cancel: it ends at its next
-    // wait, closes its port, and then the window closes and saves.
+    // wait, closes its port, and then the window closes and saves.  (The
+    // close ends the application's event loops: a modal box opened after it
+    // returns at once, so the tests with questions run before this one.)
     void confirmedCloseStopsTheDownloadCleanlyThenCloses() {
         test::IsolatedRoots roots;
         const QString port = QStringLiteral("sim:stc89c52rc,scale=0.2,switchfloor=0.5,freq=12");

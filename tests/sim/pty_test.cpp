@@ -301,6 +301,69 @@ TEST(PtyStm32, Stm32flashUnprotectsAReadProtectedChip) {
     }
 }
 
+// `talvo read` and `stm32flash -r` on the same simulator return the same
+// bytes: 64 KB from the flash start, and a range that starts and ends inside
+// a 256-byte read.  Then `talvo protect` makes the chip refuse both, and
+// `talvo unprotect` erases it.
+TEST(PtyStm32, TalvoReadReturnsWhatStm32flashReadsAndProtectionCommands) {
+    const QString stm32flash = QStandardPaths::findExecutable(QStringLiteral("stm32flash"));
+    if (stm32flash.isEmpty()) GTEST_SKIP() << "stm32flash is not installed (Debian package stm32flash): skipped";
+    for (const char* chip : {"stm32f401", "stm32g071", "stm32l431"}) {
+        SCOPED_TRACE(chip);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("stm32"));
+        QFile content(dir.filePath(QStringLiteral("content.bin")));
+        ASSERT_TRUE(writeFile(content, randomImage(64 * 1024, 64)));
+        SimProcess sim({QString::fromLatin1(chip), QStringLiteral("--faults"), QStringLiteral("load=") + content.fileName()},
+                       link);
+        ASSERT_TRUE(sim.ready());
+        const auto talvo = [&](const QString& command, const QStringList& more, QString* output) {
+            return run(QStringLiteral(TALVO_EXE),
+                       QStringList{command, QStringLiteral("--chip"), QStringLiteral("stm32"), QStringLiteral("--port"), link} +
+                           more,
+                       output);
+        };
+        for (const auto& [address, length] : {std::pair{0x08000000, 65536}, std::pair{0x08000124, 1001}}) {
+            const QString range = QStringLiteral("0x%1").arg(address, 8, 16, QLatin1Char('0'));
+            const QString ours = dir.filePath(QStringLiteral("talvo-%1.bin").arg(length));
+            const QString theirs = dir.filePath(QStringLiteral("stm32flash-%1.bin").arg(length));
+            QString output;
+            ASSERT_EQ(talvo(QStringLiteral("read"),
+                            {QStringLiteral("--address"), range, QStringLiteral("--length"), QString::number(length), ours},
+                            &output),
+                      0)
+                << output.toStdString();
+            ASSERT_EQ(run(stm32flash,
+                          stm32flashArgs({QStringLiteral("-r"), theirs, QStringLiteral("-S"),
+                                          QStringLiteral("%1:%2").arg(range).arg(length), link}),
+                          &output),
+                      0)
+                << output.toStdString();
+            EXPECT_EQ(readFile(ours).size(), length);
+            EXPECT_TRUE(readFile(ours) == readFile(theirs));
+        }
+        QString output;
+        ASSERT_EQ(talvo(QStringLiteral("protect"), {}, &output), 0) << output.toStdString();
+        const QString after = dir.filePath(QStringLiteral("after.bin"));
+        EXPECT_EQ(talvo(QStringLiteral("read"), {QStringLiteral("--length"), QStringLiteral("16"), after}, &output), 1);
+        EXPECT_TRUE(output.contains(QStringLiteral("读保护已开启"))) << output.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(after));
+        EXPECT_NE(run(stm32flash, stm32flashArgs({QStringLiteral("-r"), after, QStringLiteral("-S"),
+                                                  QStringLiteral("0x08000000:16"), link}),
+                      &output),
+                  0);
+        ASSERT_EQ(talvo(QStringLiteral("unprotect"), {}, &output), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains(QStringLiteral("读保护已解除"))) << output.toStdString();
+        ASSERT_EQ(run(stm32flash, stm32flashArgs({QStringLiteral("-r"), after, QStringLiteral("-S"),
+                                                  QStringLiteral("0x08000000:4096"), link}),
+                      &output),
+                  0)
+            << output.toStdString();
+        EXPECT_EQ(readFile(after), QByteArray(4096, '\xFF')) << "the unprotected chip was not erased";
+    }
+}
+
 TEST(PtyStm32, AnApplicationBehindItsBootloaderAsStm32flashReadsIt) {
     // A board that holds a 16 KB bootloader gets an application HEX for
     // 0x08004000 from TALVO; stm32flash then finds the bootloader byte for
