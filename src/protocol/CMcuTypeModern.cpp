@@ -77,10 +77,20 @@ bool CMcuType::ModernChooseTarget() {
         return true;
     }
     if (now.source == StcCurrentClock::Source::Untrimmed) {
-        Host.EndDownload();
-        Host.Log(QStringLiteral("芯片的内部RC振荡器从未校准，不知道用户程序应运行的频率：请指定目标频率"
-                                "（talvo download --freq MHZ，或窗口中的频率设置）"));
-        return false;
+        // Never trimmed: the RC runs at its factory setting, which is the
+        // clock the bootloader runs on now.  Trim to the common frequency
+        // nearest to it (within 3 %), so that the program runs as the chip
+        // does today; another frequency takes --freq.
+        if (now.bootClockHz <= 0) {
+            Host.EndDownload();
+            Host.Log(QStringLiteral("芯片的内部RC振荡器从未校准，不知道用户程序应运行的频率：请指定目标频率"
+                                    "（talvo download --freq MHZ）"));
+            return false;
+        }
+        TargetHz = NearestCommonStcFrequency(now.bootClockHz);
+        Host.Log(QStringLiteral("芯片的内部RC振荡器从未校准：按芯片现在运行的频率 %1 MHz 校准（另选频率：talvo download --freq MHZ）")
+                     .arg(Mhz(TargetHz)));
+        return true;
     }
     TargetHz = now.hz;
     return true;

@@ -298,4 +298,15 @@ std::vector<StcTrim> Stc8dSecondRound(StcTrim estimate) {
     return out;
 }
 
+double NearestCommonStcFrequency(double hz) {
+    static const double kCommonMhz[] = {5.5296, 6, 8, 11.0592, 12, 16, 18.432, 20, 22.1184, 24,
+                                        27, 30, 33.1776, 35};
+    double best = 0;
+    for (double mhz : kCommonMhz) {
+        const double f = mhz * 1e6;
+        if (std::abs(f - hz) <= 0.03 * hz && (best == 0 || std::abs(f - hz) < std::abs(best - hz))) best = f;
+    }
+    return best > 0 ? best : std::round(hz / 1e3) * 1e3;
+}
+
 } // namespace talvo::protocol

@@ -118,4 +118,10 @@ std::optional<Stc8Estimate> Stc8EstimateTrim(StcModernFamily family, const std::
 std::vector<StcTrim> Stc8SecondRound(StcTrim estimate, bool centred);
 std::vector<StcTrim> Stc8dSecondRound(StcTrim estimate);
 
+// The frequency a never-trimmed chip's program is trimmed to when none is
+// asked for: the common frequency (UART-friendly multiples of 1.8432 MHz,
+// whole MHz 6..35) nearest to the clock it runs on now, when one lies within
+// 3 %; otherwise that clock itself, to 1 kHz.
+double NearestCommonStcFrequency(double hz);
+
 } // namespace talvo::protocol

@@ -218,7 +218,7 @@ TEST(DownloadCommand, EveryStcSimulatorByChipTypeAndAuto) {
     };
     for (const auto& b : boards) {
         for (const QString chip : {QString::fromLatin1(b.chip), QStringLiteral("auto"), QString()}) {
-            // The STC15W4K56S4 comes untrimmed: it needs the frequency.
+            // The STC15W4K56S4 comes untrimmed: trimmed to 11.0592 MHz as asked.
             // Answers ten times sooner, except the STC15A's switch answer: it
             // comes at the new rate, which the host takes 0.1 s after its frame.
             const QString scale = QString::fromLatin1(b.port).contains("stc15f") ? "" : ",scale=0.1";

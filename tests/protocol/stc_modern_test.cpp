@@ -478,6 +478,14 @@ TEST(StcTrim, NewerStc8VariantsOnLinearBands) {
 
 // ---- Transfer rates -----------------------------------------------------------------
 
+TEST(StcTrim, AnUntrimmedChipGoesToTheCommonFrequencyNearestItsClock) {
+    const struct {
+        double clockHz, expected;
+    } cases[] = {{11.2e6, 11.0592e6}, {23.4e6, 24e6}, {21.9e6, 22.1184e6}, {12.2e6, 12e6},
+                 {14.0e6, 14.0e6},    {40.0e6, 40.0e6}, {33.0e6, 33.1776e6}, {13.7654321e6, 13.765e6}};
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(NearestCommonStcFrequency(c.clockHz), c.expected) << c.clockHz;
+}
+
 TEST(StcTransferRate, CapturedReloads) {
     // STC15A: 9600 at normal speed -> BD 0C.
     EXPECT_EQ(Stc15aTransferRate(9600, false).reload, 0x0C);
