@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "app/ControlIds.h"
+#include "app/WindowTexts.h"
 #include "host/SerialDownloadHost.h"
 #include "platform/FolderWatch.h"
 #include "platform/Messages.h"
@@ -29,15 +30,6 @@ Q_LOGGING_CATEGORY(lcPortWatch, "talvo.ports")
 namespace {
 
 constexpr int kSettingsValueBytes = 1024;
-
-// "星期" and the day: the status bar's weekday, Sunday first.
-const char* const kWeekdays[7] = {QT_TRANSLATE_NOOP("MainWindowCore", "星期日"), QT_TRANSLATE_NOOP("MainWindowCore", "星期一"),
-                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期二"), QT_TRANSLATE_NOOP("MainWindowCore", "星期三"),
-                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期四"), QT_TRANSLATE_NOOP("MainWindowCore", "星期五"),
-                                  QT_TRANSLATE_NOOP("MainWindowCore", "星期六")};
-
-const char* const kFilePrompt =
-    QT_TRANSLATE_NOOP("MainWindowCore", "请用“打开文件”选择《单片机例程》中单片机目标文件(.hex\\.bin文件)");
 
 // The integer prefix of a text as the C library's wide atoi reads it: blanks,
 // an optional sign, then decimal digits as far as they go; saturates on overflow.
@@ -61,16 +53,6 @@ int leadingInt(const QString& text) {
 const QString kVerifyStm32Key = QStringLiteral("VerifyStm32");
 
 } // namespace
-
-QString MainWindowCore::FilePrompt() { return QCoreApplication::translate("MainWindowCore", kFilePrompt); }
-
-bool MainWindowCore::IsFilePrompt(const QString& path) {
-    return path == FilePrompt() || path == QString::fromUtf8(kFilePrompt);
-}
-
-QString MainWindowCore::NoFirmwareText() {
-    return QCoreApplication::translate("MainWindowCore", "还没有选择固件文件：请先用“打开文件”选择要下载的 .hex 或 .bin 文件");
-}
 
 MainWindowCore::MainWindowCore(FrontPanel& panel, CoreServices services, QObject* parent)
     : QObject(parent), Panel(panel), Services(std::move(services)) {
@@ -197,7 +179,7 @@ void MainWindowCore::SaveSettings() {
     else if (bauds.size() > 1)
         baud = bauds[1];
     const std::vector<std::pair<QString, QString>> values = {
-        {QStringLiteral("Path"), IsFilePrompt(FirmwarePath) ? QString::fromUtf8(kFilePrompt) : FirmwarePath},
+        {QStringLiteral("Path"), IsFilePrompt(FirmwarePath) ? FilePromptSource() : FirmwarePath},
         {QStringLiteral("filename"), FirmwareName},
         {QStringLiteral("baud"), baud},
         {QStringLiteral("MCUTYPE"), QString::number(Panel.currentIndex(ctl::ChipType))},
@@ -221,15 +203,6 @@ void MainWindowCore::AppendLog(const QString& line) {
     const QString old = Panel.text(ctl::StatusLog);
     Panel.setText(ctl::StatusLog, old.isEmpty() ? line : old + QStringLiteral("\r\n") + line);
     Panel.logLineAppended(line);
-}
-
-QString MainWindowCore::FormatClock(const QDateTime& local) {
-    const QDate d = local.date();
-    const QTime t = local.time();
-    const int weekday = d.dayOfWeek() % 7; // Qt: Monday 1 .. Sunday 7; the table starts on Sunday
-    return QString::asprintf("%d-%02d-%02d  %02d:%02d:%02d   ", d.year(), d.month(), d.day(), t.hour(), t.minute(),
-                             t.second()) +
-           QCoreApplication::translate("MainWindowCore", kWeekdays[weekday]);
 }
 
 void MainWindowCore::ShowClock() { Panel.setStatusText(1, FormatClock(Services.clock())); }
@@ -278,20 +251,13 @@ void MainWindowCore::StartDownload() {
     // erases the whole chip, so it is offered, and done only on "yes".
     if (!Report.success && Report.readProtected && !Report.unprotected && protocol::IsStm32ChipType(job.chipType) &&
         Panel.askQuestion(UnprotectQuestionText(), AppTitle(), UnprotectAnswerText(), CancelAnswerText())) {
-        AppendLog(QStringLiteral("按您的选择：解除读保护（擦除整个芯片）后重新下载"));
+        AppendLog(QCoreApplication::translate("MainWindowCore", "按您的选择：解除读保护（擦除整个芯片）后重新下载"));
         job.unprotect = true;
         run();
     }
     Panel.setEnabled(ctl::Download, true);
     Panel.setEnabled(ctl::OpenFile, true);
     Downloading = false;
-}
-
-QString MainWindowCore::UnprotectQuestionText() {
-    return QStringLiteral("芯片的读保护已开启：FLASH不能读出，也不能写入，程序没有下载。\n\n"
-                          "解除读保护时芯片会擦除整个FLASH，包括这个文件没有覆盖的部分，"
-                          "芯片中原有的程序和数据全部丢失，无法恢复。\n\n"
-                          "要解除读保护并下载吗？");
 }
 
 protocol::DownloadJob MainWindowCore::MakeJob() {
@@ -424,19 +390,6 @@ bool MainWindowCore::TakeImage(const LoadedImage& loaded, const QString& path) {
 QString MainWindowCore::FirmwareLoadFailedLine() const {
     return QCoreApplication::translate("MainWindowCore", "固件文件%1无法加载,下载已停止: %2")
         .arg(FirmwarePath, LoadErrorText.isEmpty() ? QCoreApplication::translate("MainWindowCore", "原因不明") : LoadErrorText);
-}
-
-// The window's filter "Hex文件(*.HEX)|*.hex|Bin文件(*.BIN)|*.bin||" in Qt's
-// syntax: each "description|pattern" pair becomes "description (patterns)",
-// pairs are joined by ";;" and the closing "||" is dropped.  The description
-// is kept as it was, so a dialog that hides filter details shows the same
-// text; Qt takes the last parenthesised group as the patterns.  Both cases are
-// listed because file names are case-sensitive here, unlike where the filter
-// came from.  Of the dialog flags, hiding the read-only box and the overwrite
-// prompt have no meaning for Qt's open dialog, and multiple selection is not
-// offered because only one file is ever used.
-QString MainWindowCore::FirmwareFileFilter() {
-    return QCoreApplication::translate("MainWindowCore", "Hex文件(*.HEX) (*.hex *.HEX);;Bin文件(*.BIN) (*.bin *.BIN)");
 }
 
 void MainWindowCore::OpenFirmwareFile() {

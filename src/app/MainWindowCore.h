@@ -79,18 +79,12 @@ public:
     // What the last download came to (success, chip, crystal, rate, bytes,
     // the line that names a failure).
     const protocol::DownloadReport& LastReport() const { return Report; }
-    // The question a download refused by a read-protected STM32 ends with,
-    // and its two answers.
-    static QString UnprotectQuestionText();
-    static QString UnprotectAnswerText() { return QStringLiteral("解除读保护并下载"); }
-    static QString CancelAnswerText() { return QStringLiteral("取消"); }
     // The window's download host: its channel, tick and waits.
     SerialDownloadHost& Host() { return *DownloadHost; }
 
     // ---- Status log, clock -------------------------------------------------------
     void AppendLog(const QString& line);
     void ShowClock();
-    static QString FormatClock(const QDateTime& local);
 
     // ---- Settings and small handlers --------------------------------------------
     bool LoadSettings();
@@ -139,21 +133,10 @@ public:
     // The one log line with which a download stops when its firmware could
     // not be loaded (names the file and the reason).
     QString FirmwareLoadFailedLine() const;
-    // The open-file dialog's filter in Qt's syntax.
-    static QString FirmwareFileFilter();
     // A file of a watched folder was written since the last download began.
     bool FirmwareFolderChanged() const { return FileChanged.load(); }
     // The folders whose watch is running.
     QStringList WatchedFolders() const;
-
-    // The application's title: the caption of message boxes.
-    static QString AppTitle() { return talvo::AppTitle(); }
-    // The prompt shown in the file box before a file was chosen, and whether
-    // `path` is that prompt (in the program's words or the window's).
-    static QString FilePrompt();
-    static bool IsFilePrompt(const QString& path);
-    // What "下载程序" says while no firmware file is chosen.
-    static QString NoFirmwareText();
 
     // ---- Accessories: port test link and the STM32 verify setting -----------
     // The port loopback test's link over the download host's channel: it

@@ -13,8 +13,6 @@ namespace talvo {
 QStringList InitialBaudItems();
 QStringList InitialChipTypeItems();
 QStringList InitialPortItems();
-// A chip-type list text ("STC89C5XX系列") in the program's language.
-QString ChipTypeDisplayName(const QString& listText);
 
 class MainWindowPanel : public MemoryPanel {
 public:

@@ -4,6 +4,12 @@
 // the exit code.  Free of Qt: the `talvo` launcher runs it without loading
 // the Qt command program, which runs it too after parsing options.
 
+#include <string>
+
+namespace talvo::hexcore {
+struct Result;
+}
+
 namespace talvo::cli {
 
 // Exit codes of the conversion (the same values as ExitOk, ExitFailure,
@@ -12,6 +18,9 @@ enum Hex2BinExit : int { Hex2BinOk = 0, Hex2BinFailure = 1, Hex2BinUsage = 2, He
 
 // OUT naming the same file as IN (also through a symbolic or hard link) is
 // refused before anything is written: the image would replace its source.
-int ConvertHexFile(const char* in, const char* out);
+// `message` gives the converter's message as it is printed (null: its own
+// words, in Chinese); with `quiet` a failed conversion prints nothing.
+int ConvertHexFile(const char* in, const char* out, std::string (*message)(const hexcore::Result&) = nullptr,
+                   bool quiet = false);
 
 } // namespace talvo::cli

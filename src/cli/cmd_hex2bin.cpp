@@ -1,11 +1,14 @@
 // `talvo hex2bin IN OUT`: converts an Intel HEX file into a flat binary file.
 // The `talvo` launcher runs the plain form (two operands, no options) itself
 // through ConvertHexFile; this command takes every other form (--help,
-// options, wrong arguments) and ends in the same ConvertHexFile.
+// options, wrong arguments) and the plain form that failed there (to report
+// it in the reader's language), and ends in the same ConvertHexFile.
 #include <QFile>
 
 #include "cli/Command.h"
 #include "cli/Hex2Bin.h"
+#include "image/HexCore.h"
+#include "image/HexToBin.h"
 
 namespace talvo::cli {
 namespace {
@@ -24,7 +27,9 @@ int runHex2Bin(const QStringList& arguments) {
         rc >= 0)
         return rc;
     const QStringList args = parser.positionalArguments();
-    return ConvertHexFile(QFile::encodeName(args[0]).constData(), QFile::encodeName(args[1]).constData());
+    // The converter's message in the reader's language.
+    const auto message = [](const hexcore::Result& r) { return HexToBin::MessageText(r).toStdString(); };
+    return ConvertHexFile(QFile::encodeName(args[0]).constData(), QFile::encodeName(args[1]).constData(), message);
 }
 
 } // namespace

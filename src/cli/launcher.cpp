@@ -8,7 +8,11 @@
 // and everything else -- other commands, --help, --version, options, wrong
 // arguments, including hex2bin with options -- is executed by talvo-cli with
 // the same arguments, so its output and exit codes are those of the one
-// program that parses command lines.
+// program that parses command lines.  A plain conversion that fails is
+// handed over too, silently: talvo-cli converts again and reports the
+// failure in the reader's language (Chinese or English, from --lang, the
+// settings and the locale), which needs its translations.  A failed
+// conversion leaves no file behind, so the second run finds the same.
 //
 // talvo-cli is looked for next to this program (the build tree) and then in
 // ../libexec/talvo/ (an installation).
@@ -67,7 +71,8 @@ int main(int argc, char** argv) {
         // language, as the Qt program gives them (strerror reads these two).
         std::setlocale(LC_CTYPE, "");
         std::setlocale(LC_MESSAGES, "");
-        return talvo::cli::ConvertHexFile(argv[2], argv[3]);
+        if (talvo::cli::ConvertHexFile(argv[2], argv[3], nullptr, true) == talvo::cli::Hex2BinOk)
+            return talvo::cli::Hex2BinOk;
     }
     return handOver(argv);
 }

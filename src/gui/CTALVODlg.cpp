@@ -340,7 +340,7 @@ void CTALVODlg::AskStopDownload() {
     }
     // Window-modal and not waited for: the download goes on being served
     // while the question is up, so "否" lets it finish as if nothing happened.
-    StopQuestion = new QMessageBox(QMessageBox::Question, MainWindowCore::AppTitle(), StopDownloadQuestionText(),
+    StopQuestion = new QMessageBox(QMessageBox::Question, AppTitle(), StopDownloadQuestionText(),
                                    QMessageBox::Yes | QMessageBox::No, this);
     StopQuestion->setObjectName(QStringLiteral("stopdownload"));
     StopQuestion->setDefaultButton(QMessageBox::No);
@@ -418,7 +418,7 @@ void CTALVODlg::messageBoxWithCause(const QString& text, const QString& caption,
         print(stderr, line + QLatin1Char('\n'));
         return;
     }
-    WidgetPanel::messageBox(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, icon);
+    WidgetPanel::messageBox(text, caption.isEmpty() ? AppTitle() : caption, icon);
 }
 
 bool CTALVODlg::askQuestion(const QString& text, const QString& caption, const QString& yesText,
@@ -429,7 +429,7 @@ bool CTALVODlg::askQuestion(const QString& text, const QString& caption, const Q
                           .arg(text.trimmed().replace(QLatin1Char('\n'), QLatin1Char(' ')), noText));
         return false;
     }
-    return WidgetPanel::askQuestion(text, caption.isEmpty() ? MainWindowCore::AppTitle() : caption, yesText, noText);
+    return WidgetPanel::askQuestion(text, caption.isEmpty() ? AppTitle() : caption, yesText, noText);
 }
 
 QString CTALVODlg::askOpenFileName(const QString& filter, const QString& defaultSuffix) {

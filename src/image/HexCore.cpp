@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 #include <iterator>
 #include <map>
 
@@ -25,41 +24,47 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// The converter's texts are marked for Qt's translation tools (context
+// "HexCore"); the Qt side shows them in the reader's language.
+#ifndef QT_TRANSLATE_NOOP
+#define QT_TRANSLATE_NOOP(context, text) text
+#endif
+
 namespace talvo::hexcore {
 
 namespace {
 
 // The texts the user sees for these faults.  The two open failures name the
 // file and the reason after the text.
-const char* const kMsgOpenSource = "无法打开文件1: %1 (%2)\n";
-const char* const kMsgOpenTarget = "无法打开文件2: %1 (%2)\n";
-const char* const kMsgNoStart = "无法在%1文件中找到起始字符,异常退出\n";
-const char* const kMsgLength = "传入的hex长度错误,转换终止!\n";
-const char* const kMsgAddrHigh = "传入的hex文件格式错误3,转换终止!\n";
-const char* const kMsgAddrLow = "传入的hex文件格式错误4,转换终止!\n";
-const char* const kMsgTypeDigits = "传入的hex文件格式错误5,转换终止!\n";
-const char* const kMsgType = "传入的hex文件格式错误6,转换终止!\n";
-const char* const kMsgData = "传入的hex文件格式错误7,转换终止!\n";
-const char* const kMsgChecksumDigits = "传入的hex文件格式错误8,转换终止!\n";
-const char* const kMsgChecksum = "传入的hex文件校验和错误9,转换终止!\n";
-const char* const kMsgWrite = "写入到bin文件失败,异常退出\n";
-const char* const kMsgSegmentRecord = "扩展段地址记录数据格式出错,异常退出\n";
-const char* const kMsgLinearRecord = "扩展线性地址记录数据格式出错,异常退出\n";
+const char* const kMsgOpenSource = QT_TRANSLATE_NOOP("HexCore", "无法打开文件1: %1 (%2)\n");
+const char* const kMsgOpenTarget = QT_TRANSLATE_NOOP("HexCore", "无法打开文件2: %1 (%2)\n");
+const char* const kMsgNoStart = QT_TRANSLATE_NOOP("HexCore", "无法在%1文件中找到起始字符,异常退出\n");
+const char* const kMsgLength = QT_TRANSLATE_NOOP("HexCore", "传入的hex长度错误,转换终止!\n");
+const char* const kMsgAddrHigh = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误3,转换终止!\n");
+const char* const kMsgAddrLow = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误4,转换终止!\n");
+const char* const kMsgTypeDigits = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误5,转换终止!\n");
+const char* const kMsgType = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误6,转换终止!\n");
+const char* const kMsgData = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误7,转换终止!\n");
+const char* const kMsgChecksumDigits = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件格式错误8,转换终止!\n");
+const char* const kMsgChecksum = QT_TRANSLATE_NOOP("HexCore", "传入的hex文件校验和错误9,转换终止!\n");
+const char* const kMsgWrite = QT_TRANSLATE_NOOP("HexCore", "写入到bin文件失败,异常退出\n");
+const char* const kMsgSegmentRecord = QT_TRANSLATE_NOOP("HexCore", "扩展段地址记录数据格式出错,异常退出\n");
+const char* const kMsgLinearRecord = QT_TRANSLATE_NOOP("HexCore", "扩展线性地址记录数据格式出错,异常退出\n");
 // Checks this converter adds; they say what is wrong and where.
-const char* const kMsgBelowLinearBase =
-    "第%1行(第%2个记录): 数据地址0x%3低于文件中第一个扩展线性地址0x%4,无法放置,转换终止!\n";
+const char* const kMsgBelowLinearBase = QT_TRANSLATE_NOOP(
+    "HexCore", "第%1行(第%2个记录): 数据地址0x%3低于文件中第一个扩展线性地址0x%4,无法放置,转换终止!\n");
 const char* const kMsgTooLarge =
-    "第%1行(第%2个记录): 数据落在映像位置0x%3至0x%4,超出映像上限%5字节,转换终止!\n";
-const char* const kMsgRead = "读取文件%1失败: %2,转换终止!\n";
-const char* const kMsgNoName = "没有给出文件名";
+    QT_TRANSLATE_NOOP("HexCore", "第%1行(第%2个记录): 数据落在映像位置0x%3至0x%4,超出映像上限%5字节,转换终止!\n");
+const char* const kMsgRead = QT_TRANSLATE_NOOP("HexCore", "读取文件%1失败: %2,转换终止!\n");
+const char* const kMsgNoName = QT_TRANSLATE_NOOP("HexCore", "没有给出文件名");
 
 // Puts args[N-1] in place of %N (N = 1..9), in one pass: a substituted
 // text is never searched again, so a path holding "%2" stays as it is.
-std::string fill(const char* pattern, std::initializer_list<std::string_view> args) {
+std::string fill(const char* pattern, const std::vector<MessageArg>& args) {
     std::string out;
     for (const char* p = pattern; *p; ++p) {
         if (p[0] == '%' && p[1] >= '1' && p[1] <= '9' && static_cast<size_t>(p[1] - '1') < args.size()) {
-            out += *(args.begin() + (p[1] - '1'));
+            out += args[static_cast<size_t>(p[1] - '1')].text;
             ++p;
         } else {
             out += *p;
@@ -257,10 +262,14 @@ private:
     std::map<int64_t, int64_t> Spans; // begin -> end (exclusive); neither overlapping nor touching
 };
 
-Result failure(Kind kind, std::string message, int line = 0, int record = 0) {
+MessageArg value(std::string_view text) { return {std::string(text), false}; }
+
+Result failure(Kind kind, const char* pattern, std::vector<MessageArg> args = {}, int line = 0, int record = 0) {
     Result r;
     r.kind = kind;
-    r.message = std::move(message);
+    r.message = fill(pattern, args);
+    r.pattern = pattern;
+    r.args = std::move(args);
     r.line = line;
     r.record = record;
     return r;
@@ -290,7 +299,7 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
 
     const auto finish = [&]() {
         if (source.failed())
-            return failure(Kind::IoError, fill(kMsgRead, {sourceName, systemReason(source.error())}));
+            return failure(Kind::IoError, kMsgRead, {value(sourceName), value(systemReason(source.error()))});
         Result r;
         r.image = std::move(image);
         r.linear = sawLinear;
@@ -307,7 +316,7 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
     const auto malformed = [&](const char* text, int recLine) {
         if (source.failed())
             return finish();
-        return failure(Kind::Malformed, text, recLine, record);
+        return failure(Kind::Malformed, text, {}, recLine, record);
     };
 
     for (;;) {
@@ -322,7 +331,7 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
             if (++misses >= 254) {
                 if (source.failed())
                     return finish();
-                return failure(Kind::Malformed, fill(kMsgNoStart, {sourceName}), line, record + 1);
+                return failure(Kind::Malformed, kMsgNoStart, {value(sourceName)}, line, record + 1);
             }
         }
         ++record;
@@ -386,16 +395,16 @@ Result parseHex(Source& source, std::string_view sourceName, uint64_t textBytes)
                 const int64_t linear = int64_t(base) << 16 | address;
                 offset = linear - firstLinearBase;
                 if (offset < 0)
-                    return failure(Kind::Malformed,
-                                   fill(kMsgBelowLinearBase, {number(recLine), number(record),
-                                                              hex(uint64_t(linear), 8), hex(firstLinearBase, 8)}),
+                    return failure(Kind::Malformed, kMsgBelowLinearBase,
+                                   {value(number(recLine)), value(number(record)), value(hex(uint64_t(linear), 8)),
+                                    value(hex(firstLinearBase, 8))},
                                    recLine, record);
             }
             const int64_t end = offset + length;
             if (end > kMaxImageBytes)
-                return failure(Kind::Malformed,
-                               fill(kMsgTooLarge, {number(recLine), number(record), hex(uint64_t(offset), 8),
-                                                   hex(uint64_t(end - 1), 8), number(kMaxImageBytes)}),
+                return failure(Kind::Malformed, kMsgTooLarge,
+                               {value(number(recLine)), value(number(record)), value(hex(uint64_t(offset), 8)),
+                                value(hex(uint64_t(end - 1), 8)), value(number(kMaxImageBytes))},
                                recLine, record);
             if (static_cast<size_t>(end) > image.size())
                 image.resize(static_cast<size_t>(end));
@@ -448,8 +457,8 @@ bool writeAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-Result openFailure(const char* text, std::string_view path, const std::string& reason) {
-    return failure(Kind::IoError, fill(text, {path, reason}));
+Result openFailure(const char* text, std::string_view path, const std::string& reason, bool ownReason) {
+    return failure(Kind::IoError, text, {value(path), {reason, ownReason}});
 }
 
 } // namespace
@@ -475,34 +484,35 @@ std::string Where(const Result& r) {
 }
 
 const char* FileKindText(unsigned mode) {
-    if (S_ISDIR(mode)) return "这是文件夹,不是普通文件";
-    if (S_ISCHR(mode)) return "这是字符设备,不是普通文件";
-    if (S_ISBLK(mode)) return "这是块设备,不是普通文件";
-    if (S_ISFIFO(mode)) return "这是命名管道(FIFO),不是普通文件";
-    if (S_ISSOCK(mode)) return "这是套接字,不是普通文件";
-    return "不是普通文件";
+    if (S_ISDIR(mode)) return QT_TRANSLATE_NOOP("HexCore", "这是文件夹,不是普通文件");
+    if (S_ISCHR(mode)) return QT_TRANSLATE_NOOP("HexCore", "这是字符设备,不是普通文件");
+    if (S_ISBLK(mode)) return QT_TRANSLATE_NOOP("HexCore", "这是块设备,不是普通文件");
+    if (S_ISFIFO(mode)) return QT_TRANSLATE_NOOP("HexCore", "这是命名管道(FIFO),不是普通文件");
+    if (S_ISSOCK(mode)) return QT_TRANSLATE_NOOP("HexCore", "这是套接字,不是普通文件");
+    return QT_TRANSLATE_NOOP("HexCore", "不是普通文件");
 }
 
-int OpenRegularFile(const std::string& path, std::string* reason) {
-    const auto fail = [reason](std::string why) {
+int OpenRegularFile(const std::string& path, std::string* reason, bool* ownReason) {
+    const auto fail = [reason, ownReason](std::string why, bool own) {
         if (reason) *reason = std::move(why);
+        if (ownReason) *ownReason = own;
         return -1;
     };
-    if (path.empty()) return fail(kMsgNoName);
+    if (path.empty()) return fail(kMsgNoName, true);
     // Without O_NONBLOCK, opening a FIFO waits for a writer for ever.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return fail(systemReason(errno));
+    if (fd < 0) return fail(systemReason(errno), false);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int e = errno;
         ::close(fd);
-        return fail(systemReason(e));
+        return fail(systemReason(e), false);
     }
     // A device never ends (/dev/zero) and a pipe may never deliver: only
     // regular files are read.
     if (!S_ISREG(st.st_mode)) {
         ::close(fd);
-        return fail(FileKindText(st.st_mode));
+        return fail(FileKindText(st.st_mode), true);
     }
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
@@ -531,9 +541,9 @@ int CreateExclusiveFile(const std::string& dir, const std::string& prefix, std::
 
 Result ConvertFile(const std::string& sourcePath) {
     std::string reason;
-    const int fd = OpenRegularFile(sourcePath, &reason);
-    if (fd < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
+    bool ownReason = false;
+    const int fd = OpenRegularFile(sourcePath, &reason, &ownReason);
+    if (fd < 0) return openFailure(kMsgOpenSource, sourcePath, reason, ownReason);
     Result r = ParseFd(fd, sourcePath);
     ::close(fd);
     return r;
@@ -541,9 +551,9 @@ Result ConvertFile(const std::string& sourcePath) {
 
 Result Convert(const std::string& sourcePath, const std::string& targetPath) {
     std::string reason;
-    const int src = OpenRegularFile(sourcePath, &reason);
-    if (src < 0)
-        return openFailure(kMsgOpenSource, sourcePath, reason);
+    bool ownReason = false;
+    const int src = OpenRegularFile(sourcePath, &reason, &ownReason);
+    if (src < 0) return openFailure(kMsgOpenSource, sourcePath, reason, ownReason);
 
     // Where the bytes go, decided before parsing (so the messages keep their
     // order) without touching an existing target:
@@ -588,7 +598,7 @@ Result Convert(const std::string& sourcePath, const std::string& targetPath) {
     }
     if (dst < 0) {
         ::close(src);
-        return openFailure(kMsgOpenTarget, targetPath, systemReason(openError));
+        return openFailure(kMsgOpenTarget, targetPath, systemReason(openError), false);
     }
     const auto discard = [&] {
         ::close(dst);

@@ -28,9 +28,23 @@ struct AddressRange {
     uint64_t last = 0;
 };
 
+// One value put into a message: a text of the converter's own (`own`: one
+// of its marked texts, such as why a path is no regular file) or a value
+// (a path, a number, the system's reason).
+struct MessageArg {
+    std::string text;
+    bool own = false;
+};
+
 struct Result {
     Kind kind = Kind::Ok;
     std::string message;       // the text to show ("" when Ok)
+    // The message as its pattern (one of the converter's texts, marked for
+    // Qt's translation tools in the context "HexCore"; null when Ok) and the
+    // values for its %1, %2, ...: a front end that has translations shows it
+    // in the reader's language.
+    const char* pattern = nullptr;
+    std::vector<MessageArg> args;
     int line = 0;              // 1-based line of the offending record (0 = not tied to a record)
     int record = 0;            // 1-based number of the offending record (0 = none)
     std::vector<uint8_t> image; // the converted bytes (parsing and ConvertFile, when Ok)
@@ -71,8 +85,10 @@ Result ParseBytes(const char* data, size_t size, std::string_view sourceName);
 Result ParseFd(int fd, std::string_view sourceName);
 
 // Opens a regular file for reading (never blocking on a FIFO, refusing
-// devices, pipes, sockets and folders); -1 with *reason set otherwise.
-int OpenRegularFile(const std::string& path, std::string* reason);
+// devices, pipes, sockets and folders); -1 with *reason set otherwise
+// (*ownReason: whether it is one of the converter's texts rather than the
+// system's words).
+int OpenRegularFile(const std::string& path, std::string* reason, bool* ownReason = nullptr);
 // What a st_mode that is not a regular file is, in the user's words.
 const char* FileKindText(unsigned mode);
 

@@ -2,6 +2,7 @@
 // the record rules, the checks in their order and every message.
 #include "image/HexToBin.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -13,12 +14,15 @@ namespace {
 
 std::string encoded(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
+// One of the converter's own texts in the reader's language.
+QString ownText(const std::string& text) { return QCoreApplication::translate("HexCore", text.c_str()); }
+
 HexResult fromCore(hexcore::Result&& c) {
     HexResult r;
     r.kind = c.kind == hexcore::Kind::Ok        ? HexResult::Kind::Ok
              : c.kind == hexcore::Kind::IoError ? HexResult::Kind::IoError
                                                 : HexResult::Kind::Malformed;
-    r.message = QString::fromStdString(c.message);
+    r.message = HexToBin::MessageText(c);
     r.line = c.line;
     r.record = c.record;
     if (!c.image.empty())
@@ -51,13 +55,31 @@ HexResult HexToBin::ConvertBytes(const char* data, size_t size, const QString& s
     return fromCore(hexcore::ParseBytes(data, size, sourceName.toStdString()));
 }
 
-QString HexToBin::FileKindText(unsigned mode) { return QString::fromUtf8(hexcore::FileKindText(mode)); }
+QString HexToBin::FileKindText(unsigned mode) { return ownText(hexcore::FileKindText(mode)); }
+
+QString HexToBin::MessageText(const hexcore::Result& c) {
+    if (!c.pattern) return QString::fromStdString(c.message);
+    // %1..%9 replaced in one pass: a value holding "%2" stays as it is.
+    const QString pattern = ownText(c.pattern);
+    QString text;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const qsizetype n = i + 1 < pattern.size() ? pattern[i + 1].unicode() - u'1' : -1;
+        if (pattern[i] == u'%' && n >= 0 && n < 9 && static_cast<size_t>(n) < c.args.size()) {
+            const hexcore::MessageArg& a = c.args[static_cast<size_t>(n)];
+            text += a.own ? ownText(a.text) : QString::fromStdString(a.text);
+            ++i;
+        } else {
+            text += pattern[i];
+        }
+    }
+    return text;
+}
 
 int HexToBin::OpenRegularFile(const QString& path, QString* reason) {
     std::string why;
-    const int fd = hexcore::OpenRegularFile(encoded(path), &why);
-    if (fd < 0 && reason)
-        *reason = QString::fromStdString(why);
+    bool own = false;
+    const int fd = hexcore::OpenRegularFile(encoded(path), &why, &own);
+    if (fd < 0 && reason) *reason = own ? ownText(why) : QString::fromStdString(why);
     return fd;
 }
 

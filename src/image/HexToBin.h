@@ -21,6 +21,10 @@
 
 namespace talvo {
 
+namespace hexcore {
+struct Result;
+}
+
 // Addresses first to last, both included.
 struct AddressRange {
     quint64 first = 0;
@@ -99,6 +103,9 @@ public:
     static int OpenRegularFile(const QString& path, QString* reason);
     // "这是字符设备,不是普通文件" and the like, for a st_mode that is not a regular file.
     static QString FileKindText(unsigned mode);
+    // The core's message in the reader's language: its pattern translated,
+    // then its values put in (the converter's own among them translated too).
+    static QString MessageText(const hexcore::Result& result);
 };
 
 } // namespace talvo

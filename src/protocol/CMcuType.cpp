@@ -3,6 +3,8 @@
 // transfer and the closing frames.
 #include "protocol/CMcuType.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 #include "protocol/Diagnosis.h"
@@ -13,15 +15,17 @@ namespace talvo::protocol {
 
 namespace {
 
-const QString kSuccessDone = QString(39, u' ') + QStringLiteral("文 件 下 载 完 毕!");
-const QString kSuccessWritten = QString(39, u' ') + QStringLiteral("数 据 下 载 成 功!");
-const QString kCancelled = QStringLiteral("下载已取消");
-const QString kSwitch1Done = QStringLiteral("调整波特率1完成!");
-const QString kSwitch2Done = QStringLiteral("调整波特率2完成!");
-const QString kSwitch1Late = QStringLiteral("调整波特率一超时");
-const QString kSwitch2Late = QStringLiteral("调整波特率二超时");
-const QString kControlInfo = QStringLiteral("正在发送控制信息...");
-const QString kBlockFailed = QStringLiteral("写数据失败，重试!");
+QString SuccessDoneText() { return QString(39, u' ') + QCoreApplication::translate("CMcuType", "文 件 下 载 完 毕!"); }
+QString SuccessWrittenText() {
+    return QString(39, u' ') + QCoreApplication::translate("CMcuType", "数 据 下 载 成 功!");
+}
+QString CancelledText() { return QCoreApplication::translate("CMcuType", "下载已取消"); }
+QString Switch1DoneText() { return QCoreApplication::translate("CMcuType", "调整波特率1完成!"); }
+QString Switch2DoneText() { return QCoreApplication::translate("CMcuType", "调整波特率2完成!"); }
+QString Switch1LateText() { return QCoreApplication::translate("CMcuType", "调整波特率一超时"); }
+QString Switch2LateText() { return QCoreApplication::translate("CMcuType", "调整波特率二超时"); }
+QString ControlInfoText() { return QCoreApplication::translate("CMcuType", "正在发送控制信息..."); }
+QString BlockFailedText() { return QCoreApplication::translate("CMcuType", "写数据失败，重试!"); }
 
 // The second rate of the one-byte high-speed switch, and of the two-byte
 // switch's first and third steps: the number 1200, whatever the handshake.
@@ -112,8 +116,8 @@ bool CMcuType::OpenForHandshake() {
 }
 
 void CMcuType::Finish() {
-    Host.Log(kSuccessDone);
-    Host.Log(kSuccessWritten);
+    Host.Log(SuccessDoneText());
+    Host.Log(SuccessWrittenText());
     Host.StopSync();
     Host.Progress(0);
     Host.ClosePort();
@@ -131,7 +135,7 @@ bool CMcuType::FailWait(WaitResult result) {
     if (result == WaitResult::PortLost) {
         Host.Log(PortLostText(Host.PortName()));
     } else if (result == WaitResult::Cancelled) {
-        Host.Log(kCancelled);
+        Host.Log(CancelledText());
         Stopped = true;
     }
     return false;
@@ -172,10 +176,10 @@ bool CMcuType::Configure(uint32_t baud) {
     if (Host.ConfigurePort(baud, Parity(), kStcReplyEventChar, &reason)) return true;
     // Carrying on at the old rate would only time out later.
     Host.EndDownload();
-    Host.Log(QStringLiteral("串口 %1 无法设置为 %2 波特%3：%4")
+    Host.Log(QCoreApplication::translate("CMcuType", "串口 %1 无法设置为 %2 波特%3：%4")
                  .arg(Host.PortName())
                  .arg(baud)
-                 .arg(Parity() ? QStringLiteral("（偶校验）") : QString())
+                 .arg(Parity() ? QCoreApplication::translate("CMcuType", "（偶校验）") : QString())
                  .arg(reason));
     return false;
 }
@@ -207,7 +211,7 @@ bool CMcuType::TakeStatus(const StcChipFrame& frame, int form) {
 
 bool CMcuType::ConnectStc() {
     Host.StartSync();
-    Host.Log(QStringLiteral("正在连机..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "正在连机..."));
     const int form = AnswerForm();
     QString heard;
     bool ackWanted = false; // the STC15A's 80 frame came: it waits for the host's
@@ -267,24 +271,26 @@ bool CMcuType::ConnectStc() {
     // EndDownload resets it.
     const bool stalled = Host.Ticks() > kStcPumpStallTicks;
     Host.EndDownload();
-    Host.Log(QStringLiteral("连接超时..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "连接超时..."));
     if (r == WaitResult::PortLost || stalled) {
         if (r == WaitResult::PortLost) Host.Log(PortLostText(Host.PortName()));
-        Host.Log(QStringLiteral("请拔掉USB 重试识别"));
+        Host.Log(QCoreApplication::translate("CMcuType", "请拔掉USB 重试识别"));
         return false;
     }
     // Something came, but no whole status frame: say what, so that a wrong
     // rate or wiring can be told from silence.
     if (!received.isEmpty()) {
-        Host.Log(QStringLiteral("收到 %1 字节，但没有完整的状态帧%2：%3")
+        Host.Log(QCoreApplication::translate("CMcuType", "收到 %1 字节，但没有完整的状态帧%2：%3")
                      .arg(received.size())
-                     .arg(heard.isEmpty() ? QString() : QStringLiteral("（%1）").arg(heard))
+                     .arg(heard.isEmpty() ? QString() : QCoreApplication::translate("CMcuType", "（%1）").arg(heard))
                      .arg(QString::fromLatin1(received.left(24).toHex(' ')) + (received.size() > 24 ? " ..." : "")));
         // A chip of a family with other line settings sends bytes that fit
         // no frame (a frame of this family cut short is no sign of that).
         if (!Options.autoFamily && !ScanStcFrames(received, form, form == 1).partial)
-            Host.Log(QStringLiteral("芯片类型可能选错了：收到的字节不属于“%1”的状态帧（可改用 --chip auto 或选择其他芯片类型）")
-                         .arg(QString::fromUtf8(ChipTypeAt(Options.chipType).listText)));
+            Host.Log(QCoreApplication::translate(
+                         "CMcuType",
+                         "芯片类型可能选错了：收到的字节不属于“%1”的状态帧（可改用 --chip auto 或选择其他芯片类型）")
+                         .arg(ChipTypeDisplayName(QString::fromUtf8(ChipTypeAt(Options.chipType).listText))));
     }
     Host.Log(Host.ConnectDiagnosis());
     return false;
@@ -301,7 +307,7 @@ QString ProtocolGroup(const StcFamily& f) {
 QString SizeText(uint32_t bytes) {
     if (bytes % 1024 == 0) return QStringLiteral("%1 KB").arg(bytes / 1024);
     if (bytes > 1024 && bytes % 512 == 0) return QStringLiteral("%1 KB").arg(bytes / 1024.0, 0, 'f', 1);
-    return QStringLiteral("%1 字节").arg(bytes);
+    return QCoreApplication::translate("CMcuType", "%1 字节").arg(bytes);
 }
 
 } // namespace
@@ -319,22 +325,24 @@ bool CMcuType::IdentifyChip() {
         if (!answered && StatusForm == 1) answered = FindStcFamily("stc89");
         if (!answered) {
             Host.EndDownload();
-            Host.Log(QStringLiteral("无法从型号代码 %1%2 判断芯片系列：请选择芯片类型")
-                         .arg(hexCode, name.isEmpty() ? QString() : QStringLiteral("（%1）").arg(name)));
+            Host.Log(QCoreApplication::translate("CMcuType", "无法从型号代码 %1%2 判断芯片系列：请选择芯片类型")
+                         .arg(hexCode, name.isEmpty() ? QString()
+                                                      : QCoreApplication::translate("CMcuType", "（%1）").arg(name)));
             return false;
         }
         Family = answered;
         Blocks = StcBlocks(Options.image, Family->blockSize);
         for (const ChipTypeInfo& c : ChipTypes())
             if (c.stc() == Family)
-                Host.Log(QStringLiteral("芯片类型：%1（由芯片的状态帧判断）").arg(QString::fromUtf8(c.listText)));
+                Host.Log(QCoreApplication::translate("CMcuType", "芯片类型：%1（由芯片的状态帧判断）")
+                             .arg(ChipTypeDisplayName(QString::fromUtf8(c.listText))));
         if (Family->parity != LineParity) {
             if (!Configure(static_cast<uint32_t>(HandshakeBaud))) return false;
             LineParity = Family->parity;
         }
     } else if (!Family) {
         // The download stops here; its caller stops the channel.
-        Host.Log(QStringLiteral(" 不支持这种MCU"));
+        Host.Log(QCoreApplication::translate("CMcuType", " 不支持这种MCU"));
         return false;
     }
     const bool sameForm = StatusForm == Family->checksumForm;
@@ -344,14 +352,21 @@ bool CMcuType::IdentifyChip() {
     }
     // Well-formed for another family: stop before anything changes on the chip.
     Host.EndDownload();
-    const QString chosen = QString::fromUtf8(ChipTypeAt(Options.chipType).listText);
+    const QString chosen = ChipTypeDisplayName(QString::fromUtf8(ChipTypeAt(Options.chipType).listText));
     if (answered) {
         Report.suggestedChipType = suggested;
-        Host.Log(QStringLiteral("连接的芯片是 %1（型号代码 %2），应选择芯片类型“%3”，而不是“%4”：请改选后重新下载（芯片需重新上电）")
-                     .arg(name, hexCode, QString::fromUtf8(ChipTypeAt(suggested).listText), chosen));
+        Host.Log(
+            QCoreApplication::translate(
+                "CMcuType",
+                "连接的芯片是 %1（型号代码 %2），应选择芯片类型“%3”，而不是“%4”：请改选后重新下载（芯片需重新上电）")
+                .arg(name, hexCode, ChipTypeDisplayName(QString::fromUtf8(ChipTypeAt(suggested).listText)), chosen));
     } else {
-        Host.Log(QStringLiteral("芯片类型可能选错了：芯片的状态帧（型号代码 %1）用%2字节校验和，不属于“%3”")
-                     .arg(hexCode, StatusForm == 1 ? QStringLiteral("单") : QStringLiteral("双"), chosen));
+        Host.Log((StatusForm == 1
+                      ? QCoreApplication::translate(
+                            "CMcuType", "芯片类型可能选错了：芯片的状态帧（型号代码 %1）用单字节校验和，不属于“%2”")
+                      : QCoreApplication::translate(
+                            "CMcuType", "芯片类型可能选错了：芯片的状态帧（型号代码 %1）用双字节校验和，不属于“%2”"))
+                     .arg(hexCode, chosen));
     }
     return false;
 }
@@ -368,7 +383,7 @@ void CMcuType::ReportModel() {
             if (key == QLatin1String(m.family)) row = &m;
         name = QString::fromUtf8(row->name);
     }
-    Host.Log(QStringLiteral("型号 %1，程序空间 %2，EEPROM %3")
+    Host.Log(QCoreApplication::translate("CMcuType", "型号 %1，程序空间 %2，EEPROM %3")
                  .arg(name, SizeText(row->codeFlashBytes), SizeText(row->eepromBytes)));
 }
 
@@ -377,14 +392,16 @@ bool CMcuType::CheckImageFits() {
     const QString hexCode = QStringLiteral("%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
     const std::optional<uint32_t> flash = StcCodeFlashBytes(code);
     if (!flash) {
-        Host.Log(QStringLiteral("未知的型号代码 %1：芯片程序区大小未知，不检查文件大小").arg(hexCode));
+        Host.Log(QCoreApplication::translate("CMcuType", "未知的型号代码 %1：芯片程序区大小未知，不检查文件大小")
+                     .arg(hexCode));
         return true;
     }
     CodeFlashBytes = *flash;
     if (static_cast<int64_t>(Options.image.size()) <= static_cast<int64_t>(CodeFlashBytes)) return true;
     // Refused while the chip still holds its old program.
     Host.EndDownload();
-    Host.Log(QStringLiteral("文件大小 %1 字节超出芯片 %2（型号代码 %3）的程序区 %4 字节，未擦除也未写入")
+    Host.Log(QCoreApplication::translate("CMcuType",
+                                         "文件大小 %1 字节超出芯片 %2（型号代码 %3）的程序区 %4 字节，未擦除也未写入")
                  .arg(Options.image.size())
                  .arg(StcModelName(code), hexCode)
                  .arg(CodeFlashBytes));
@@ -393,18 +410,20 @@ bool CMcuType::CheckImageFits() {
 
 bool CMcuType::MeasureAndChooseRate() {
     CrystalMHz = MeasureClock(Status->counts, HandshakeBaud, Family->familyCode);
-    Host.Log(QStringLiteral("晶振频率:") + FrequencyText(CrystalMHz) + QStringLiteral(" MHZ"));
+    Host.Log(QCoreApplication::translate("CMcuType", "晶振频率:%1 MHZ").arg(FrequencyText(CrystalMHz)));
     const bool sixClock = Status->sixClockMarker();
     Rate = ChooseDownloadBaud(CrystalMHz, HandshakeBaud, Family->familyCode, sixClock);
     if (!Rate.ok) {
         // Refused before any switch: the chip stays at the handshake rate.
-        Host.Log(QStringLiteral("无法为此晶振选择下载波特率：%1").arg(Rate.note));
+        Host.Log(QCoreApplication::translate("CMcuType", "无法为此晶振选择下载波特率：%1").arg(Rate.note));
         if (Options.lowSpeed) {
             const RateChoice high = ChooseDownloadBaud(CrystalMHz, Family->highSpeed.baud, Family->familyCode, sixClock);
             if (high.ok)
-                Host.Log(QStringLiteral("低速下载无法用于此晶振，请选择“高速下载”（可用 %1 波特）").arg(high.baud));
+                Host.Log(
+                    QCoreApplication::translate("CMcuType", "低速下载无法用于此晶振，请选择“高速下载”（可用 %1 波特）")
+                        .arg(high.baud));
         }
-        Host.Message(QStringLiteral("当前不支持这种晶振"));
+        Host.Message(QCoreApplication::translate("CMcuType", "当前不支持这种晶振"));
         Host.EndDownload();
         return false;
     }
@@ -422,11 +441,11 @@ bool CMcuType::MeasureAndChooseRate() {
         Rate.mended = false;
     }
     DownloadBaud = Rate.baud;
-    Host.Log(QStringLiteral("下载波特率: %1 (重装值 %2，芯片实际 %3 波特)%4")
+    Host.Log(QCoreApplication::translate("CMcuType", "下载波特率: %1 (重装值 %2，芯片实际 %3 波特)%4")
                  .arg(DownloadBaud)
                  .arg(QString::asprintf("%02X", static_cast<unsigned>(Rate.reload)))
                  .arg(Rate.chipRate, 0, 'f', 0)
-                 .arg(Rate.mended ? QStringLiteral("；") + Rate.note : QString()));
+                 .arg(Rate.mended ? QCoreApplication::translate("CMcuType", "；%1").arg(Rate.note) : QString()));
     return true;
 }
 
@@ -434,9 +453,9 @@ bool CMcuType::MeasureAndChooseRate() {
 // Family dispatch and the switch-and-erase operations
 
 bool CMcuType::SwitchForFamily() {
-    Host.Log(QStringLiteral("调整波特率..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "调整波特率..."));
     if (HandshakeBaud != 1200 && HandshakeBaud != 2400 && HandshakeBaud != 4800) {
-        Host.Message(QStringLiteral("当前不支持这种晶振"));
+        Host.Message(QCoreApplication::translate("CMcuType", "当前不支持这种晶振"));
         Host.EndDownload();
         return false;
     }
@@ -488,16 +507,16 @@ bool CMcuType::SwitchAndEraseForm1(const QByteArray& p) {
     // 8F at the handshake rate; its answer comes at the new rate.
     SendFrame(0x8F, p + hexBytes("81"), 1);
     if (!Reopen(SwitchRate1, kStcFirstSwitchPauseMs)) return false;
-    if (!Exchange(0, {}, false, 1)) return StageFailed(kSwitch1Late);
-    Host.Log(kSwitch1Done);
+    if (!Exchange(0, {}, false, 1)) return StageFailed(Switch1LateText());
+    Host.Log(Switch1DoneText());
     // Back at the handshake rate for 8E, whose answer comes at the new rate,
     // where the chip then stays.
     if (!Reopen(SwitchRate2, kStcFirstSwitchPauseMs)) return false;
     Host.SetReplyDelay(0);
     SendFrame(0x8E, p, 1);
     if (!Reopen(SwitchRate3, kStcSecondSwitchPauseMs)) return false;
-    if (!Exchange(0, {}, false, 1)) return StageFailed(kSwitch2Late);
-    Host.Log(kSwitch2Done);
+    if (!Exchange(0, {}, false, 1)) return StageFailed(Switch2LateText());
+    Host.Log(Switch2DoneText());
     return SendControlInfo() && EraseForm1();
 }
 
@@ -506,23 +525,23 @@ bool CMcuType::SwitchAndEraseForm2(const QByteArray& p1, const QByteArray& p2, c
     Host.Pause(kStcTwoByteSwitchPauseMs);
     if (!Reopen(SwitchRate2, 0)) return false;
     Host.SetReplyDelay(0);
-    if (!Exchange(0, {}, false, 2)) return StageFailed(kSwitch2Late);
-    Host.Log(kSwitch2Done);
-    Host.Log(kControlInfo);
+    if (!Exchange(0, {}, false, 2)) return StageFailed(Switch2LateText());
+    Host.Log(Switch2DoneText());
+    Host.Log(ControlInfoText());
     if (!Reopen(SwitchRate3, 0)) return false;
     SendFrame(0x8E, p3, 2);
     if (!Reopen(SwitchRate4, 0)) return false;
-    if (!Exchange(0, {}, false, 2)) return StageFailed(kSwitch2Late);
+    if (!Exchange(0, {}, false, 2)) return StageFailed(Switch2LateText());
     return EraseForm2();
 }
 
 bool CMcuType::SwitchAndEraseForm1Fixed(const QByteArray& p) {
     if (!Configure(SwitchRate1)) return false;
-    if (!Exchange(0x8F, p + hexBytes("81"), true, 1)) return StageFailed(kSwitch1Late);
-    Host.Log(kSwitch1Done);
+    if (!Exchange(0x8F, p + hexBytes("81"), true, 1)) return StageFailed(Switch1LateText());
+    Host.Log(Switch1DoneText());
     Host.SetReplyDelay(0);
-    if (!Exchange(0x8E, p, true, 1)) return StageFailed(kSwitch2Late);
-    Host.Log(kSwitch2Done);
+    if (!Exchange(0x8E, p, true, 1)) return StageFailed(Switch2LateText());
+    Host.Log(Switch2DoneText());
     if (!SendControlInfo()) return false;
     if (!Reopen(SwitchRate3, 0)) return false;
     return EraseForm1();
@@ -531,34 +550,34 @@ bool CMcuType::SwitchAndEraseForm1Fixed(const QByteArray& p) {
 bool CMcuType::SwitchAndEraseForm2Fixed(const QByteArray& p1, const QByteArray& p2, const QByteArray& p3) {
     if (!Configure(SwitchRate1) || !PrepareForm2(p1, p2)) return false;
     Host.SetReplyDelay(kStcFixedSwitchSettleMs);
-    if (!Exchange(0, {}, false, 2)) return StageFailed(kSwitch2Late);
-    Host.Log(kSwitch2Done);
-    Host.Log(kControlInfo);
-    if (!Exchange(0x8E, p3, true, 2)) return StageFailed(kSwitch2Late);
+    if (!Exchange(0, {}, false, 2)) return StageFailed(Switch2LateText());
+    Host.Log(Switch2DoneText());
+    Host.Log(ControlInfoText());
+    if (!Exchange(0x8E, p3, true, 2)) return StageFailed(Switch2LateText());
     return EraseForm2();
 }
 
 bool CMcuType::PrepareForm2(const QByteArray& p1, const QByteArray& p2) {
-    if (!Exchange(0x50, p1, true, 2)) return StageFailed(kSwitch1Late);
-    Host.Log(kSwitch1Done);
+    if (!Exchange(0x50, p1, true, 2)) return StageFailed(Switch1LateText());
+    Host.Log(Switch1DoneText());
     SendFrame(0x8F, p2 + hexBytes("83"), 2);
     return true;
 }
 
 bool CMcuType::SendControlInfo() {
-    Host.Log(kControlInfo);
+    Host.Log(ControlInfoText());
     for (int i = 0; i < kStcControlFrames; ++i)
         if (!Exchange(0x80, hexBytes("02003601") + ModelCode(), true, 1))
-            return StageFailed(QStringLiteral("写芯片超时!"));
+            return StageFailed(QCoreApplication::translate("CMcuType", "写芯片超时!"));
     return true;
 }
 
 // The one-byte families' erase of the pages the image and its zero block need.
 bool CMcuType::EraseForm1() {
-    Host.Log(QStringLiteral("正在擦除用户程序区..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "正在擦除用户程序区..."));
     const QByteArray data = QByteArray(1, static_cast<char>(ErasePages())) + hexBytes("333333333333");
-    if (!Exchange(0x84, data, true, 1)) return StageFailed(QStringLiteral("擦除失败!"));
-    Host.Log(QStringLiteral("擦除用户程序区完成!"));
+    if (!Exchange(0x84, data, true, 1)) return StageFailed(QCoreApplication::translate("CMcuType", "擦除失败!"));
+    Host.Log(QCoreApplication::translate("CMcuType", "擦除用户程序区完成!"));
     Host.SetReplyDelay(kStcTransferSettleMs);
     return true;
 }
@@ -566,7 +585,7 @@ bool CMcuType::EraseForm1() {
 // The two-byte families' fixed erase frame.
 bool CMcuType::EraseForm2() {
     Host.Send(StcTwoByteEraseFrame(ErasePages()));
-    if (!Exchange(0x84, {}, false, 2)) return StageFailed(QStringLiteral("擦除失败"));
+    if (!Exchange(0x84, {}, false, 2)) return StageFailed(QCoreApplication::translate("CMcuType", "擦除失败"));
     Host.SetReplyDelay(kStcTransferSettleMs);
     return true;
 }
@@ -597,7 +616,7 @@ uint8_t CMcuType::ErasePages() const {
 // stays away.
 
 bool CMcuType::SendBlocks() {
-    Host.Log(QStringLiteral("正在下载数据,请稍侯... ..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "正在下载数据,请稍侯... ..."));
     const int n = BlocksToSend();
     if (n < 1) return true;
     // The progress step counts the image blocks (the zero block after them
@@ -659,11 +678,11 @@ bool CMcuType::SendBlocks() {
             }
             if (r != WaitResult::TimedOut) {
                 FailWait(r);
-                return StageFailed(kBlockFailed);
+                return StageFailed(BlockFailedText());
             }
             if (Host.Ticks() > kStcBlockTicks) {
                 Host.EndDownload();
-                return StageFailed(kBlockFailed);
+                return StageFailed(BlockFailedText());
             }
             // The answers to the copies already sent still count.
             if (firstResendTick < 0) firstResendTick = Host.Ticks();
@@ -685,7 +704,8 @@ bool CMcuType::SendClosingFrames() {
             SendFrame(f.command, hexBytes(f.data), f.form);
             continue;
         }
-        if (!Exchange(f.command, hexBytes(f.data), true, f.form)) return StageFailed(QStringLiteral("写数据超时"));
+        if (!Exchange(f.command, hexBytes(f.data), true, f.form))
+            return StageFailed(QCoreApplication::translate("CMcuType", "写数据超时"));
     }
     return true;
 }

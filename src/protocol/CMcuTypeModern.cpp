@@ -3,6 +3,7 @@
 // frequency, the rate switch, prepare, erase, block writes, finish, the
 // option block (the chip's option bytes kept, the new trim and frequency
 // written) and the closing frame.
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <algorithm>
@@ -17,10 +18,13 @@ namespace talvo::protocol {
 
 namespace {
 
-const QString kSwitchDone = QStringLiteral("调整波特率1完成!");
-const QString kSwitchLate = QStringLiteral("调整波特率一超时");
-const QString kBlockFailed = QStringLiteral("写数据失败，重试!");
-const QString kCalibrationFailed = QStringLiteral("校准频率失败");
+QString SwitchDoneText() { return QCoreApplication::translate("CMcuType", "调整波特率1完成!"); }
+QString SwitchLateText() { return QCoreApplication::translate("CMcuType", "调整波特率一超时"); }
+QString BlockFailedText() { return QCoreApplication::translate("CMcuType", "写数据失败，重试!"); }
+// "校准频率失败：" and why.
+QString CalibrationFailedText(const QString& why) {
+    return QCoreApplication::translate("CMcuType", "校准频率失败：%1").arg(why);
+}
 
 constexpr uint8_t kPulse = 0xFE;       // STC15/STC8 calibration pulse
 constexpr uint8_t kStc15aPulse = 0x7F; // STC15A calibration pulse
@@ -51,7 +55,8 @@ bool CMcuType::RunModernDownload() {
     if (family) Modern = ReadStcModernStatus(StatusPayload, *family, &why);
     if (!Modern || !QString::fromLatin1(Family->modernProtocols).split(u' ').contains(StcModernFamilyKey(Modern->family))) {
         Host.EndDownload();
-        Host.Log(QStringLiteral("无法读取芯片的状态帧：%1").arg(why.isEmpty() ? QStringLiteral("not of this chip type") : why));
+        Host.Log(QCoreApplication::translate("CMcuType", "无法读取芯片的状态帧：%1")
+                     .arg(why.isEmpty() ? QStringLiteral("not of this chip type") : why));
         return false;
     }
     ModelLabel = StcModelName(Modern->modelCode);
@@ -64,9 +69,11 @@ bool CMcuType::RunModernDownload() {
 bool CMcuType::ModernChooseTarget() {
     const StcCurrentClock now = CurrentStcClock(*Modern, HandshakeBaud);
     if (now.source != StcCurrentClock::Source::Untrimmed)
-        Host.Log(QStringLiteral("用户程序当前运行频率: %1 MHz%2")
+        Host.Log(QCoreApplication::translate("CMcuType", "用户程序当前运行频率: %1 MHz%2")
                      .arg(Mhz(now.hz))
-                     .arg(now.source == StcCurrentClock::Source::External ? QStringLiteral("（外部时钟）") : QString()));
+                     .arg(now.source == StcCurrentClock::Source::External
+                              ? QCoreApplication::translate("CMcuType", "（外部时钟）")
+                              : QString()));
     if (now.source == StcCurrentClock::Source::External) {
         // No RC to trim: the chip runs on its crystal or external clock.
         TargetHz = now.hz;
@@ -83,12 +90,14 @@ bool CMcuType::ModernChooseTarget() {
         // does today; another frequency takes --freq.
         if (now.bootClockHz <= 0) {
             Host.EndDownload();
-            Host.Log(QStringLiteral("芯片的内部RC振荡器从未校准，不知道用户程序应运行的频率：请指定目标频率"
-                                    "（talvo download --freq MHZ）"));
+            Host.Log(QCoreApplication::translate("CMcuType",
+                                                 "芯片的内部RC振荡器从未校准，不知道用户程序应运行的频率：请指定目标频率"
+                                                 "（talvo download --freq MHZ）"));
             return false;
         }
         TargetHz = NearestCommonStcFrequency(now.bootClockHz);
-        Host.Log(QStringLiteral("芯片的内部RC振荡器从未校准：按芯片现在运行的频率 %1 MHz 校准（另选频率：talvo download --freq MHZ）")
+        Host.Log(QCoreApplication::translate(
+                     "CMcuType", "芯片的内部RC振荡器从未校准：按芯片现在运行的频率 %1 MHz 校准（另选频率：talvo download --freq MHZ）")
                      .arg(Mhz(TargetHz)));
         return true;
     }
@@ -100,7 +109,7 @@ bool CMcuType::ModernHandshake() {
     if (!IsModernProtocol(StcModernFamily::Stc15a)) return true;
     QByteArray p = Bytes({0x50, 0x00, 0x00, 0x36, 0x01});
     AppendWord(&p, Modern->modelCode);
-    return ModernExchange(StcModernStep::Handshake, p, kStcModernReplyTicks, kSwitchLate).has_value();
+    return ModernExchange(StcModernStep::Handshake, p, kStcModernReplyTicks, SwitchLateText()).has_value();
 }
 
 bool CMcuType::ModernCalibrate() {
@@ -111,12 +120,12 @@ bool CMcuType::ModernCalibrate() {
         ProgramHz = ReachedHz = TargetHz;
         return true;
     }
-    Host.Log(QStringLiteral("校准频率... 目标 %1 MHz").arg(Mhz(TargetHz)));
+    Host.Log(QCoreApplication::translate("CMcuType", "校准频率... 目标 %1 MHz").arg(Mhz(TargetHz)));
     const bool ok = IsModernProtocol(StcModernFamily::Stc15a) ? Calibrate15a()
                     : IsModernProtocol(StcModernFamily::Stc15) ? Calibrate15()
                                                                : Calibrate8();
     if (!ok) return false;
-    Host.Log(QStringLiteral("校准频率完成: 目标 %1 MHz，实际 %2 MHz（误差 %3%，微调值 %4）")
+    Host.Log(QCoreApplication::translate("CMcuType", "校准频率完成: 目标 %1 MHz，实际 %2 MHz（误差 %3%，微调值 %4）")
                  .arg(Mhz(TargetHz), Mhz(ReachedHz))
                  .arg((ReachedHz / TargetHz - 1) * 100, 0, 'f', 2)
                  .arg(QStringLiteral("%1").arg(UserTrim.word(), 4, 16, QLatin1Char('0')).toUpper()));
@@ -130,12 +139,12 @@ bool CMcuType::Calibrate15a() {
     ProgramHz = Stc15aHigh ? kStcHighSpeedHz : kStcNormalSpeedHz;
     QString why;
     const auto round1 = Stc15aFirstRound(TargetHz, Stc15aHigh, &why);
-    if (!round1) return Host.EndDownload(), StageFailed(kCalibrationFailed + QStringLiteral("：") + why);
+    if (!round1) return Host.EndDownload(), StageFailed(CalibrationFailedText(why));
     const auto counts1 = CalibrationRound(*round1, 0);
     if (!counts1) return false;
     const auto program = Stc15aProgrammingTrim(*round1, *counts1, StcTrimCount(fam, ProgramHz, HandshakeBaud), &why);
     const auto round2 = program ? Stc15aSecondRound(*round1, *counts1, user, &why) : std::nullopt;
-    if (!round2) return Host.EndDownload(), StageFailed(kCalibrationFailed + QStringLiteral("：") + why);
+    if (!round2) return Host.EndDownload(), StageFailed(CalibrationFailedText(why));
     const auto counts2 = CalibrationRound(*round2, 0);
     if (!counts2) return false;
     const int best = NearestCount(*counts2, user);
@@ -155,7 +164,7 @@ bool CMcuType::Calibrate15() {
     QString why;
     auto u = Stc15Estimate(round1, *counts1, user, &why);
     auto p = u ? Stc15Estimate(round1, *counts1, program, &why) : std::nullopt;
-    if (!u || !p) return Host.EndDownload(), StageFailed(kCalibrationFailed + QStringLiteral("：") + why);
+    if (!u || !p) return Host.EndDownload(), StageFailed(CalibrationFailedText(why));
     // A window whose counts all lie on one side of a target is moved to its
     // nearest trim and measured once more.
     constexpr int kWindow = kStcCalibrationSlots / 2;
@@ -204,7 +213,7 @@ bool CMcuType::Calibrate8() {
         if (!counts1) return false;
         estimate = Stc8EstimateTrim(fam, round1, *counts1, TargetHz, HandshakeBaud, &why);
     }
-    if (!estimate) return Host.EndDownload(), StageFailed(kCalibrationFailed + QStringLiteral("：") + why);
+    if (!estimate) return Host.EndDownload(), StageFailed(CalibrationFailedText(why));
     const std::vector<StcTrim> round2 =
         fam == StcModernFamily::Stc8 ? Stc8SecondRound(estimate->trim, true) : Stc8dSecondRound(estimate->trim);
     const auto counts2 = CalibrationRound(round2, 0);
@@ -246,14 +255,14 @@ std::optional<std::vector<uint16_t>> CMcuType::CalibrationRound(const std::vecto
     }
     if (r != WaitResult::Replied) {
         FailWait(r);
-        StageFailed(kCalibrationFailed + QStringLiteral("：芯片没有回答校准命令"));
+        StageFailed(CalibrationFailedText(QCoreApplication::translate("CMcuType", "芯片没有回答校准命令")));
         return std::nullopt;
     }
     const StcChipFrame f = ScanStcFrames(Host.Received(), 2).frames.front();
     const StcModernAnswer a = ReadStcModernAnswer(Modern->family, StcModernStep::Calibration, f.payload, p);
     if (!a.ok) {
         Host.EndDownload();
-        StageFailed(kCalibrationFailed + QStringLiteral("：") + a.why);
+        StageFailed(CalibrationFailedText(a.why));
         return std::nullopt;
     }
     Host.ResetTicks();
@@ -281,7 +290,7 @@ bool CMcuType::ModernChooseRate() {
     SwitchReload = rate.reload;
     if (IsModernProtocol(StcModernFamily::Stc15) && !Stc15HasUart(Modern->modelCode))
         SwitchReload2 = Stc15UartlessReload2(baud, ProgramHz);
-    Host.Log(QStringLiteral("下载波特率: %1 (重装值 %2，芯片实际 %3 波特)")
+    Host.Log(QCoreApplication::translate("CMcuType", "下载波特率: %1 (重装值 %2，芯片实际 %3 波特)")
                  .arg(DownloadBaud)
                  .arg(QString::number(SwitchReload, 16).toUpper())
                  .arg(rate.chipRate, 0, 'f', 0));
@@ -289,7 +298,7 @@ bool CMcuType::ModernChooseRate() {
 }
 
 bool CMcuType::ModernSwitch() {
-    Host.Log(QStringLiteral("调整波特率..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "调整波特率..."));
     if (IsModernProtocol(StcModernFamily::Stc15a)) {
         // The chip answers at the new rate, after the host's pause.
         const QByteArray p = Bytes({0x8E, ProgramTrim.first, ProgramTrim.second, static_cast<int>(SwitchReload), 0xA1,
@@ -298,8 +307,8 @@ bool CMcuType::ModernSwitch() {
         Host.Send(BuildFrame(0x8E, p.mid(1), 2));
         if (!Host.Pause(kStcModernSwitchPauseMs)) return FailWait(WaitResult::Cancelled);
         if (!Configure(DownloadBaud)) return false;
-        if (!ModernExchange(StcModernStep::Switch, p, kStcModernReplyTicks, kSwitchLate, false)) return false;
-        Host.Log(kSwitchDone);
+        if (!ModernExchange(StcModernStep::Switch, p, kStcModernReplyTicks, SwitchLateText(), false)) return false;
+        Host.Log(SwitchDoneText());
         return true;
     }
     QByteArray p = Bytes({0x01});
@@ -316,11 +325,11 @@ bool CMcuType::ModernSwitch() {
     const bool newer = IsModernProtocol(StcModernFamily::Stc8d) || IsModernProtocol(StcModernFamily::Stc8g);
     p.append(static_cast<char>(newer ? kStc8NewerFlashWait : StcFlashWait(ProgramHz)));
     // The answer comes at the handshake rate; then both sides change.
-    if (!ModernExchange(StcModernStep::Switch, p, kStcModernReplyTicks, kSwitchLate)) return false;
+    if (!ModernExchange(StcModernStep::Switch, p, kStcModernReplyTicks, SwitchLateText())) return false;
     if (IsModernProtocol(StcModernFamily::Stc15) && !Host.Pause(kStcModernSwitchPauseMs))
         return FailWait(WaitResult::Cancelled);
     if (!Configure(DownloadBaud)) return false;
-    Host.Log(kSwitchDone);
+    Host.Log(SwitchDoneText());
     return true;
 }
 
@@ -333,12 +342,12 @@ QByteArray CMcuType::WithMarker(uint8_t command, const char* withoutMarker) cons
 bool CMcuType::ModernPrepare() {
     if (IsModernProtocol(StcModernFamily::Stc15a)) return true;
     return ModernExchange(StcModernStep::Prepare, WithMarker(0x05), kStcModernReplyTicks,
-                          QStringLiteral("芯片没有回答准备命令"))
+                          QCoreApplication::translate("CMcuType", "芯片没有回答准备命令"))
         .has_value();
 }
 
 bool CMcuType::ModernErase() {
-    Host.Log(QStringLiteral("正在擦除用户程序区..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "正在擦除用户程序区..."));
     QByteArray p;
     if (IsModernProtocol(StcModernFamily::Stc15a)) {
         // Pages of 256 bytes: those of the image, and the whole code flash.
@@ -350,10 +359,11 @@ bool CMcuType::ModernErase() {
     } else {
         p = WithMarker(0x03, "00");
     }
-    const auto a = ModernExchange(StcModernStep::Erase, p, kStcEraseTicks, QStringLiteral("擦除失败!"));
+    const auto a =
+        ModernExchange(StcModernStep::Erase, p, kStcEraseTicks, QCoreApplication::translate("CMcuType", "擦除失败!"));
     if (!a) return false;
     Uid = a->uid;
-    Host.Log(QStringLiteral("擦除用户程序区完成!"));
+    Host.Log(QCoreApplication::translate("CMcuType", "擦除用户程序区完成!"));
     return true;
 }
 
@@ -366,7 +376,7 @@ int CMcuType::ModernBlockSize() const {
 }
 
 bool CMcuType::ModernWrite() {
-    Host.Log(QStringLiteral("正在下载数据,请稍侯... ..."));
+    Host.Log(QCoreApplication::translate("CMcuType", "正在下载数据,请稍侯... ..."));
     const int size = ModernBlockSize();
     const bool a15 = IsModernProtocol(StcModernFamily::Stc15a);
     const int n = static_cast<int>((Options.image.size() + size - 1) / size);
@@ -384,7 +394,7 @@ bool CMcuType::ModernWrite() {
             AppendWord(&p, address);
             if (Modern->marker) p += Bytes({0x5A, 0xA5});
         }
-        if (!ModernExchange(StcModernStep::Write, p + block, kStcModernBlockTicks, kBlockFailed)) return false;
+        if (!ModernExchange(StcModernStep::Write, p + block, kStcModernBlockTicks, BlockFailedText())) return false;
         Host.Progress(std::min(1024, 1024 * (i + 1) / n));
     }
     return true;
@@ -394,11 +404,14 @@ bool CMcuType::ModernFinish() {
     if (IsModernProtocol(StcModernFamily::Stc15a)) {
         QByteArray p = Bytes({0x69, 0x00, 0x00, 0x36, 0x01});
         AppendWord(&p, Modern->modelCode);
-        return ModernExchange(StcModernStep::Finish, p, kStcModernReplyTicks, QStringLiteral("写数据超时")).has_value();
+        return ModernExchange(StcModernStep::Finish, p, kStcModernReplyTicks,
+                              QCoreApplication::translate("CMcuType", "写数据超时"))
+            .has_value();
     }
     // Bootloaders from 7.2 on close the writes with 07.
     if (!Modern->marker) return true;
-    return ModernExchange(StcModernStep::Finish, WithMarker(0x07), kStcModernReplyTicks, QStringLiteral("写数据超时"))
+    return ModernExchange(StcModernStep::Finish, WithMarker(0x07), kStcModernReplyTicks,
+                          QCoreApplication::translate("CMcuType", "写数据超时"))
         .has_value();
 }
 
@@ -438,7 +451,9 @@ bool CMcuType::ModernOptions() {
         for (int k = 0; k < 4; ++k) b[36 + k] = static_cast<char>(mcsAt(1 + k));
         p = WithMarker(0x04) + b;
     }
-    return ModernExchange(StcModernStep::Options, p, kStcModernReplyTicks, QStringLiteral("写数据超时")).has_value();
+    return ModernExchange(StcModernStep::Options, p, kStcModernReplyTicks,
+                          QCoreApplication::translate("CMcuType", "写数据超时"))
+        .has_value();
 }
 
 void CMcuType::ModernLeave() {
@@ -463,9 +478,9 @@ std::optional<StcModernAnswer> CMcuType::ModernExchange(StcModernStep step, cons
     if (!a.ok) {
         Host.EndDownload();
         if (a.locked) {
-            StageFailed(QStringLiteral("芯片已被密码锁定（准备命令的回答为 0F），无法下载"));
+            StageFailed(QCoreApplication::translate("CMcuType", "芯片已被密码锁定（准备命令的回答为 0F），无法下载"));
         } else {
-            StageFailed(failLine + QStringLiteral("：") + a.why);
+            StageFailed(QCoreApplication::translate("CMcuType", "%1：%2").arg(failLine, a.why));
         }
         return std::nullopt;
     }

@@ -1,8 +1,20 @@
 #include "protocol/ChipTypes.h"
 
+#include <QCoreApplication>
+
 #include "protocol/StcFamily.h"
 
 namespace talvo::protocol {
+
+namespace {
+// The list texts as a person reads them, in the reader's language (see
+// ChipTypeDisplayName); a text without a translation is shown as it stands.
+[[maybe_unused]] const char* const kChipTypeNames[] = {
+    QT_TRANSLATE_NOOP("ChipTypes", "STC89C5XX系列"), QT_TRANSLATE_NOOP("ChipTypes", "STC11F60系列"),
+    QT_TRANSLATE_NOOP("ChipTypes", "STC12C60系列"),  QT_TRANSLATE_NOOP("ChipTypes", "STC90C5XX系列"),
+    QT_TRANSLATE_NOOP("ChipTypes", "STC15系列"),     QT_TRANSLATE_NOOP("ChipTypes", "STC8系列"),
+};
+} // namespace
 
 const std::vector<ChipTypeInfo>& ChipTypes() {
     static const std::vector<ChipTypeInfo> table = {
@@ -31,6 +43,10 @@ QStringList ChipTypeListTexts() {
     QStringList texts;
     for (const auto& c : ChipTypes()) texts << QString::fromUtf8(c.listText);
     return texts;
+}
+
+QString ChipTypeDisplayName(const QString& listText) {
+    return QCoreApplication::translate("ChipTypes", listText.toUtf8().constData());
 }
 
 int ChipTypeByName(const QString& name) {

@@ -33,6 +33,9 @@ const std::vector<ChipTypeInfo>& ChipTypes();
 const ChipTypeInfo& ChipTypeAt(int index);
 // The texts of the list.
 QStringList ChipTypeListTexts();
+// A list text ("STC89C5XX系列") in the reader's language; a text without a
+// translation is shown as it stands.
+QString ChipTypeDisplayName(const QString& listText);
 // The index named by `name`: a list text, an alias ("stc89", "stm32") or the
 // index itself; -1 when none.
 int ChipTypeByName(const QString& name);

@@ -1,5 +1,7 @@
 #include "protocol/StcClock.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -60,7 +62,7 @@ long roundedReload(double mhz, int familyCode, uint32_t baud) {
 }
 
 QString describeRate(uint32_t baud, long reload, double chipRate) {
-    return QStringLiteral("%1 波特、重装值 %2（芯片实际 %3 波特，偏差 %4%）")
+    return QCoreApplication::translate("StcClock", "%1 波特、重装值 %2（芯片实际 %3 波特，偏差 %4%）")
         .arg(baud)
         .arg(reload)
         .arg(chipRate, 0, 'f', 0)
@@ -139,10 +141,14 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
         const long rr = roundedReload(mhz, familyCode, 4800);
         if (fits(mhz, familyCode, rr, 4800, &made)) {
             take(4800, rr, made);
-            c.note = QStringLiteral("表中的重装值 %1 偏离 4800 波特，改用 %2").arg(c.tableReload).arg(rr);
+            c.note = QCoreApplication::translate("StcClock", "表中的重装值 %1 偏离 4800 波特，改用 %2")
+                         .arg(c.tableReload)
+                         .arg(rr);
             return c;
         }
-        c.note = QStringLiteral("%1 MHz 晶振做不到 4800 波特（重装值 %2）").arg(mhz, 0, 'f', 3).arg(rr);
+        c.note = QCoreApplication::translate("StcClock", "%1 MHz 晶振做不到 4800 波特（重装值 %2）")
+                     .arg(mhz, 0, 'f', 3)
+                     .arg(rr);
         return c;
     }
 
@@ -152,11 +158,11 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
     c.tableReload = tableReload(mhz, handshakeBaud, familyCode, table.baud);
     if (!table.applied) {
         if (firstStandard([&](uint32_t rate) { return rate <= estimate; })) {
-            c.note = QStringLiteral("估算值 %1 不在波特率表内，取芯片能做到的最快标准波特率")
+            c.note = QCoreApplication::translate("StcClock", "估算值 %1 不在波特率表内，取芯片能做到的最快标准波特率")
                          .arg(static_cast<long>(estimate));
             return c;
         }
-        c.note = QStringLiteral("%2 MHz 晶振做不到 %1 波特以下的任何标准波特率")
+        c.note = QCoreApplication::translate("StcClock", "%2 MHz 晶振做不到 %1 波特以下的任何标准波特率")
                      .arg(static_cast<long>(estimate))
                      .arg(mhz, 0, 'f', 3);
         return c;
@@ -168,8 +174,11 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
     }
     const double tableMade = StcChipRate(mhz, familyCode, static_cast<int>(std::clamp(c.tableReload, -1L, 255L)));
     const QString why = c.tableReload < 1 || c.tableReload > 255
-                            ? QStringLiteral("表中 %2 波特的重装值 %1 超出范围").arg(c.tableReload).arg(c.tableBaud)
-                            : QStringLiteral("表中的 %1").arg(describeRate(c.tableBaud, c.tableReload, tableMade));
+                            ? QCoreApplication::translate("StcClock", "表中 %2 波特的重装值 %1 超出范围")
+                                  .arg(c.tableReload)
+                                  .arg(c.tableBaud)
+                            : QCoreApplication::translate("StcClock", "表中的 %1")
+                                  .arg(describeRate(c.tableBaud, c.tableReload, tableMade));
     const long rr = roundedReload(mhz, familyCode, c.tableBaud);
     if (fits(mhz, familyCode, rr, c.tableBaud, &made)) {
         take(c.tableBaud, rr, made);
@@ -180,7 +189,7 @@ RateChoice ChooseDownloadBaud(double mhz, int handshakeBaud, int familyCode, boo
         c.note = why;
         return c;
     }
-    c.note = why + QStringLiteral("；更低的标准波特率也做不到");
+    c.note = QCoreApplication::translate("StcClock", "%1；更低的标准波特率也做不到").arg(why);
     return c;
 }
 

@@ -1,6 +1,7 @@
 // Transfer rates of the STC families' bootloader timers (see the header).
 #include "protocol/StcTransferRate.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include <cmath>
@@ -117,10 +118,13 @@ uint8_t StcFlashWait(double hz) {
 QString StcRateRefusal(const StcRateChoice& choice) {
     QStringList rates;
     for (uint32_t r : choice.nearest) rates << QString::number(r);
-    return QStringLiteral("芯片无法以 %1 波特通信（它的定时器最接近的是 %2 波特，相差超过 3%）；可用的相近波特率：%3")
+    return QCoreApplication::translate(
+               "StcTransferRate",
+               "芯片无法以 %1 波特通信（它的定时器最接近的是 %2 波特，相差超过 3%）；可用的相近波特率：%3")
         .arg(choice.baud)
         .arg(choice.chipRate, 0, 'f', 0)
-        .arg(rates.isEmpty() ? QStringLiteral("无") : rates.join(QStringLiteral("、")));
+        .arg(rates.isEmpty() ? QCoreApplication::translate("StcTransferRate", "无")
+                             : rates.join(QCoreApplication::translate("StcTransferRate", "、")));
 }
 
 } // namespace talvo::protocol

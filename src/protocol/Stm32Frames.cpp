@@ -1,5 +1,7 @@
 #include "protocol/Stm32Frames.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 namespace talvo::protocol {
@@ -98,29 +100,33 @@ int Stm32Progress(int block, int blocks) {
 
 QString Stm32VersionLine(uint8_t version) {
     const QString digits = QStringLiteral("%1").arg(version, 2, 16, QLatin1Char('0'));
-    return QStringLiteral("bootloader版本:") + digits[0] + QLatin1Char('.') + digits[1];
+    return QCoreApplication::translate("Stm32Frames", "bootloader版本:%1.%2").arg(digits.left(1), digits.mid(1));
 }
 
 QString Stm32DeviceIdLine(uint16_t pid) {
     return QStringLiteral("Device ID:%1").arg(pid, 4, 16, QLatin1Char('0'));
 }
 
-QString Stm32FlashSizeLine(int kb) { return QStringLiteral("FLASH大小: %1 KB").arg(kb, 2, 10, QLatin1Char('0')); }
+QString Stm32FlashSizeLine(int kb) {
+    return QCoreApplication::translate("Stm32Frames", "FLASH大小: %1 KB").arg(kb, 2, 10, QLatin1Char('0'));
+}
 
 QString Stm32SramLine(int flashKb, uint16_t word, const Stm32Part* part) {
     if (part && (!part->isF1() || part->flashSizeAddress == 0)) {
         const int kb = Stm32SramKb(*part);
-        return kb ? QStringLiteral("SRAM：     %1 KB").arg(kb) : QStringLiteral("    ???");
+        return kb ? QCoreApplication::translate("Stm32Frames", "SRAM：     %1 KB").arg(kb) : QStringLiteral("    ???");
     }
-    if (word != 0xFFFF) return QStringLiteral("SRAM：");
+    if (word != 0xFFFF) return QCoreApplication::translate("Stm32Frames", "SRAM：");
     switch (flashKb) {
-    case 32: return QStringLiteral("SRAM：     10 KB");
+    case 32:
+        return QCoreApplication::translate("Stm32Frames", "SRAM：     %1 KB").arg(10);
     case 64:
-    case 128: return QStringLiteral("SRAM：     20 KB");
+    case 128:
+        return QCoreApplication::translate("Stm32Frames", "SRAM：     %1 KB").arg(20);
     default: return QStringLiteral("    ???");
     }
 }
 
-QString Stm32ImageSizeLine(int kb) { return QStringLiteral("文件大小： %1 KB").arg(kb); }
+QString Stm32ImageSizeLine(int kb) { return QCoreApplication::translate("Stm32Frames", "文件大小： %1 KB").arg(kb); }
 
 } // namespace talvo::protocol

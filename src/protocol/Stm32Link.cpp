@@ -1,5 +1,7 @@
 #include "protocol/Stm32Link.h"
 
+#include <QCoreApplication>
+
 #include <algorithm>
 
 #include "protocol/Diagnosis.h"
@@ -27,8 +29,8 @@ constexpr int kListReplyBytes = 20;
 constexpr int kMassEraseMinTicks = 350;
 constexpr int kMassEraseMsPerKb = 50;
 
-const QString kTimeoutLine = QStringLiteral("连接超时...");
-const QString kReplugLine = QStringLiteral("请拔掉USB 重试识别");
+QString TimeoutLineText() { return QCoreApplication::translate("Stm32Link", "连接超时..."); }
+QString ReplugLineText() { return QCoreApplication::translate("Stm32Link", "请拔掉USB 重试识别"); }
 
 enum class Judged { Incomplete, Acknowledged, Refused };
 
@@ -65,7 +67,8 @@ QString Hex2(uint8_t v) {
     return QStringLiteral("0x") + QStringLiteral("%1").arg(v, 2, 16, QLatin1Char('0')).toUpper();
 }
 QString Span(uint64_t first, uint64_t end) {
-    return QStringLiteral("%1 至 %2").arg(Hex8(static_cast<uint32_t>(first)), Hex8(static_cast<uint32_t>(end - 1)));
+    return QCoreApplication::translate("Stm32Link", "%1 至 %2")
+        .arg(Hex8(static_cast<uint32_t>(first)), Hex8(static_cast<uint32_t>(end - 1)));
 }
 
 Stm32Link::Stm32Link(DownloadHost& host, uint32_t baud) : host_(host), baud_(baud > 0 ? baud : kStm32DefaultBaud) {
@@ -102,7 +105,7 @@ int Stm32Link::SettleMs(int bytes) const {
 int Stm32Link::WireTicks(int bytes) const { return static_cast<int>(bytes * kBitsPerChar * 10 / baud_); }
 
 bool Stm32Link::Ask(const QByteArray& bytes, int length, int ticks, bool* refused) {
-    return Ask(bytes, length, ticks, refused, kTimeoutLine);
+    return Ask(bytes, length, ticks, refused, TimeoutLineText());
 }
 
 bool Stm32Link::Ask(const QByteArray& bytes, int length, int ticks, bool* refused, const QString& stageLine,
@@ -131,30 +134,34 @@ bool Stm32Link::Command(const QByteArray& bytes, int length, const Refusal& refu
 }
 
 bool Stm32Link::Refused(const Refusal& refusal) {
-    QStringList lines{kTimeoutLine, host_.ConnectDiagnosis(),
-                      QStringLiteral("芯片拒绝了%1（NACK 0x1F），可能原因：%2").arg(refusal.step, refusal.cause)};
+    QStringList lines{TimeoutLineText(), host_.ConnectDiagnosis(),
+                      QCoreApplication::translate("Stm32Link", "芯片拒绝了%1（NACK 0x1F），可能原因：%2")
+                          .arg(refusal.step, refusal.cause)};
     if (!refusalNote_.isEmpty()) lines << refusalNote_;
     return Fail(lines);
 }
 
 bool Stm32Link::CommandAt(Stm32Code code, const QString& verb, uint32_t address, const QString& addressCause) {
     if (!Command(code, 1,
-                 {QStringLiteral("%1命令 %2").arg(verb, Hex2(static_cast<uint8_t>(code))),
-                  QStringLiteral("芯片处于读保护状态（Readout Protection）")}))
+                 {QCoreApplication::translate("Stm32Link", "%1命令 %2").arg(verb, Hex2(static_cast<uint8_t>(code))),
+                  QCoreApplication::translate("Stm32Link", "芯片处于读保护状态（Readout Protection）")}))
         return false;
-    return Command(Stm32AddressFrame(address), 1, {QStringLiteral("%1地址 %2").arg(verb, Hex8(address)), addressCause});
+    return Command(Stm32AddressFrame(address), 1,
+                   {QCoreApplication::translate("Stm32Link", "%1地址 %2").arg(verb, Hex8(address)), addressCause});
 }
 
 namespace {
-const QString kReadVerb = QStringLiteral("读存储器");
-const QString kUnreadableCause = QStringLiteral("此地址在这个芯片上不可读（芯片型号与地址不符？）");
+QString ReadVerbText() { return QCoreApplication::translate("Stm32Link", "读存储器"); }
+QString UnreadableCauseText() {
+    return QCoreApplication::translate("Stm32Link", "此地址在这个芯片上不可读（芯片型号与地址不符？）");
+}
 } // namespace
 
 bool Stm32Link::ReadMemory(uint32_t address, int count) {
-    if (!CommandAt(Stm32Code::ReadMemory, kReadVerb, address, kUnreadableCause)) return false;
+    if (!CommandAt(Stm32Code::ReadMemory, ReadVerbText(), address, UnreadableCauseText())) return false;
     return Command(Stm32ReadCountFrame(count), count + 1,
-                   {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(Hex8(address)),
-                    QStringLiteral("读取范围超出存储区")});
+                   {QCoreApplication::translate("Stm32Link", "读取 %1 字节（地址 %2）").arg(count).arg(Hex8(address)),
+                    QCoreApplication::translate("Stm32Link", "读取范围超出存储区")});
 }
 
 // ---- Connect ----------------------------------------------------------------------------
@@ -162,7 +169,7 @@ bool Stm32Link::ReadMemory(uint32_t address, int count) {
 bool Stm32Link::Connect() {
     if (!host_.OpenPort(baud_, kParityEven, kStm32Ack)) return Fail({host_.PortDiagnosis()});
     host_.StartReader();
-    host_.Log(QStringLiteral("正在连机..."));
+    host_.Log(QCoreApplication::translate("Stm32Link", "正在连机..."));
     // BOOT0 high and the chip held in reset; then out of reset into the
     // system bootloader.
     host_.SetRts(true);
@@ -172,7 +179,7 @@ bool Stm32Link::Connect() {
     host_.SetDtr(false);
     if (!host_.Pause(kBootStartMs)) return Cancelled();
     if (!Sync()) return false;
-    host_.Log(QStringLiteral("连接成功"));
+    host_.Log(QCoreApplication::translate("Stm32Link", "连接成功"));
     return true;
 }
 
@@ -187,16 +194,19 @@ bool Stm32Link::Sync() {
         result = host_.Wait(kConnectTicks, [](const QByteArray& r) {
             return r.contains(static_cast<char>(kStm32Ack)) || r.contains(static_cast<char>(kStm32Nack));
         });
-    if (result == WaitResult::PortLost) return Fail({kTimeoutLine, PortLostText(host_.PortName()), kReplugLine});
+    if (result == WaitResult::PortLost)
+        return Fail({TimeoutLineText(), PortLostText(host_.PortName()), ReplugLineText()});
     // The count ran far past the limit while the program was served: the
     // system stalled (a converter that hangs), not the chip.
-    if (result == WaitResult::TimedOut && host_.Ticks() > kPumpStallTicks) return Fail({kTimeoutLine, kReplugLine});
-    if (result != WaitResult::Replied) return FailWait(result, kTimeoutLine, true);
+    if (result == WaitResult::TimedOut && host_.Ticks() > kPumpStallTicks)
+        return Fail({TimeoutLineText(), ReplugLineText()});
+    if (result != WaitResult::Replied) return FailWait(result, TimeoutLineText(), true);
     host_.ResetTicks();
     // A bootloader that already runs (its last host went away without a
     // reset) takes a second start byte as a command it does not know.
     if (!host_.Received().contains(static_cast<char>(kStm32Ack)))
-        host_.Log(QStringLiteral("引导程序已在运行：起始字节 0x7F 得到 NACK 0x1F（芯片未复位，上次的连接仍在），继续"));
+        host_.Log(QCoreApplication::translate(
+            "Stm32Link", "引导程序已在运行：起始字节 0x7F 得到 NACK 0x1F（芯片未复位，上次的连接仍在），继续"));
     host_.ForgetReceived();
     return true;
 }
@@ -204,13 +214,14 @@ bool Stm32Link::Sync() {
 // ---- Identify ---------------------------------------------------------------------------
 
 bool Stm32Link::Identify(OnProtected onProtected, const QString& protectedTail) {
-    const QString garbled = QStringLiteral("芯片收到的命令有误（串口参数或连线？）");
-    if (!Command(Stm32Code::Get, 0, {QStringLiteral("Get 命令 0x00"), garbled})) return false;
+    const QString garbled = QCoreApplication::translate("Stm32Link", "芯片收到的命令有误（串口参数或连线？）");
+    if (!Command(Stm32Code::Get, 0, {QCoreApplication::translate("Stm32Link", "Get 命令 0x00"), garbled})) return false;
     getReply_ = reply_;
     host_.Log(Stm32VersionLine(static_cast<uint8_t>(reply_[2])));
     extendedErase_ = Offers(Stm32Code::ExtendedErase) && !Offers(Stm32Code::Erase);
 
-    if (!Command(Stm32Code::GetId, 0, {QStringLiteral("Get ID 命令 0x02"), garbled})) return false;
+    if (!Command(Stm32Code::GetId, 0, {QCoreApplication::translate("Stm32Link", "Get ID 命令 0x02"), garbled}))
+        return false;
     pid_ = reply_.size() >= 4
                ? static_cast<uint16_t>(static_cast<uint8_t>(reply_[2]) << 8 | static_cast<uint8_t>(reply_[3]))
                : 0;
@@ -218,7 +229,8 @@ bool Stm32Link::Identify(OnProtected onProtected, const QString& protectedTail) 
     report_.chip = Stm32PartLabel(pid_);
     part_ = FindStm32Part(pid_);
     if (!part_)
-        host_.Log(QStringLiteral("未知的芯片ID 0x%1：按STM32F1处理（FLASH大小读自 %2，按 %3 字节一页擦除）")
+        host_.Log(QCoreApplication::translate(
+                      "Stm32Link", "未知的芯片ID 0x%1：按STM32F1处理（FLASH大小读自 %2，按 %3 字节一页擦除）")
                       .arg(pid_, 4, 16, QLatin1Char('0'))
                       .arg(Hex8(kStm32F1FlashSizeAddress))
                       .arg(kStm32DefaultPageSize));
@@ -229,15 +241,17 @@ bool Stm32Link::Identify(OnProtected onProtected, const QString& protectedTail) 
     if (access == Access::Protected) {
         report_.readProtected = true;
         if (onProtected == OnProtected::Refuse) return Fail({ProtectionLine() + protectedTail});
-        const QString found = QStringLiteral("芯片的读保护已开启（读存储器命令 0x11 三次得到 NACK 0x1F）");
+        const QString found =
+            QCoreApplication::translate("Stm32Link", "芯片的读保护已开启（读存储器命令 0x11 三次得到 NACK 0x1F）");
         if (onProtected == OnProtected::Accept) {
             host_.Log(found);
             return true;
         }
-        host_.Log(found + QStringLiteral("：按要求解除读保护，这会擦除整个芯片"));
+        host_.Log(QCoreApplication::translate("Stm32Link", "%1：按要求解除读保护，这会擦除整个芯片").arg(found));
         if (!Unprotect()) return false;
         if (!Command(Stm32Code::ReadMemory, 1,
-                     {QStringLiteral("解除读保护后的读存储器命令 0x11"), QStringLiteral("读保护没有解除")}))
+                     {QCoreApplication::translate("Stm32Link", "解除读保护后的读存储器命令 0x11"),
+                      QCoreApplication::translate("Stm32Link", "读保护没有解除")}))
             return false;
     }
     return ReadFlashSize();
@@ -257,8 +271,9 @@ Stm32Link::Access Stm32Link::ReadAccess() {
 }
 
 QString Stm32Link::ProtectionLine() const {
-    return QStringLiteral("读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；"
-                          "解除读保护会擦除整个芯片");
+    return QCoreApplication::translate("Stm32Link",
+                                       "读保护已开启：芯片拒绝读出和写入FLASH（读存储器命令 0x11 三次得到 NACK 0x1F）；"
+                                       "解除读保护会擦除整个芯片");
 }
 
 // Read Memory's command has been acknowledged: its address and count follow.
@@ -270,15 +285,16 @@ bool Stm32Link::ReadFlashSize() {
     // register, a word at the flash start (it shows whether reads work).
     const int count = !part_ || part_->isF1() ? 4 : fromRegister ? 2 : 4;
     const uint64_t tableBytes = part_ && part_->flashEnd > part_->flashStart ? part_->flashEnd - part_->flashStart : 0;
-    const Refusal addressRefusal{QStringLiteral("%1地址 %2").arg(kReadVerb, Hex8(at)), kUnreadableCause};
+    const Refusal addressRefusal{QCoreApplication::translate("Stm32Link", "%1地址 %2").arg(ReadVerbText(), Hex8(at)),
+                                 UnreadableCauseText()};
     // A known part whose bootloader does not let its register be read still
     // has the table's size.
     bool refused = false;
     bool registerRead = false;
     if (Ask(Stm32AddressFrame(at), 1, kCommandTicks, &refused)) {
         if (!Command(Stm32ReadCountFrame(count), count + 1,
-                     {QStringLiteral("读取 %1 字节（地址 %2）").arg(count).arg(Hex8(at)),
-                      QStringLiteral("读取范围超出存储区")}))
+                     {QCoreApplication::translate("Stm32Link", "读取 %1 字节（地址 %2）").arg(count).arg(Hex8(at)),
+                      QCoreApplication::translate("Stm32Link", "读取范围超出存储区")}))
             return false;
         registerRead = fromRegister;
     } else if (!refused) {
@@ -303,15 +319,19 @@ bool Stm32Link::ReadFlashSize() {
     const QString name = QString::fromUtf8(part_->name);
     if (!fromRegister) {
         if (tableBytes > 0)
-            host_.Log(QStringLiteral("%1 的FLASH大小寄存器未知：FLASH大小取自芯片表（该型号最大的容量）").arg(name));
+            host_.Log(QCoreApplication::translate("Stm32Link",
+                                                  "%1 的FLASH大小寄存器未知：FLASH大小取自芯片表（该型号最大的容量）")
+                          .arg(name));
     } else if (!registerRead) {
-        host_.Log(
-            QStringLiteral("芯片拒绝读出FLASH大小寄存器 %1：FLASH大小取自芯片表（%2 最大的容量）").arg(Hex8(at), name));
+        host_.Log(QCoreApplication::translate("Stm32Link",
+                                              "芯片拒绝读出FLASH大小寄存器 %1：FLASH大小取自芯片表（%2 最大的容量）")
+                      .arg(Hex8(at), name));
     } else if (tableBytes > 0 && (flashKb_ == 0 || uint64_t(flashKb_) * 1024 > tableBytes)) {
-        host_.Log(QStringLiteral("FLASH大小寄存器读出 %1 KB，%2 最大只有 %3 KB：按 %3 KB 处理")
-                      .arg(flashKb_)
-                      .arg(name)
-                      .arg(tableBytes / 1024));
+        host_.Log(
+            QCoreApplication::translate("Stm32Link", "FLASH大小寄存器读出 %1 KB，%2 最大只有 %3 KB：按 %3 KB 处理")
+                .arg(flashKb_)
+                .arg(name)
+                .arg(tableBytes / 1024));
         flashKb_ = static_cast<int>(tableBytes / 1024);
     }
     flashEnd_ = flashKb_ > 0 ? part_->flashStart + uint64_t(flashKb_) * 1024 : 0;
@@ -337,35 +357,41 @@ bool Stm32Link::DoubleAck(Stm32Code code, int ticks, const Refusal& refusal) {
     WaitResult result = WaitResult::PortLost;
     if (host_.Send(Stm32CommandBytes(code)))
         result = host_.Wait(ticks, [](const QByteArray& r) { return JudgeAcks(r) != Judged::Incomplete; });
-    if (result != WaitResult::Replied) return FailWait(result, kTimeoutLine, true);
+    if (result != WaitResult::Replied) return FailWait(result, TimeoutLineText(), true);
     host_.ResetTicks();
     if (JudgeAcks(host_.Received()) == Judged::Acknowledged) return true;
-    return Fail({QStringLiteral("芯片拒绝了%1（NACK 0x1F），可能原因：%2").arg(refusal.step, refusal.cause)});
+    return Fail({QCoreApplication::translate("Stm32Link", "芯片拒绝了%1（NACK 0x1F），可能原因：%2")
+                     .arg(refusal.step, refusal.cause)});
 }
 
 bool Stm32Link::Unprotect() {
     if (!Offers(Stm32Code::ReadoutUnprotect))
-        return Fail({QStringLiteral("引导程序不支持解除读保护的命令（Readout Unprotect 0x92）：读保护无法解除")});
-    host_.Log(QStringLiteral("正在解除读保护（Readout Unprotect 0x92）：芯片擦除整个FLASH后复位..."));
-    if (!DoubleAck(
-            Stm32Code::ReadoutUnprotect, MassEraseTicks(),
-            {QStringLiteral("解除读保护的命令 Readout Unprotect 0x92"), QStringLiteral("读保护为第2级（无法解除）")}))
+        return Fail({QCoreApplication::translate(
+            "Stm32Link", "引导程序不支持解除读保护的命令（Readout Unprotect 0x92）：读保护无法解除")});
+    host_.Log(QCoreApplication::translate("Stm32Link",
+                                          "正在解除读保护（Readout Unprotect 0x92）：芯片擦除整个FLASH后复位..."));
+    if (!DoubleAck(Stm32Code::ReadoutUnprotect, MassEraseTicks(),
+                   {QCoreApplication::translate("Stm32Link", "解除读保护的命令 Readout Unprotect 0x92"),
+                    QCoreApplication::translate("Stm32Link", "读保护为第2级（无法解除）")}))
         return false;
     // The chip resets and starts its bootloader again (BOOT0 is still high).
     if (!host_.Pause(kSelfResetMs)) return Cancelled();
     host_.ForgetReceived();
     if (!Sync()) return false;
     report_.unprotected = true;
-    host_.Log(QStringLiteral("读保护已解除：整个FLASH已被芯片擦除"));
+    host_.Log(QCoreApplication::translate("Stm32Link", "读保护已解除：整个FLASH已被芯片擦除"));
     return true;
 }
 
 bool Stm32Link::Protect() {
     if (!Offers(Stm32Code::ReadoutProtect))
-        return Fail({QStringLiteral("引导程序不支持设置读保护的命令（Readout Protect 0x82）")});
-    host_.Log(QStringLiteral("正在设置读保护（Readout Protect 0x82）：芯片写入选项字节后复位..."));
+        return Fail(
+            {QCoreApplication::translate("Stm32Link", "引导程序不支持设置读保护的命令（Readout Protect 0x82）")});
+    host_.Log(
+        QCoreApplication::translate("Stm32Link", "正在设置读保护（Readout Protect 0x82）：芯片写入选项字节后复位..."));
     if (!DoubleAck(Stm32Code::ReadoutProtect, kCommandTicks,
-                   {QStringLiteral("设置读保护的命令 Readout Protect 0x82"), QStringLiteral("选项字节写保护")}))
+                   {QCoreApplication::translate("Stm32Link", "设置读保护的命令 Readout Protect 0x82"),
+                    QCoreApplication::translate("Stm32Link", "选项字节写保护")}))
         return false;
     if (!host_.Pause(kSelfResetMs)) return Cancelled();
     host_.ForgetReceived();
@@ -374,7 +400,8 @@ bool Stm32Link::Protect() {
     const Access access = ReadAccess();
     if (access == Access::Failed) return false;
     if (access == Access::Readable)
-        return Fail({QStringLiteral("芯片确认了读保护命令，复位后却仍可读出：读保护没有生效")});
+        return Fail(
+            {QCoreApplication::translate("Stm32Link", "芯片确认了读保护命令，复位后却仍可读出：读保护没有生效")});
     report_.readProtected = true;
     return true;
 }

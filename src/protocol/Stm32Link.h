@@ -9,6 +9,7 @@
 // false; its caller stops at once.
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -49,7 +50,7 @@ public:
     // A wait that ended without the awaited reply; `stageLine` is the line
     // the stage reports a failure with.
     bool FailWait(WaitResult result, const QString& stageLine, bool diagnose);
-    bool Cancelled() { return Fail({QStringLiteral("下载已取消")}); }
+    bool Cancelled() { return Fail({QCoreApplication::translate("Stm32Link", "下载已取消")}); }
     // Ends the session after the chip refused `refusal`'s step.
     bool Refused(const Refusal& refusal);
     // Said last when a command is refused meanwhile ("" : nothing).

@@ -1,5 +1,7 @@
 // The STM32 operations beside the download: the read-out of a memory range,
 // Readout Protect and Readout Unprotect.
+#include <QCoreApplication>
+
 #include <algorithm>
 
 #include "protocol/Stm32Session.h"
@@ -20,7 +22,8 @@ Stm32ReadOut ReadStm32(DownloadHost& host, const Stm32ReadOptions& options) {
         return out;
     };
     if (!link.Connect() ||
-        !link.Identify(Stm32Link::OnProtected::Refuse, QStringLiteral("，FLASH中的内容无法读出（读保护正是为此）")))
+        !link.Identify(Stm32Link::OnProtected::Refuse,
+                       QCoreApplication::translate("Stm32Operations", "，FLASH中的内容无法读出（读保护正是为此）")))
         return done();
 
     // The range: by default from the address up to the end of the flash.
@@ -29,32 +32,36 @@ Stm32ReadOut ReadStm32(DownloadHost& host, const Stm32ReadOptions& options) {
     if (options.length == 0) {
         const uint64_t flashEnd = link.flashEnd();
         if (flashEnd == 0) {
-            link.Fail({QStringLiteral("FLASH的大小未知（芯片ID 0x%1）：请给出要读出的长度")
-                           .arg(link.pid(), 4, 16, QLatin1Char('0'))});
+            link.Fail(
+                {QCoreApplication::translate("Stm32Operations", "FLASH的大小未知（芯片ID 0x%1）：请给出要读出的长度")
+                     .arg(link.pid(), 4, 16, QLatin1Char('0'))});
             return done();
         }
         if (first < kStm32FlashBase || first >= flashEnd) {
-            link.Fail({QStringLiteral("地址 %1 不在芯片FLASH %2 之内：请给出要读出的长度")
-                           .arg(Hex8(options.address), Span(kStm32FlashBase, flashEnd))});
+            link.Fail(
+                {QCoreApplication::translate("Stm32Operations", "地址 %1 不在芯片FLASH %2 之内：请给出要读出的长度")
+                     .arg(Hex8(options.address), Span(kStm32FlashBase, flashEnd))});
             return done();
         }
         end = flashEnd;
     }
     if (end > 0x100000000ull) {
-        link.Fail(
-            {QStringLiteral("读出范围 %1 起 %2 字节超出 32 位地址空间").arg(Hex8(options.address)).arg(end - first)});
+        link.Fail({QCoreApplication::translate("Stm32Operations", "读出范围 %1 起 %2 字节超出 32 位地址空间")
+                       .arg(Hex8(options.address))
+                       .arg(end - first)});
         return done();
     }
     // A range that begins in the flash and runs past its end is a slip.
     if (link.flashEnd() > 0 && first >= kStm32FlashBase && first < link.flashEnd() && end > link.flashEnd()) {
-        link.Fail({QStringLiteral("读出范围 %1 超出芯片FLASH %2（%3 KB），未读出")
+        link.Fail({QCoreApplication::translate("Stm32Operations", "读出范围 %1 超出芯片FLASH %2（%3 KB），未读出")
                        .arg(Span(first, end), Span(kStm32FlashBase, link.flashEnd()))
                        .arg(link.flashKb())});
         return done();
     }
 
     const auto total = static_cast<int>(end - first);
-    host.Log(QStringLiteral("正在读出 %1（%2 字节）...").arg(Span(first, end)).arg(total));
+    host.Log(
+        QCoreApplication::translate("Stm32Operations", "正在读出 %1（%2 字节）...").arg(Span(first, end)).arg(total));
     const int reads = Stm32BlockCount(total);
     out.data.reserve(total);
     for (int i = 1; i <= reads; ++i) {
@@ -65,7 +72,8 @@ Stm32ReadOut ReadStm32(DownloadHost& host, const Stm32ReadOptions& options) {
         link.report().bytes = static_cast<int>(out.data.size());
         host.Progress(Stm32Progress(i, reads));
     }
-    link.Finish({QStringLiteral("读出完成：%1，共 %2 字节").arg(Span(first, end)).arg(total)});
+    link.Finish(
+        {QCoreApplication::translate("Stm32Operations", "读出完成：%1，共 %2 字节").arg(Span(first, end)).arg(total)});
     return done();
 }
 
@@ -73,19 +81,21 @@ Stm32Report ProtectStm32(DownloadHost& host, uint32_t baud) {
     Stm32Link link(host, baud);
     if (!link.Connect() || !link.Identify(Stm32Link::OnProtected::Accept)) return link.report();
     if (link.report().readProtected) {
-        link.Finish({QStringLiteral("读保护本已开启：未做任何改动")});
+        link.Finish({QCoreApplication::translate("Stm32Operations", "读保护本已开启：未做任何改动")});
         return link.report();
     }
     if (!link.Protect()) return link.report();
-    link.Finish({QStringLiteral("读保护已开启：FLASH不能再经引导程序读出或写入；解除读保护会擦除整个芯片")});
+    link.Finish({QCoreApplication::translate(
+        "Stm32Operations", "读保护已开启：FLASH不能再经引导程序读出或写入；解除读保护会擦除整个芯片")});
     return link.report();
 }
 
 Stm32Report UnprotectStm32(DownloadHost& host, uint32_t baud) {
     Stm32Link link(host, baud);
     if (!link.Connect() || !link.Identify(Stm32Link::OnProtected::Unprotect)) return link.report();
-    link.Finish({link.report().unprotected ? QStringLiteral("读保护已解除：FLASH已擦除，可以下载")
-                                           : QStringLiteral("芯片未开启读保护：未做任何改动")});
+    link.Finish({link.report().unprotected
+                     ? QCoreApplication::translate("Stm32Operations", "读保护已解除：FLASH已擦除，可以下载")
+                     : QCoreApplication::translate("Stm32Operations", "芯片未开启读保护：未做任何改动")});
     return link.report();
 }
 

@@ -1,5 +1,7 @@
 #include "protocol/Stm32Parts.h"
 
+#include <QCoreApplication>
+
 #include <cstring>
 
 namespace talvo::protocol {
@@ -89,7 +91,10 @@ Stm32Layout Stm32Layout::Pages(uint32_t pageSize, uint32_t flashStart, uint64_t 
     return l;
 }
 
-QString Stm32Layout::unitWord() const { return uniform() ? QStringLiteral("页") : QStringLiteral("扇区"); }
+QString Stm32Layout::unitWord() const {
+    return uniform() ? QCoreApplication::translate("Stm32Parts", "页")
+                     : QCoreApplication::translate("Stm32Parts", "扇区");
+}
 
 template <typename F>
 void Stm32Layout::ForEach(F each) const {

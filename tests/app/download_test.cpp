@@ -10,6 +10,7 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
+#include "app/WindowTexts.h"
 #include "common/FailingTicks.h"
 #include "common/IsolatedRoots.h"
 #include "common/Wait.h"
@@ -115,7 +116,7 @@ TEST(StartDownload, NoChosenFileIsSaidAndAFileThatCannotBeLoadedStopsAfterOneLin
     RecordingPanel panel;
     MainWindowCore core(panel, roots.services());
     core.Initialise();
-    ASSERT_EQ(core.FirmwareFile(), MainWindowCore::FilePrompt()) << "the first-run prompt is no file";
+    ASSERT_EQ(core.FirmwareFile(), FilePrompt()) << "the first-run prompt is no file";
     // An image is held (loaded without choosing its file).
     ASSERT_TRUE(core.LoadFirmware(kTinyHex, QStringLiteral("tiny.hex")));
     const QByteArray held = core.Image();
@@ -139,7 +140,7 @@ TEST(StartDownload, NoChosenFileIsSaidAndAFileThatCannotBeLoadedStopsAfterOneLin
         core.StartDownload();
         if (c.noFile) {
             ASSERT_EQ(panel.messages.size(), 1u);
-            EXPECT_EQ(panel.messages[0].text, MainWindowCore::NoFirmwareText());
+            EXPECT_EQ(panel.messages[0].text, NoFirmwareText());
             EXPECT_TRUE(panel.logLines.isEmpty());
         } else {
             ASSERT_EQ(panel.logLines.size(), 1);

@@ -3,8 +3,9 @@
 
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
-#include "common/IsolatedRoots.h"
 #include "app/MainWindowPanel.h"
+#include "app/WindowTexts.h"
+#include "common/IsolatedRoots.h"
 
 using namespace talvo;
 
@@ -43,15 +44,12 @@ TEST(StatusLog, EmptyLinesAddOnlyTheSeparatorOrNothing) {
 
 TEST(Clock, FormatsDateTimeAndWeekdayFromSunday) {
     // Sunday, 6 December 2026, 02:05:08.
-    EXPECT_EQ(MainWindowCore::FormatClock(QDateTime(QDate(2026, 12, 6), QTime(2, 5, 8))),
-              "2026-12-06  02:05:08   星期日");
+    EXPECT_EQ(FormatClock(QDateTime(QDate(2026, 12, 6), QTime(2, 5, 8))), "2026-12-06  02:05:08   星期日");
     // Saturday, with single-digit month and day.
-    EXPECT_EQ(MainWindowCore::FormatClock(QDateTime(QDate(2027, 1, 2), QTime(23, 59, 0))),
-              "2027-01-02  23:59:00   星期六");
-    EXPECT_EQ(MainWindowCore::FormatClock(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0))),
-              "2026-12-07  00:00:00   星期一");
+    EXPECT_EQ(FormatClock(QDateTime(QDate(2027, 1, 2), QTime(23, 59, 0))), "2027-01-02  23:59:00   星期六");
+    EXPECT_EQ(FormatClock(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0))), "2026-12-07  00:00:00   星期一");
     // The year is printed in full.
-    EXPECT_EQ(MainWindowCore::FormatClock(QDateTime(QDate(999, 3, 4), QTime(5, 6, 7))).left(11), "999-03-04  ");
+    EXPECT_EQ(FormatClock(QDateTime(QDate(999, 3, 4), QTime(5, 6, 7))).left(11), "999-03-04  ");
 }
 
 TEST(Clock, ShowClockWritesStatusPartOneFromTheInjectedTime) {

@@ -17,8 +17,9 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
-#include "host/SerialDownloadHost.h"
+#include "app/WindowTexts.h"
 #include "common/FileOpens.h"
+#include "host/SerialDownloadHost.h"
 #include "platform/QSettingsStore.h"
 
 using namespace talvo;
@@ -55,9 +56,9 @@ TEST(Settings, MissingStoreGivesTheFirstRunDefaultsSilently) {
     EXPECT_TRUE(f.panel.messages.empty());
     EXPECT_EQ(f.baud(), "110");
     EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 0);
-    EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.core->FirmwareFile(), FilePrompt());
     EXPECT_EQ(f.core->FirmwareFileName(), "hex");
-    EXPECT_EQ(f.panel.text(ctl::FilePath), MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.panel.text(ctl::FilePath), FilePrompt());
 }
 
 TEST(Settings, BaudIsFoundByPrefixFromItemOneWrappingToItemZero) {
@@ -154,7 +155,7 @@ TEST(Settings, EachUnreadableValueShowsOneMessageAndTheOthersAreRestored) {
     ASSERT_EQ(f.panel.messages.size(), 2u);
     for (const ShownMessage& m : f.panel.messages) {
         EXPECT_EQ(m.text, "错误：无法查询有关的注册表信息");
-        EXPECT_EQ(m.caption, MainWindowCore::AppTitle());
+        EXPECT_EQ(m.caption, AppTitle());
     }
     EXPECT_EQ(f.core->FirmwareFile(), "/a/b.hex");
     EXPECT_EQ(f.panel.currentIndex(ctl::ChipType), 2);
@@ -168,7 +169,7 @@ TEST(Settings, ValueLongerThanTheValueBufferIsUnreadable) {
     f.write({{"Path", QString(600, 'x')}, {"filename", "n"}, {"baud", "9600"}, {"MCUTYPE", "1"}});
     ASSERT_TRUE(f.core->LoadSettings());
     ASSERT_EQ(f.panel.messages.size(), 1u);
-    EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
+    EXPECT_EQ(f.core->FirmwareFile(), FilePrompt());
 }
 
 TEST(Settings, ReadOnlyConfigurationFolderShowsTheSaveFailure) {
@@ -277,7 +278,7 @@ TEST(Settings, ANonRegularFileAtTheSettingsPathIsNeitherOpenedNorReplaced) {
         EXPECT_EQ(f.panel.messages[0].text, "错误：无法查询有关的注册表信息");
         EXPECT_TRUE(f.panel.messages[0].cause.contains(f.ini) && f.panel.messages[0].cause.contains(c.kind))
             << f.panel.messages[0].cause.toStdString();
-        EXPECT_EQ(f.core->FirmwareFile(), MainWindowCore::FilePrompt());
+        EXPECT_EQ(f.core->FirmwareFile(), FilePrompt());
         EXPECT_EQ(f.baud(), "110");
         EXPECT_EQ(f.panel.messages[1].text, "错误: 无法打开有关的hKEY!");
         EXPECT_TRUE(f.panel.messages[1].cause.contains(c.kind)) << f.panel.messages[1].cause.toStdString();

@@ -9,12 +9,13 @@
 
 #include <sys/stat.h>
 
-#include "image/HexWriter.h"
-#include "common/IsolatedRoots.h"
-#include "common/Wait.h"
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
+#include "app/WindowTexts.h"
+#include "common/IsolatedRoots.h"
+#include "common/Wait.h"
+#include "image/HexWriter.h"
 #include "platform/FolderWatch.h"
 
 using namespace talvo;
@@ -65,7 +66,7 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     // The converter's text, then where in the file (as the command line says it).
     EXPECT_EQ(panel.messages[0].text,
               QStringLiteral("传入的hex文件校验和错误9,转换终止!\n位置: %1, 第2行(第2个记录)\n").arg(bad));
-    EXPECT_EQ(panel.messages[0].caption, MainWindowCore::AppTitle());
+    EXPECT_EQ(panel.messages[0].caption, AppTitle());
     EXPECT_EQ(core.Image(), counting(300));
     EXPECT_EQ(panel.text(ctl::CodeSize), QStringLiteral("CodeSize:300Byte"));
     EXPECT_TRUE(core.LastLoadError().startsWith(QStringLiteral("传入的hex文件校验和错误9,转换终止!")));
@@ -83,8 +84,8 @@ TEST_F(FirmwareWindow, LoadShowsTheImageAndAFailureKeepsIt) {
     EXPECT_EQ(core.Image(), counting(300));
 
     // No file chosen yet: the path is the prompt text.
-    EXPECT_FALSE(core.LoadFirmware(MainWindowCore::FilePrompt(), QString()));
-    EXPECT_TRUE(panel.messages.back().text.startsWith(QStringLiteral("无法打开文件1: ") + MainWindowCore::FilePrompt()));
+    EXPECT_FALSE(core.LoadFirmware(FilePrompt(), QString()));
+    EXPECT_TRUE(panel.messages.back().text.startsWith(QStringLiteral("无法打开文件1: ") + FilePrompt()));
 
     // A device or a pipe chosen as firmware (here behind links with firmware
     // names): one message each, at once, and the window goes on with its image.

@@ -8,6 +8,7 @@
 #include "app/ControlIds.h"
 #include "app/MainWindowCore.h"
 #include "app/MainWindowPanel.h"
+#include "app/WindowTexts.h"
 #include "platform/FakeSysfs.h"
 #include "platform/QSettingsStore.h"
 #include "serial/ChannelTestKit.h"
@@ -102,7 +103,7 @@ TEST(PortListRefresh, AnUnreadableTtyListIsToldAndTheRefreshGoesOn) {
     w.core->RefreshPortList();
     ASSERT_EQ(w.panel.messages.size(), 1u);
     EXPECT_EQ(w.panel.messages[0].text, "没找到可用的串口，请将开发试验仪连接到您的电脑上!");
-    EXPECT_EQ(w.panel.messages[0].caption, MainWindowCore::AppTitle());
+    EXPECT_EQ(w.panel.messages[0].caption, AppTitle());
     EXPECT_EQ(w.panel.items(ctl::PortList), QStringList{"/dev/pts/9"}) << "the --port entries still come";
     EXPECT_EQ(w.core->SelectedPort(), "/dev/pts/9");
 }

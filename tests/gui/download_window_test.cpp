@@ -13,21 +13,22 @@
 #include <random>
 
 #include "app/ControlIds.h"
-#include "serial/SerialChannel.h"
+#include "app/WindowTexts.h"
 #include "common/IsolatedRoots.h"
 #include "gui/CPortTest.h"
-#include "porttest/PortTestIds.h"
 #include "gui/CTALVODlg.h"
 #include "gui/Ccom_Debug.h"
 #include "host/SerialDownloadHost.h"
 #include "platform/PortClaims.h"
-#include "platform/SystemSerialDeviceFactory.h"
-#include "serial/SerialTerminal.h"
 #include "platform/SimBoardSet.h"
 #include "platform/SimWireDevice.h"
+#include "platform/SystemSerialDeviceFactory.h"
+#include "porttest/PortTestIds.h"
+#include "serial/SerialChannel.h"
+#include "serial/SerialTerminal.h"
 #include "sim/SimChip.h"
-#include "sim/Stm32Chip.h"
 #include "sim/Simulators.h"
+#include "sim/Stm32Chip.h"
 
 using namespace talvo;
 using namespace talvo::gui;
@@ -227,16 +228,16 @@ private slots:
                 asked = box->text();
                 for (QAbstractButton* b : box->buttons()) {
                     buttons << b->text();
-                    if ((b->text() == MainWindowCore::UnprotectAnswerText()) == yes) b->click();
+                    if ((b->text() == UnprotectAnswerText()) == yes) b->click();
                 }
             });
             answer.start(10);
             QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
             answer.stop();
-            QVERIFY2(asked == MainWindowCore::UnprotectQuestionText(), qPrintable(w.text(ctl::StatusLog)));
+            QVERIFY2(asked == UnprotectQuestionText(), qPrintable(w.text(ctl::StatusLog)));
             QCOMPARE(buttons.size(), 2);
-            QVERIFY(buttons.contains(MainWindowCore::UnprotectAnswerText()));
-            QVERIFY(buttons.contains(MainWindowCore::CancelAnswerText()));
+            QVERIFY(buttons.contains(UnprotectAnswerText()));
+            QVERIFY(buttons.contains(CancelAnswerText()));
             const QString log = w.text(ctl::StatusLog);
             QVERIFY2(log.contains(QStringLiteral("读保护已开启")), qPrintable(log));
             if (!yes) {

@@ -26,6 +26,7 @@
 #include <QtTest>
 
 #include "app/ControlIds.h"
+#include "app/WindowTexts.h"
 #include "common/IsolatedRoots.h"
 #include "gui/CTALVOApp.h"
 #include "gui/CTALVODlg.h"
@@ -128,7 +129,7 @@ private slots:
         QVERIFY(w->findChild<QRadioButton*>("1037")->isChecked());
         QVERIFY(!w->findChild<QRadioButton*>("1038")->isChecked());
         QCOMPARE(w->findChild<QProgressBar*>("1022")->maximum(), 1024);
-        QCOMPARE(w->findChild<QLineEdit*>("1026")->text(), MainWindowCore::FilePrompt());
+        QCOMPARE(w->findChild<QLineEdit*>("1026")->text(), FilePrompt());
         QCOMPARE(w->statusText(0), QString("就绪"));
         // Status bar parts end at 100 and 398 pixels and at the window's edge.
         auto* part0 = w->findChild<QLabel*>("statuspart0");
@@ -217,7 +218,7 @@ private slots:
             dialog->reject();
         });
         poll.start(5);
-        QVERIFY(w->askOpenFileName(MainWindowCore::FirmwareFileFilter(), "hex").isEmpty());
+        QVERIFY(w->askOpenFileName(FirmwareFileFilter(), "hex").isEmpty());
         QCOMPARE(shownIn, QDir(folder).absolutePath());
         QVERIFY2(buttons.contains("取消"), qPrintable(buttons.join(", ")));
     }
@@ -335,7 +336,7 @@ private slots:
         download->setFocus();
         QTest::keyClick(download, Qt::Key_Return);
         QCOMPARE(w->RecordedMessages.size(), 1);
-        QCOMPARE(w->RecordedMessages[0], MainWindowCore::NoFirmwareText());
+        QCOMPARE(w->RecordedMessages[0], NoFirmwareText());
         QVERIFY(w->isVisible());
         QCOMPARE(w->ExitCode, -1);
 
