@@ -282,6 +282,20 @@ void MainWindowCore::StartDownload() {
         job.unprotect = true;
         run();
     }
+    // The chip that answered belongs to another chip type: offered, the
+    // chip type changes and the download runs again (the user powers the
+    // board once more); declined, nothing changes.
+    if (!Report.success && Report.suggestedChipType >= 0 && Report.suggestedChipType != job.chipType &&
+        Report.suggestedChipType < Panel.items(ctl::ChipType).size() &&
+        Panel.askQuestion(WrongChipTypeQuestionText(Report.chip, Report.suggestedChipType), AppTitle(),
+                          WrongChipTypeAnswerText(), CancelAnswerText())) {
+        // Kept as every chip-type choice is: saved when the window closes.
+        Panel.setCurrentIndex(ctl::ChipType, Report.suggestedChipType);
+        AppendLog(QCoreApplication::translate("MainWindowCore", "按您的选择：改选芯片类型“%1”后重新下载")
+                      .arg(Panel.items(ctl::ChipType).value(Report.suggestedChipType)));
+        job = MakeJob();
+        run();
+    }
     Panel.setEnabled(ctl::Download, true);
     Panel.setEnabled(ctl::OpenFile, true);
     Downloading = false;
@@ -292,6 +306,17 @@ QString MainWindowCore::UnprotectQuestionText() {
                           "解除读保护时芯片会擦除整个FLASH，包括这个文件没有覆盖的部分，"
                           "芯片中原有的程序和数据全部丢失，无法恢复。\n\n"
                           "要解除读保护并下载吗？");
+}
+
+QString MainWindowCore::WrongChipTypeQuestionText(const QString& chip, int chipType) {
+    return QCoreApplication::translate("MainWindowCore",
+                                       "连接的芯片是 %1，属于芯片类型“%2”，与所选的芯片类型不符，程序没有下载。\n\n"
+                                       "要改选芯片类型“%2”并重新下载吗？（请在下载开始后给芯片重新上电）")
+        .arg(chip, QString::fromUtf8(protocol::ChipTypeAt(chipType).listText));
+}
+
+QString MainWindowCore::WrongChipTypeAnswerText() {
+    return QCoreApplication::translate("MainWindowCore", "改选芯片类型并下载");
 }
 
 protocol::DownloadJob MainWindowCore::MakeJob() {

@@ -84,6 +84,10 @@ public:
     static QString UnprotectQuestionText();
     static QString UnprotectAnswerText() { return QStringLiteral("解除读保护并下载"); }
     static QString CancelAnswerText() { return QStringLiteral("取消"); }
+    // The question after a download stopped on a chip of another chip type:
+    // names the chip that answered and the chip type it belongs to.
+    static QString WrongChipTypeQuestionText(const QString& chip, int chipType);
+    static QString WrongChipTypeAnswerText();
     // The window's download host: its channel, tick and waits.
     SerialDownloadHost& Host() { return *DownloadHost; }
 

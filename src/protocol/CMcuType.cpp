@@ -347,6 +347,7 @@ bool CMcuType::IdentifyChip() {
     const QString chosen = QString::fromUtf8(ChipTypeAt(Options.chipType).listText);
     if (answered) {
         Report.suggestedChipType = suggested;
+        ModelLabel = name;
         Host.Log(QStringLiteral("连接的芯片是 %1（型号代码 %2），应选择芯片类型“%3”，而不是“%4”：请改选后重新下载（芯片需重新上电）")
                      .arg(name, hexCode, QString::fromUtf8(ChipTypeAt(suggested).listText), chosen));
     } else {
