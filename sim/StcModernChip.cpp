@@ -106,6 +106,29 @@ std::vector<std::vector<RcKnot>> stc15w4Bands() {
             {{0x00, c(25.5)}, {0x80, c(35.4)}}};
 }
 
+// STC15L104W (no UART): the measured band table (MHz at T 00/80/FF) as
+// counts at 9600 baud (f / 4800), and the programming trim 8C/40 that the
+// captured switch frame's reloads say ran at 22.147 MHz.
+std::vector<std::vector<RcKnot>> stc15l104wBands() {
+    auto c = [](double mhz) { return mhz * 1e6 / 4800.0; };
+    return {{{0x00, c(3.73)}, {0x80, c(5.29)}, {0xFF, c(6.90)}},
+            {{0x00, c(7.53)}, {0x80, c(10.72)}, {0xFF, c(13.96)}},
+            {{0x00, c(15.3)}, {0x80, c(21.5)}, {0x8C, c(22.147)}, {0xFF, c(27.6)}},
+            {{0x00, c(23.9)}, {0x80, c(32.8)}}};
+}
+
+// The STC15L104W's status was not captured: the IAP15F2K61S2's layout with
+// its code F2D4 and bootloader 7.1.4Q, never trimmed (frequency FFFFFFFF),
+// and the clock count 0000 the facts give for this part.
+Bytes stc15l104wStatus() {
+    Bytes s = bytesFromHex(kIap15f2k61s2Status);
+    put32(s, 8, 0xFFFFFFFFu);
+    put16(s, 13, 0x0000);
+    s[18] = 0x51;
+    put16(s, 20, 0xF2D4);
+    return s;
+}
+
 // STC8A8K64S4A12 at 2400 baud, position T + 0.32 F: the maker's first round
 // (T 00, 80) and second round (7C..7E, F 0..3), and T FF from the measured
 // 31.60 MHz scaled as the chip's T 80 runs below the measured table.
@@ -153,6 +176,11 @@ const std::vector<StcModernModel>& stcModernModels() {
         {"iap15f2k61s2", "IAP15F2K61S2 (STC15, bootloader 7.1.4S, 8E1, 61 KB; freq=MHZ, untrimmed, rc=PCT, locked)",
          ModernProtocol::Stc15, 0xF449, bytesFromHex(kIap15f2k61s2Status), 9600, bytesFromHex("0D 00 00 21 02 26 32"),
          iap15Bands(), 9600, 0x09FE * 9600.0, {0x74, 0x80}, 0.20, 3.45, 0.01, 0.03, 0.12, false},
+        {"stc15l104w",
+         "STC15L104W (STC15 without a UART, bootloader 7.1.4Q, 8E1, 4 KB; status not captured: as delivered, "
+         "untrimmed; freq=MHZ, rc=PCT, locked)",
+         ModernProtocol::Stc15, 0xF2D4, stc15l104wStatus(), 9600, bytesFromHex("F2 D4 00 5A 13 27 08"),
+         stc15l104wBands(), 9600, 0, {0, 0}, 0.20, 0.38, 0.01, 0.03, 0.12, false},
         {"stc15w4k56s4",
          "STC15W4K56S4 (STC15, bootloader 7.3.4T, 8E1, 56 KB; as delivered: untrimmed; freq=MHZ, rc=PCT, locked)",
          ModernProtocol::Stc15, 0xF528, bytesFromHex(kStc15w4k56s4Status), 2400, bytesFromHex("F5 28 00 A5 03 27 49"),

@@ -862,6 +862,22 @@ Remove the read protection and download?</translation>
         <source>取消</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>按您的选择：改选芯片类型“%1”后重新下载</source>
+        <translation>As you chose: downloading again with the chip type "%1"</translation>
+    </message>
+    <message>
+        <source>连接的芯片是 %1，属于芯片类型“%2”，与所选的芯片类型不符，程序没有下载。
+
+要改选芯片类型“%2”并重新下载吗？（请在下载开始后给芯片重新上电）</source>
+        <translation>The chip connected is %1, of the chip type "%2", not the chip type chosen; nothing was downloaded.
+
+Switch to the chip type "%2" and download again? (Power the chip again once the download has started.)</translation>
+    </message>
+    <message>
+        <source>改选芯片类型并下载</source>
+        <translation>Switch and download</translation>
+    </message>
 </context>
 <context>
     <name>Marquee</name>

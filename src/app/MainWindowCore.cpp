@@ -255,6 +255,20 @@ void MainWindowCore::StartDownload() {
         job.unprotect = true;
         run();
     }
+    // The chip that answered belongs to another chip type: offered, the
+    // chip type changes and the download runs again (the user powers the
+    // board once more); declined, nothing changes.
+    if (!Report.success && Report.suggestedChipType >= 0 && Report.suggestedChipType != job.chipType &&
+        Report.suggestedChipType < Panel.items(ctl::ChipType).size() &&
+        Panel.askQuestion(WrongChipTypeQuestionText(Report.chip, Report.suggestedChipType), AppTitle(),
+                          WrongChipTypeAnswerText(), CancelAnswerText())) {
+        // Kept as every chip-type choice is: saved when the window closes.
+        Panel.setCurrentIndex(ctl::ChipType, Report.suggestedChipType);
+        AppendLog(QCoreApplication::translate("MainWindowCore", "按您的选择：改选芯片类型“%1”后重新下载")
+                      .arg(Panel.items(ctl::ChipType).value(Report.suggestedChipType)));
+        job = MakeJob();
+        run();
+    }
     Panel.setEnabled(ctl::Download, true);
     Panel.setEnabled(ctl::OpenFile, true);
     Downloading = false;

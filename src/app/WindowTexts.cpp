@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "protocol/ChipTypes.h"
+
 namespace talvo {
 
 namespace {
@@ -62,5 +64,14 @@ QString UnprotectQuestionText() {
 QString UnprotectAnswerText() { return QCoreApplication::translate("MainWindowCore", "解除读保护并下载"); }
 
 QString CancelAnswerText() { return QCoreApplication::translate("MainWindowCore", "取消"); }
+
+QString WrongChipTypeQuestionText(const QString& chip, int chipType) {
+    return QCoreApplication::translate("MainWindowCore",
+                                       "连接的芯片是 %1，属于芯片类型“%2”，与所选的芯片类型不符，程序没有下载。\n\n"
+                                       "要改选芯片类型“%2”并重新下载吗？（请在下载开始后给芯片重新上电）")
+        .arg(chip, protocol::ChipTypeDisplayName(QString::fromUtf8(protocol::ChipTypeAt(chipType).listText)));
+}
+
+QString WrongChipTypeAnswerText() { return QCoreApplication::translate("MainWindowCore", "改选芯片类型并下载"); }
 
 } // namespace talvo

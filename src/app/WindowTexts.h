@@ -2,7 +2,8 @@
 // The main window's fixed texts and their formats, in the reader's language:
 // the file box's prompt, what "下载程序" says without a firmware file, the
 // open-file dialog's filter, the status bar's clock, and the question a
-// download refused by a read-protected STM32 ends with.  Free functions, so
+// download refused by a read-protected STM32 or stopped on a chip of
+// another chip type ends with.  Free functions, so
 // the window, its core and the tests reach them without the core.
 
 #include <QDateTime>
@@ -27,5 +28,10 @@ QString FormatClock(const QDateTime& local);
 QString UnprotectQuestionText();
 QString UnprotectAnswerText();
 QString CancelAnswerText();
+// The question after a download stopped on a chip of another chip type
+// (names the chip that answered and the chip type it belongs to), and its
+// answer that switches.
+QString WrongChipTypeQuestionText(const QString& chip, int chipType);
+QString WrongChipTypeAnswerText();
 
 } // namespace talvo

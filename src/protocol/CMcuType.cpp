@@ -355,6 +355,7 @@ bool CMcuType::IdentifyChip() {
     const QString chosen = ChipTypeDisplayName(QString::fromUtf8(ChipTypeAt(Options.chipType).listText));
     if (answered) {
         Report.suggestedChipType = suggested;
+        ModelLabel = name;
         Host.Log(
             QCoreApplication::translate(
                 "CMcuType",

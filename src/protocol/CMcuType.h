@@ -86,8 +86,8 @@ inline constexpr int kStcPulseRepeatTicks = 5;
 inline constexpr int kStcEraseTicks = 150;
 inline constexpr int kStcModernBlockTicks = 30;
 inline constexpr int kStcModernReplyTicks = 60;
-// The pause between the STC15A's switch frame (or the STC15's answer to
-// its) and the new rate.
+// The pause between the STC15's answer to its switch frame and the new
+// rate: the chip changes its rate once its answer has left.
 inline constexpr int kStcModernSwitchPauseMs = 100;
 
 class CMcuType {

@@ -300,12 +300,14 @@ bool CMcuType::ModernChooseRate() {
 bool CMcuType::ModernSwitch() {
     Host.Log(QCoreApplication::translate("CMcuType", "调整波特率..."));
     if (IsModernProtocol(StcModernFamily::Stc15a)) {
-        // The chip answers at the new rate, after the host's pause.
+        // The chip answers at the new rate.  The host takes it as soon as the
+        // frame has left (the configure waits for that): a chip, or a fast
+        // converter, may answer well before the 0.1 s other hosts pause here,
+        // and bytes received at the old rate would be garbled.
         const QByteArray p = Bytes({0x8E, ProgramTrim.first, ProgramTrim.second, static_cast<int>(SwitchReload), 0xA1,
                                     0x64, Stc15aHigh ? 0xB8 : 0xDC, 0x00, Stc15aHigh ? 0x81 : 0x83, 0x20, 0xFF, 0x00});
         Host.ResetTicks();
         Host.Send(BuildFrame(0x8E, p.mid(1), 2));
-        if (!Host.Pause(kStcModernSwitchPauseMs)) return FailWait(WaitResult::Cancelled);
         if (!Configure(DownloadBaud)) return false;
         if (!ModernExchange(StcModernStep::Switch, p, kStcModernReplyTicks, SwitchLateText(), false)) return false;
         Host.Log(SwitchDoneText());

@@ -215,13 +215,13 @@ TEST(DownloadCommand, EveryStcSimulatorByChipTypeAndAuto) {
         {"sim:stc15f104e", "stc15"},     {"sim:iap15f2k61s2", "stc15"}, {"sim:stc15w4k56s4", "stc15"},
         {"sim:stc8a8k64s4a12", "stc8"},  {"sim:stc8g1k08", "stc8"},     {"sim:stc89c52rc", "stc89"},
         {"sim:stc90c516", "stc90"},      {"sim:stc12c5a60s2", "stc12"}, {"sim:stc11f60", "stc11"},
+        {"sim:stc15l104w", "stc15"},
     };
     for (const auto& b : boards) {
         for (const QString chip : {QString::fromLatin1(b.chip), QStringLiteral("auto"), QString()}) {
-            // The STC15W4K56S4 comes untrimmed: trimmed to 11.0592 MHz as asked.
-            // Answers ten times sooner, except the STC15A's switch answer: it
-            // comes at the new rate, which the host takes 0.1 s after its frame.
-            const QString scale = QString::fromLatin1(b.port).contains("stc15f") ? "" : ",scale=0.1";
+            // The STC15W4K56S4 and STC15L104W come untrimmed: trimmed to
+            // 11.0592 MHz as asked.  Answers ten times sooner.
+            const QString scale = QStringLiteral(",scale=0.1");
             QStringList args = {"--port", QString::fromLatin1(b.port) + scale, "--freq", "11.0592", image};
             if (!chip.isEmpty()) args = QStringList{"--chip", chip} + args;
             const Result r = talvoDownload(args);

@@ -108,6 +108,29 @@ bool openTerminal(CTALVODlg& w, const QString& port) {
     return term->terminal().isOpen();
 }
 
+// Clicks "下载程序" and answers the question the window asks at the end of
+// the download: the button `yesText` when `yes`, the other one otherwise.
+struct AskedQuestion {
+    QString text;
+    QStringList buttons;
+};
+AskedQuestion downloadAnswering(CTALVODlg& w, const QString& yesText, bool yes) {
+    AskedQuestion asked;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, &w, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || box->objectName() != QLatin1String("question")) return;
+        asked.text = box->text();
+        for (QAbstractButton* b : box->buttons()) {
+            asked.buttons << b->text();
+            if ((b->text() == yesText) == yes) b->click();
+        }
+    });
+    answer.start(10);
+    QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
+    return asked;
+}
+
 } // namespace
 
 class DownloadWindowTest : public QObject {
@@ -219,21 +242,7 @@ private slots:
         QVERIFY(w.core().SetFirmwareFile(imageFile));
 
         for (const bool yes : {false, true}) {
-            QString asked;
-            QStringList buttons;
-            QTimer answer;
-            connect(&answer, &QTimer::timeout, &w, [&] {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (!box || box->objectName() != QLatin1String("question")) return;
-                asked = box->text();
-                for (QAbstractButton* b : box->buttons()) {
-                    buttons << b->text();
-                    if ((b->text() == UnprotectAnswerText()) == yes) b->click();
-                }
-            });
-            answer.start(10);
-            QTest::mouseClick(static_cast<QPushButton*>(w.control(ctl::Download)), Qt::LeftButton);
-            answer.stop();
+            const auto [asked, buttons] = downloadAnswering(w, UnprotectAnswerText(), yes);
             QVERIFY2(asked == UnprotectQuestionText(), qPrintable(w.text(ctl::StatusLog)));
             QCOMPARE(buttons.size(), 2);
             QVERIFY(buttons.contains(UnprotectAnswerText()));
@@ -253,6 +262,45 @@ private slots:
             }
         }
         w.core().StopPortWatch();
+    }
+    // A chip of another chip type stops the download before anything changes
+    // on it; the window then names the chip and offers its chip type.  "取消"
+    // leaves the chip type and the chip as they were; the other answer
+    // changes the chip type and downloads again.
+    void aChipOfAnotherTypeIsOfferedItsChipType() {
+        test::IsolatedRoots roots;
+        const QString port = QStringLiteral("sim:stc12c5a60s2,scale=0.2,switchfloor=0.5");
+        auto w = stcWindow(roots, port); // STC89 chosen
+        QVERIFY(w);
+        auto* chipType = static_cast<QComboBox*>(w->control(ctl::ChipType));
+        const int stc12 = chipType->findText(QStringLiteral("STC12C60系列"));
+        QVERIFY(stc12 > 1);
+        // The simulated board's flash starts empty.
+        const QByteArray erased(64, '\xFF');
+        for (const bool yes : {false, true}) {
+            const auto [asked, buttons] = downloadAnswering(*w, WrongChipTypeAnswerText(), yes);
+            const QString log = w->text(ctl::StatusLog);
+            QCOMPARE(asked, WrongChipTypeQuestionText(QStringLiteral("STC12C5A60S2"), stc12));
+            QVERIFY2(asked.contains(QStringLiteral("STC12C5A60S2")) && asked.contains(QStringLiteral("“STC12C60系列”")),
+                     qPrintable(asked));
+            QCOMPARE(buttons.size(), 2);
+            QVERIFY(buttons.contains(CancelAnswerText()));
+            if (!yes) {
+                QVERIFY(!w->core().LastReport().success);
+                QCOMPARE(chipType->currentIndex(), 1);
+                QCOMPARE(boardFlash(port, 64), erased);
+            } else {
+                QVERIFY2(w->core().LastReport().success, qPrintable(log));
+                QCOMPARE(chipType->currentIndex(), stc12);
+                QVERIFY(boardFlash(port, 64) != erased);
+                // The chip type goes into the settings as every choice does.
+                w->core().SaveSettings();
+                QVERIFY(roots.settings.openForRead());
+                QCOMPARE(roots.settings.readValue(QStringLiteral("MCUTYPE"), 16).value_or(QString()),
+                         QString::number(stc12));
+            }
+        }
+        w->core().StopPortWatch();
     }
     // "是" stops the download through the core's cancel: it ends at its next
     // wait, closes its port, and then the window closes and saves.  (The

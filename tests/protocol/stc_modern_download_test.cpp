@@ -12,6 +12,7 @@
 #include "protocol/CMcuType.h"
 #include "protocol/ChipTypes.h"
 #include "sim/Simulators.h"
+#include "sim/StcChip.h"
 #include "sim/StcModernChip.h"
 #include "sim/VirtualHost.h"
 
@@ -257,4 +258,29 @@ TEST(StcModernDownload, UntrimmedChipKeepsItsClockOrTakesTheFrequencyAndTheModel
         ModernRun r = download(row.selector, options(kAuto, image(100)));
         EXPECT_TRUE(r.host->log.contains(row.line)) << r.log();
     }
+}
+
+// Chips that answer quickly (scale=0.1: answers ten times sooner): every
+// STC simulator, old and new, with the family from the status frame and in
+// both speed modes.  The newer families' switch answers without the 0.1 s
+// floor: the STC15A's comes at the new rate 20 ms after the frame, and a
+// host that still listened at the old rate would garble it.  (The older
+// families' host closes its port around the switch, so their chips keep the
+// floor real chips show.)
+TEST(StcModernDownload, QuickChipsOnEverySimulator) {
+    std::vector<std::string> names;
+    for (const auto& m : sim::stcModels()) names.push_back(m.name + ",scale=0.1");
+    for (const auto& m : sim::stcModernModels()) names.push_back(m.name + ",scale=0.1,switchfloor=0");
+    ASSERT_EQ(names.size(), 10u);
+    for (const std::string& name : names)
+        for (const bool low : {false, true}) {
+            const std::string where = name + (low ? " low speed" : "");
+            const QByteArray img = image(1500);
+            StcOptions o = options(kAuto, img, 11.0592);
+            o.lowSpeed = low;
+            ModernRun r = download(name, o);
+            EXPECT_TRUE(r.report.success) << where << "\n" << r.log();
+            EXPECT_TRUE(r.flashHolds(img)) << where;
+            EXPECT_TRUE(r.chip->rejectedFrames().empty()) << where;
+        }
 }

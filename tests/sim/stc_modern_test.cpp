@@ -179,7 +179,7 @@ TEST(StcModernReplay, EveryCaptureAgainstItsSimulator) {
         EXPECT_EQ(named, expected);
         ++replayed;
     }
-    EXPECT_EQ(replayed, 5);
+    EXPECT_EQ(replayed, 6);
 }
 
 // The status frame at another handshake rate: only the counts (and the checksum) change.
@@ -628,7 +628,7 @@ TEST(StcModernList, EverySimulatorIsListedAndTheUntriedOneSaysSo) {
             EXPECT_NE(e.description.find("untried on real chips"), std::string::npos);
         }
     }
-    for (const char* n : {"stc15f104e", "iap15f2k61s2", "stc15w4k56s4", "stc8a8k64s4a12", "stc8g1k08"})
+    for (const char* n : {"stc15f104e", "iap15f2k61s2", "stc15w4k56s4", "stc15l104w", "stc8a8k64s4a12", "stc8g1k08"})
         EXPECT_TRUE(names.count(n)) << n;
     std::string error;
     EXPECT_FALSE(checkSelector("iap15f2k61s2,clock=6", &error));
