@@ -21,9 +21,10 @@ trap 'rm -rf "$cfg"' EXIT
 mkdir -m 700 "$cfg/runtime"
 status=0
 XDG_CONFIG_HOME="$cfg" XDG_RUNTIME_DIR="$cfg/runtime" xvfb-run -a -s "-screen 0 1024x768x24" ./build/src/gui/talvo-gui \
-  --demo examples --pictures docs --port sim:stc89c52rc --port sim:stm32f103 "$@" || status=$?
+  --demo examples --pictures docs --port sim:stc89c52rc --port sim:stm32f103 \
+  --port sim:stc15w4k56s4 --port sim:stc8a8k64s4a12 "$@" || status=$?
 if [ "$status" -eq 0 ]; then
-  echo "run: both boards hold their example firmware; pictures: docs/demo-stc89.png docs/demo-stm32f103.png"
+  echo "run: every board holds its example firmware; pictures: docs/demo-stc89.png docs/demo-stm32f103.png docs/demo-stc15.png docs/demo-stc8.png"
 else
   echo "run: the demo failed (exit $status); see the lines above" >&2
 fi

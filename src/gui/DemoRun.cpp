@@ -38,6 +38,9 @@ const std::vector<DemoLeg>& DemoLegs() {
         // simulated chip  chip-type entry    example (under examples/)       picture
         {"stc89c52rc", "STC89C5XX系列", "stc89-blink/blink.hex", "demo-stc89.png"},
         {"stm32f103", "ARM-STM32", "stm32f103-blink/blink.hex", "demo-stm32f103.png"},
+        // The 8051 example runs on the newer 8051 families too.
+        {"stc15w4k56s4", "STC15系列", "stc89-blink/blink.hex", "demo-stc15.png"},
+        {"stc8a8k64s4a12", "STC8系列", "stc89-blink/blink.hex", "demo-stc8.png"},
     };
     return legs;
 }
