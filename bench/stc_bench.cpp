@@ -1,6 +1,8 @@
 // The STC download against its floor, and what it costs the processor.
 //
-// 1. Wall time: a 32 KB image into each STC family, through the download
+// 1. Wall time: a 32 KB image (or the chip's code flash, when smaller) into
+//    each STC family -- the STC15A, STC15 and STC8 rows with the RC trimmed
+//    to the frequency the chip runs at now -- through the download
 //    host (the window's and `talvo download`'s) on a paced simulated wire in
 //    real time, against the protocol floor:
 //    the same download run in virtual time (sim/VirtualHost), where the host
@@ -10,13 +12,14 @@
 // 2. Processor: `talvo download` as its own process against `talvo sim
 //    --pace` behind a pseudo-terminal: the download process's CPU time over
 //    its wall time.
-// 3. One lost block, in virtual time: a firmware-like image (code, then a
+// 3. One lost block (the families that resend a block), in virtual time: a firmware-like image (code, then a
 //    long run of FF whose blocks all have the same data sum) with the first
 //    copy of the run's first block lost, against the same download without
 //    the loss.  The loss may cost its resend (the 0.9 s resend interval, the
 //    copy's wire time), not a wait and a second copy for every block after it.
 // 4. The waits for the line before a rate change or a close (the bytes
-//    written last must have left the converter), per download in virtual
+//    written last must have left the converter), per download (STC89 to
+//    STC12) in virtual
 //    time: with a driver that reports an empty transmitter, and behind a
 //    converter whose driver cannot (its writes return at once).
 //
@@ -37,6 +40,7 @@
 #include "protocol/DownloadJob.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
+#include "sim/StcModernChip.h"
 #include "sim/VirtualHost.h"
 
 using namespace talvo;
@@ -131,6 +135,15 @@ bool processFigures(const QString& talvo, const char* chip, const char* chipName
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// The bytes of `img` that fit the simulated chip's code flash.
+QByteArray fitting(const char* chip, const QByteArray& img) {
+    std::string error;
+    auto c = sim::makeChip(chip, &error);
+    if (const auto* modern = dynamic_cast<const sim::StcModernChip*>(c.get()))
+        return img.left(static_cast<qsizetype>(modern->codeFlashBytes()));
+    return img;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -138,33 +151,36 @@ int main(int argc, char** argv) {
     sim::registerSimulators();
     const int bytes = argc > 1 ? std::atoi(argv[1]) : 32768;
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("bench.bin"));
-    QFile f(file);
-    f.open(QIODevice::WriteOnly);
     const QByteArray img = image(bytes);
-    f.write(img);
-    f.close();
 
     struct Family {
         const char* name;
         const char* chip;
         const char* chipName;
         int chipType;
+        bool resends; // a lost block is sent again (STC89 to STC12)
     };
-    const Family families[] = {{"STC one-byte (STC90C516RD+)", "stc90c516", "stc90", 4},
-                               {"STC two-byte (STC12C5A60S2)", "stc12c5a60s2", "stc12", 3}};
-    std::printf("STC download of %d bytes, wall time against the protocol floor (virtual time, same run):\n", bytes);
+    const Family families[] = {{"STC one-byte (STC90C516RD+)", "stc90c516", "stc90", 4, true},
+                               {"STC two-byte (STC12C5A60S2)", "stc12c5a60s2", "stc12", 3, true},
+                               {"STC15A (STC15F104E)", "stc15f104e", "stc15", 5, false},
+                               {"STC15 (IAP15F2K61S2)", "iap15f2k61s2", "stc15", 5, false},
+                               {"STC8 (STC8A8K64S4A12)", "stc8a8k64s4a12", "stc8", 6, false}};
+    std::printf("STC download of %d bytes (or the chip's code flash), wall time against the protocol floor "
+                "(virtual time, same run):\n",
+                bytes);
     for (const Family& fam : families) {
-        const double floor = floorSeconds(fam.chip, fam.chipType, img);
-        const double real = hostSeconds(QStringLiteral("sim:") + fam.chip, fam.chipType, img);
+        const QByteArray mine = fitting(fam.chip, img);
+        const double floor = floorSeconds(fam.chip, fam.chipType, mine);
+        const double real = hostSeconds(QStringLiteral("sim:") + fam.chip, fam.chipType, mine);
         releaseSimBoards();
-        std::printf("  %-28s wall %7.3f s  floor %7.3f s  ratio %.3f\n", fam.name, real, floor,
-                    floor > 0 && real > 0 ? real / floor : -1.0);
+        std::printf("  %-28s %6lld B  wall %7.3f s  floor %7.3f s  ratio %.3f\n", fam.name,
+                    static_cast<long long>(mine.size()), real, floor, floor > 0 && real > 0 ? real / floor : -1.0);
     }
     std::printf("One lost block (the first of a run of FF), %d bytes, virtual time:\n", bytes);
     const QByteArray firmware = firmwareLike(bytes);
     const int lost = bytes / 4 / 128 + 1;
     for (const Family& fam : families) {
+        if (!fam.resends) continue;
         const double without = virtualDownload(fam.chip, fam.chipType, firmware).seconds;
         const double with =
             virtualDownload(std::string(fam.chip) + ",nack-block=" + std::to_string(lost), fam.chipType, firmware).seconds;
@@ -173,6 +189,7 @@ int main(int argc, char** argv) {
     }
     std::printf("Waits for the line before a rate change or a close, per %d-byte download, virtual time:\n", bytes);
     for (const Family& fam : families) {
+        if (!fam.resends) continue;
         const VirtualRun drained = virtualDownload(fam.chip, fam.chipType, img);
         const VirtualRun atOnce = virtualDownload(fam.chip, fam.chipType, img, true);
         std::printf("  %-28s line waits %6.3f s (driver reports an empty transmitter), %6.3f s (writes return at once%s)\n",
@@ -181,6 +198,11 @@ int main(int argc, char** argv) {
     const QString talvo = QStringLiteral(TALVO_CLI);
     std::printf("talvo download as a process against talvo sim --pace on a pty:\n");
     for (const Family& fam : families) {
+        const QString file = dir.filePath(QString::fromLatin1(fam.chip) + QStringLiteral(".bin"));
+        QFile f(file);
+        f.open(QIODevice::WriteOnly);
+        f.write(fitting(fam.chip, img));
+        f.close();
         double cpu = 0, wall = 0;
         const bool ok = processFigures(talvo, fam.chip, fam.chipName, file, &cpu, &wall);
         std::printf("  %-28s %s wall %7.3f s  CPU %6.3f s  CPU/wall %.2f %%\n", fam.name, ok ? "ok    " : "FAILED", wall,

@@ -8,22 +8,32 @@
 // Each file is one settings byte, as the target reads it, and the bytes (for
 // the whole download, the replies as FuzzChip.h sends them).
 //
+// The STC15A, STC15 and STC8 simulators likewise, with several user
+// frequencies and transfer rates: the status payload, each answer with the
+// request it answers, and the whole download.
+//
 // Usage: make_corpus FUZZDIR   (writes FUZZDIR/corpus-stc-status, -stc-answers, -stc-download,
+//                               -stc-modern-status, -stc-modern-answers, -stc-modern-download,
 //                               -stm32-fields and -stm32-download)
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "FuzzChip.h"
+#include "StcModernFuzz.h"
 #include "protocol/CMcuType.h"
+#include "protocol/DownloadJob.h"
+#include "protocol/StcModernAnswers.h"
 #include "protocol/Stm32Session.h"
 #include "sim/Simulators.h"
 #include "sim/StcChip.h"
+#include "sim/StcModernChip.h"
 #include "sim/VirtualHost.h"
 
 using namespace talvo;
@@ -75,6 +85,109 @@ QByteArray chunked(const std::vector<QByteArray>& replies) {
             chunks.append(static_cast<char>(piece.size())).append(piece);
         }
     return chunks;
+}
+
+// The step a request of the newer STC families is, by its command byte.
+std::optional<protocol::StcModernStep> modernStep(bool stc15a, uint8_t command) {
+    using S = protocol::StcModernStep;
+    struct Row {
+        uint8_t command;
+        S step;
+    };
+    static const Row k15a[] = {{0x50, S::Handshake}, {0x65, S::Calibration}, {0x8E, S::Switch}, {0x84, S::Erase},
+                               {0x00, S::Write},     {0x69, S::Finish},      {0x8D, S::Options}};
+    static const Row kLater[] = {{0x00, S::Calibration}, {0x01, S::Switch}, {0x05, S::Prepare}, {0x03, S::Erase},
+                                 {0x22, S::Write},       {0x02, S::Write},  {0x07, S::Finish},  {0x04, S::Options}};
+    const Row* first = stc15a ? std::begin(k15a) : std::begin(kLater);
+    const Row* last = stc15a ? std::end(k15a) : std::end(kLater);
+    for (const Row* r = first; r != last; ++r)
+        if (r->command == command) return r->step;
+    return std::nullopt;
+}
+
+int familyBits(protocol::StcModernFamily family) {
+    for (int i = 0; i < 5; ++i)
+        if (fuzz::kModernFamilies[i] == family) return i;
+    return 0;
+}
+
+// Seeds of the STC15A, STC15 and STC8 targets; false when a download that
+// succeeded on the simulator does not replay to success from its replies.
+bool modernSeeds(const QString& root, const QByteArray& image, int imageSteps) {
+    const QString statusDir = root + QStringLiteral("/corpus-stc-modern-status");
+    const QString answersDir = root + QStringLiteral("/corpus-stc-modern-answers");
+    const QString downloadDir = root + QStringLiteral("/corpus-stc-modern-download");
+    for (const QString& d : {statusDir, answersDir, downloadDir}) QDir().mkpath(d);
+    // The chip's state, and the --freq / --baud indices of StcModernFuzz.h.
+    const char* states[] = {"", ",freq=11.0592", ",freq=24", ",untrimmed"};
+    const uint8_t choices[] = {0x00, 0x11, 0x22, 0x43, 0x34, 0x05};
+    for (const sim::StcModernModel& model : sim::stcModernModels()) {
+        const bool stc15a = model.protocol == sim::ModernProtocol::Stc15a;
+        const bool stc8 = model.protocol == sim::ModernProtocol::Stc8 || model.protocol == sim::ModernProtocol::Stc8g;
+        for (const char* state : states) {
+            if (stc15a && std::string(state) == ",untrimmed") continue;
+            for (const uint8_t choice : choices)
+                for (bool lowSpeed : {false, true}) {
+                    std::string error;
+                    const std::string selector = model.name + state + ",seed=3";
+                    auto c = sim::makeChip(selector, &error);
+                    if (!c) {
+                        std::fprintf(stderr, "make_corpus: %s\n", error.c_str());
+                        return false;
+                    }
+                    protocol::DownloadJob job;
+                    job.chipType = stc8 ? 6 : 5;
+                    job.lowSpeed = lowSpeed;
+                    job.image = image;
+                    job.stcUserHz = fuzz::kModernFreqs[choice & 15] * 1e6;
+                    job.stcBaud = fuzz::kModernBauds[choice >> 4];
+                    sim::VirtualHost host(*c);
+                    host.recordWire = true;
+                    const bool ok = protocol::RunDownload(host, job).success;
+                    const auto r = replies(host.wire, Protocol::Stc);
+                    if (r.empty()) continue;
+                    // The status payload, read as the family it names.
+                    const auto status = protocol::ScanStcFrames(r.front(), 2, true);
+                    if (status.frames.empty()) continue;
+                    const QByteArray statusPayload = status.frames.front().payload;
+                    const auto family = protocol::StcModernFamilyOfStatus(statusPayload);
+                    if (!family) continue;
+                    const int fam = familyBits(*family);
+                    for (int rate = 0; rate < 4; ++rate)
+                        if (fuzz::kModernHandshakes[rate] == static_cast<int>(model.statusBaud))
+                            writeSeed(statusDir, static_cast<uint8_t>(fam | rate << 3), statusPayload);
+                    // Each answer with the request it answers (the frames the chip took, in order).
+                    std::vector<QByteArray> requests;
+                    for (const sim::FrameRecord& f : c->frames())
+                        if (f.accepted && f.bytes.size() >= 8)
+                            requests.emplace_back(reinterpret_cast<const char*>(f.bytes.data()) + 5,
+                                                  static_cast<qsizetype>(f.bytes.size() - 8));
+                    for (size_t i = 1; i < r.size() && i - 1 < requests.size(); ++i) {
+                        const QByteArray& request = requests[i - 1];
+                        const auto step = modernStep(stc15a, static_cast<uint8_t>(request[0]));
+                        const auto answer = protocol::ScanStcFrames(r[i], 2, false);
+                        if (!step || answer.frames.empty() || request.size() > 255) continue;
+                        writeSeed(answersDir, static_cast<uint8_t>(fam | static_cast<int>(*step) << 3),
+                                  QByteArray(1, static_cast<char>(request.size())) + request +
+                                      answer.frames.front().payload);
+                    }
+                    const QByteArray seed = chunked(r);
+                    if (ok) {
+                        fuzz::FuzzChip fuzzChip(reinterpret_cast<const uint8_t*>(seed.constData()),
+                                                static_cast<size_t>(seed.size()));
+                        fuzz::FuzzHost replay(fuzzChip);
+                        if (!protocol::RunDownload(replay, job).success) {
+                            std::fprintf(stderr, "make_corpus: the replies of %s do not replay to success: %s\n",
+                                         selector.c_str(), qPrintable(replay.log.join(QLatin1Char('|'))));
+                            return false;
+                        }
+                    }
+                    const int settings = (stc8 ? 1 : 0) | (lowSpeed ? 2 : 0) | imageSteps << 2;
+                    writeSeed(downloadDir, static_cast<uint8_t>(settings), QByteArray(1, static_cast<char>(choice)) + seed);
+                }
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -154,6 +267,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    if (!modernSeeds(root, image, kImageSteps)) return 1;
     // STM32.
     const QString stm32DownloadDir = root + QStringLiteral("/corpus-stm32-download");
     const QString stm32FieldsDir = root + QStringLiteral("/corpus-stm32-fields");

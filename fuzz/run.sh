@@ -14,7 +14,9 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${TALVO_FUZZ_BUILD_DIR:-$src/build-fuzz}
 # target, its seed corpus, the longest input worth trying
 all="fuzz_hex_to_bin:corpus:8192 fuzz_stc_status:corpus-stc-status:512 fuzz_stc_answers:corpus-stc-answers:600
-     fuzz_stc_download:corpus-stc-download:4096 fuzz_stm32_fields:corpus-stm32-fields:300
+     fuzz_stc_download:corpus-stc-download:4096 fuzz_stc_modern_status:corpus-stc-modern-status:300
+     fuzz_stc_modern_answers:corpus-stc-modern-answers:600 fuzz_stc_modern_download:corpus-stc-modern-download:8192
+     fuzz_stm32_fields:corpus-stm32-fields:300
      fuzz_stm32_download:corpus-stm32-download:4096"
 targets=${TALVO_FUZZ_TARGETS:-$(for t in $all; do printf '%s ' "${t%%:*}"; done)}
 

@@ -277,12 +277,17 @@ std::string SoakCase::describe() const {
     if (flashOffset > 0) s << " at flash offset 0x" << std::hex << flashOffset << std::dec;
     if (readProtected) s << (unprotect ? ", read-protected, unprotect" : ", read-protected");
     if (massErase) s << ", mass erase";
+    if (userHz > 0) s << ", --freq " << number(userHz / 1e6, 8);
+    if (transferBaud > 0) s << ", --baud " << transferBaud;
     s << ", old firmware " << oldFlash.size() << " B";
     return s.str();
 }
 
 const std::vector<Family>& Families() {
     static const std::vector<Family> families = {StcFamily(StcFamilyKind::OneByte), StcFamily(StcFamilyKind::TwoByte),
+                                                 StcModernFamily(StcModernKind::Stc15a),
+                                                 StcModernFamily(StcModernKind::Stc15),
+                                                 StcModernFamily(StcModernKind::Stc8),
                                                  Stm32Family()};
     return families;
 }

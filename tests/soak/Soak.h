@@ -78,6 +78,8 @@ struct SoakCase {
     bool readProtected = false; // STM32: the chip starts read-protected (simulator option rdp)
     bool unprotect = false;     // STM32: the download removes the protection (the chip erases its flash)
     bool massErase = false;     // STM32: the download erases the whole flash first
+    double userHz = 0;          // STC15/STC8: the frequency to trim to (`--freq`; 0: the chip's own)
+    uint32_t transferBaud = 0;  // STC: the transfer rate asked for (`--baud`; 0: the speed mode's)
     QByteArray oldFlash;    // what the chip holds before the download (its flash's first bytes)
     // One line naming everything above, for the report and for reproducing.
     std::string describe() const;

@@ -29,6 +29,8 @@ QByteArray oldFirmware(sim::Rng& rng, size_t flashSize);
 
 enum class StcFamilyKind { OneByte, TwoByte };
 Family StcFamily(StcFamilyKind kind);
+enum class StcModernKind { Stc15a, Stc15, Stc8 };
+Family StcModernFamily(StcModernKind kind);
 Family Stm32Family();
 
 } // namespace talvo::soak
