@@ -471,6 +471,9 @@ void SerialChannel::ReaderThread() {
         // the bytes under it and would otherwise wake only to wait for it.
         if ((QueueCount > queuedBefore || DeviceFailed) && WatchArrivals.load() && ArrivalWaker) {
             ThreadNotifier* waker = ArrivalWaker.get();
+            // Unlocked, the channel may close the device at once: it must not
+            // live on here (a simulated board stays held while it does).
+            device.reset();
             lock.unlock();
             waker->notify();
             lock.lock();
