@@ -65,6 +65,13 @@ timed() {
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
+# spread "TALVO-TIMES" "STM32FLASH-TIMES": the lowest and highest ratio of the
+# runs' pairs without the reset waits, "low-high".
+spread() {
+    paste -d' ' <(tr ' ' '\n' <<<"$1") <(tr ' ' '\n' <<<"$2") |
+        awk '{r = ($1 - 1.2) / $2; if (NR == 1 || r < lo) lo = r; if (NR == 1 || r > hi) hi = r}
+             END {printf "%.3f-%.3f", lo, hi}'
+}
 
 declare -a tw tc sw tvw tvc svw
 for _ in $(seq "$runs"); do
@@ -79,11 +86,12 @@ for _ in $(seq "$runs"); do
 done
 m() { printf '%s\n' "$@" | median; }
 T=$(m "${tw[@]}") TC=$(m "${tc[@]}") S=$(m "${sw[@]}") TV=$(m "${tvw[@]}") TVC=$(m "${tvc[@]}") SV=$(m "${svw[@]}")
-awk -v t="$T" -v tc="$TC" -v s="$S" -v tv="$TV" -v tvc="$TVC" -v sv="$SV" -v runs="$runs" 'BEGIN {
+SP=$(spread "${tw[*]}" "${sw[*]}") SPV=$(spread "${tvw[*]}" "${svw[*]}")
+awk -v t="$T" -v tc="$TC" -v s="$S" -v tv="$TV" -v tvc="$TVC" -v sv="$SV" -v runs="$runs" -v sp="$SP" -v spv="$SPV" 'BEGIN {
     fixed = 1.2
     printf "64 KB at 115200 on the paced stm32f103 simulator behind a pty, median of %d runs\n", runs
-    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", t, s, t / s, (t - fixed) / s
-    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", tv, sv, tv / sv, (tv - fixed) / sv
+    printf "  talvo download           %7.2f s   stm32flash -w     %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f (runs %s)\n", t, s, t / s, (t - fixed) / s, sp
+    printf "  talvo download --verify  %7.2f s   stm32flash -w -v  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f (runs %s)\n", tv, sv, tv / sv, (tv - fixed) / sv, spv
     printf "  CPU / wall of talvo download: %.1f %% (%.2f s of %.2f s); with --verify %.1f %%\n", 100 * tc / t, tc, t, 100 * tvc / tv
 }'
 
@@ -104,10 +112,11 @@ for chip in "${chips[@]}"; do
         cmp -s "$work/t.bin" "$work/s.bin" || { echo "talvo read and stm32flash -r differ on $chip" >&2; exit 1; }
     done
     D=$(m "${dw[@]}") DS=$(m "${dsw[@]}") R=$(m "${rw[@]}") RS=$(m "${rsw[@]}")
-    awk -v chip="$chip" -v d="$D" -v ds="$DS" -v r="$R" -v rs="$RS" -v runs="$runs" 'BEGIN {
+    SD=$(spread "${dw[*]}" "${dsw[*]}") SR=$(spread "${rw[*]}" "${rsw[*]}")
+    awk -v chip="$chip" -v d="$D" -v ds="$DS" -v r="$R" -v rs="$RS" -v runs="$runs" -v sd="$SD" -v sr="$SR" 'BEGIN {
         fixed = 1.2
         printf "64 KB at 115200 on the paced %s simulator behind a pty, median of %d runs\n", chip, runs
-        printf "  %s talvo download  %7.2f s   stm32flash -w  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", chip, d, ds, d / ds, (d - fixed) / ds
-        printf "  %s talvo read      %7.2f s   stm32flash -r  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f\n", chip, r, rs, r / rs, (r - fixed) / rs
+        printf "  %s talvo download  %7.2f s   stm32flash -w  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f (runs %s)\n", chip, d, ds, d / ds, (d - fixed) / ds, sd
+        printf "  %s talvo read      %7.2f s   stm32flash -r  %7.2f s   ratio %.3f, without the 1.2 s reset waits %.3f (runs %s)\n", chip, r, rs, r / rs, (r - fixed) / rs, sr
     }'
 done

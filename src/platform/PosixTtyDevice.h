@@ -26,6 +26,7 @@ public:
 
     WaitStatus waitReadable(int timeoutMs) override;
     void wake() override;
+    int readableDescriptor() const override { return Fd.load(); }
 
 protected:
     DeviceStatus doConfigure(const LineSettings& settings) override;

@@ -69,6 +69,10 @@ public:
     // (-1: no limit).
     virtual WaitStatus waitReadable(int timeoutMs) = 0;
     virtual void wake() = 0;
+    // A descriptor that polls readable while bytes are waiting, for a thread
+    // that watches the device in its own event loop; -1 when there is none.
+    // Valid until close().
+    virtual int readableDescriptor() const { return -1; }
 
     // Modem control lines.  Backends that cannot carry them (pseudo-terminals)
     // note that in the trace and report success.

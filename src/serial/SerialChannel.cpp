@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QPointer>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <cerrno>
@@ -78,12 +79,60 @@ void SerialChannel::setPortTestTarget(QObject* portTestWindow) {
 }
 
 void SerialChannel::SetArrivalWatch(bool on) {
-    std::lock_guard lock(Mutex);
-    if (on && !ArrivalWaker) ArrivalWaker = std::make_unique<ThreadNotifier>([] {});
-    // Set under the lock: a drain either comes before it (and the waiter
-    // finds the bytes queued) or sees the watch on and wakes the waiter.
-    WatchArrivals = on;
+    DevicePtr device;
+    {
+        std::lock_guard lock(Mutex);
+        if (on && !ArrivalWaker) ArrivalWaker = std::make_unique<ThreadNotifier>([] {});
+        // Set under the lock: a drain either comes before it (and the waiter
+        // finds the bytes queued) or sees the watch on and wakes the waiter.
+        WatchArrivals = on;
+        device = Device;
+    }
     Cv.notify_all(); // a reader delaying a notification gives it up
+    if (!on) {
+        if (DirectWatch) DirectWatch->setEnabled(false);
+        return;
+    }
+    // The driver wakes this thread itself when the reply comes: one thread
+    // woken instead of the reader and then this one.
+    const int fd = device ? device->readableDescriptor() : -1;
+    if (fd < 0) return;
+    if (!DirectWatch || DirectWatch->socket() != fd) {
+        DirectWatch = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+        // Level-triggered: the bytes are taken at once, so that no event
+        // loop (also one nested in the wait) sees the descriptor again.
+        QObject::connect(DirectWatch.get(), &QSocketNotifier::activated, DirectWatch.get(), [this] {
+            DevicePtr d;
+            bool wakeReader = false;
+            bool failed = false;
+            {
+                std::lock_guard lock(Mutex);
+                d = Device;
+                if (d) wakeReader = TakeArrivalsLocked(*d);
+                failed = !d || DeviceFailed;
+            }
+            Cv.notify_all();
+            if (wakeReader) d->wake();
+            // A hung-up device stays readable: the wait learns of it from
+            // DeviceLost(), not from this watch.
+            if (failed) DirectWatch->setEnabled(false);
+        });
+    }
+    DirectWatch->setEnabled(true);
+}
+
+void SerialChannel::DropDirectWatch() { DirectWatch.reset(); }
+
+bool SerialChannel::TakeArrivalsLocked(SerialDevice& device) {
+    if (DeviceFailed) return false;
+    const bool hadEvent = EventSeen;
+    if (!DrainLocked(device)) DeviceFailed = true;
+    if (!EventSeen || hadEvent) return false;
+    // The waiting thread takes the event character with the reply: the
+    // reader only logs it.
+    EventSeen = false;
+    EventTakenByRead = true;
+    return true;
 }
 
 void SerialChannel::setMessageSink(std::function<void(const QString&)> showMessage) {
@@ -125,6 +174,7 @@ bool SerialChannel::Open(const QString& port, uint32_t baud, uint8_t parity, uin
         return false;
     }
     device->setRts(false);
+    DropDirectWatch();
     {
         std::lock_guard lock(Mutex);
         Device = DevicePtr(std::move(device));
@@ -229,18 +279,7 @@ unsigned SerialChannel::ReadQueued(uint8_t* buffer, size_t capacity, unsigned ma
         std::this_thread::sleep_for(std::chrono::milliseconds(delay));
 
     std::unique_lock lock(Mutex);
-    bool wakeReader = false;
-    if (Device == device && !DeviceFailed) {
-        const bool hadEvent = EventSeen;
-        if (!DrainLocked(*device)) DeviceFailed = true;
-        if (EventSeen && !hadEvent) {
-            // This read takes the event character with the reply: the reader
-            // only logs it.
-            EventSeen = false;
-            EventTakenByRead = true;
-            wakeReader = true;
-        }
-    }
+    const bool wakeReader = Device == device && TakeArrivalsLocked(*device);
     unsigned n = 0;
     if (QueueCount > 0) {
         std::memset(buffer, 0, std::min(capacity, kQueueSize));
@@ -268,8 +307,11 @@ int SerialChannel::Close() {
     OpenFlag = false;
     DevicePtr device = DetachDevice();
     if (!device) return 1;
+    // The reader has left the device (DetachDevice waited for it) and every
+    // write has ended when it returned, so nothing is pending that a pause
+    // could wait for; the bytes still on their way are the device's to send
+    // (its close waits for them where it has to).
     device->purge();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
     const DeviceStatus status = device->close();
     if (!status.ok()) {
         LastStatus = status;
@@ -293,7 +335,7 @@ int SerialChannel::Stop() {
     }
     Cv.notify_all();
     if (device) device->wake();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // DetachDevice waits until the woken reader has left the device.
     int result = 0;
     if (DevicePtr d = DetachDevice()) result = d->close().ok() ? 1 : 0;
     OpenFlag = false;
@@ -331,6 +373,8 @@ bool SerialChannel::SetDtr(bool on) {
 }
 
 SerialChannel::DevicePtr SerialChannel::DetachDevice() {
+    // The descriptor is not watched once the device may close.
+    DropDirectWatch();
     std::unique_lock lock(Mutex);
     DevicePtr device = std::move(Device);
     Device.reset();
@@ -423,7 +467,17 @@ void SerialChannel::ReaderThread() {
         }
         if (DeviceFailed) qCWarning(lcSerialReader) << "serial device" << device->name() << "went away";
         // A waiting download sees every arrival (and a lost device) at once.
-        if ((QueueCount > queuedBefore || DeviceFailed) && WatchArrivals.load() && ArrivalWaker) ArrivalWaker->notify();
+        // The bell rings after the lock is released: the woken thread takes
+        // the bytes under it and would otherwise wake only to wait for it.
+        if ((QueueCount > queuedBefore || DeviceFailed) && WatchArrivals.load() && ArrivalWaker) {
+            ThreadNotifier* waker = ArrivalWaker.get();
+            // Unlocked, the channel may close the device at once: it must not
+            // live on here (a simulated board stays held while it does).
+            device.reset();
+            lock.unlock();
+            waker->notify();
+            lock.lock();
+        }
     }
     ReaderActive = false;
     Cv.notify_all();

@@ -22,7 +22,9 @@
 // (SetArrivalWatch): then every arrival of bytes wakes the waiting thread's
 // event loop at once, and an event character neither waits ReplyDelayMs nor
 // notifies -- the waiting code takes the bytes with ReadNow and judges
-// itself whether the reply is complete.  The delays exist so that one
+// itself whether the reply is complete.  A device with a pollable descriptor
+// (a tty) is then also watched by the waiting thread's own event loop, so a
+// reply wakes that thread straight from the driver, not through the reader.  The delays exist so that one
 // notification carries a whole reply; a waiter that assembles the reply from
 // every arrival sees it complete as soon as its last byte is in.
 //
@@ -48,6 +50,8 @@
 #include "platform/SerialDevice.h"
 #include "platform/Wire.h"
 #include "serial/PortTestDataEvent.h"
+
+class QSocketNotifier;
 
 namespace talvo {
 
@@ -151,6 +155,12 @@ private:
     void EndReader();
     void CancelDeliveryLocked();
     unsigned ReadQueued(uint8_t* buffer, size_t capacity, unsigned maximum, bool delay);
+    // Moves what `device` holds into the queue for the thread that reads it;
+    // an event character among the bytes is left to the reader to log only.
+    // Caller holds Mutex.  Whether the reader is to be woken for that.
+    bool TakeArrivalsLocked(SerialDevice& device);
+    // Stops watching the device's descriptor (before the device closes).
+    void DropDirectWatch();
 
     SerialDeviceFactory* Factory = nullptr;
     std::unique_ptr<SerialDeviceFactory> OwnedFactory;
@@ -184,6 +194,8 @@ private:
     // Wakes the thread that watches arrivals (created on that thread).
     std::unique_ptr<ThreadNotifier> ArrivalWaker;
     std::atomic<bool> WatchArrivals{false};
+    // The waiting thread's watch on the device's descriptor (that thread only).
+    std::unique_ptr<QSocketNotifier> DirectWatch;
     std::shared_ptr<PortTestDataEvent::Handshake> PendingDelivery;
 
     std::thread Reader;

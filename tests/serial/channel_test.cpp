@@ -35,6 +35,17 @@ struct ChannelFixture : ::testing::Test {
     }
 };
 
+// Ends a wait for a wake-up that never comes: the only timer of the loop.
+struct SafetyNet {
+    bool fired = false;
+    QTimer timer;
+    SafetyNet() {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, [this] { fired = true; });
+        timer.start(20000);
+    }
+};
+
 double cpuSeconds() {
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
@@ -351,6 +362,49 @@ TEST_F(ChannelFixture, APtyWhoseOtherEndClosesMidReadNeitherHangsNorSpins) {
 }
 
 
+TEST_F(ChannelFixture, AWatchedPtyWakesTheWaiterItselfAndAHangUpStopsTheWatch) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_TRUE(channel.Open(pty.slavePath, 115200, 0, 8, 0, 0x79));
+    // No reader: only the waiting thread's own watch on the tty can take the
+    // bytes into the queue and wake its loop.
+    channel.SetArrivalWatch(true);
+    SafetyNet net;
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    ASSERT_NE(dispatcher, nullptr);
+    ASSERT_TRUE(pty.writeMaster({0x79, 0x01, 0x02}));
+    while (channel.QueuedBytes() < 3 && !net.fired)
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    EXPECT_FALSE(net.fired) << "the reply did not wake the waiting loop";
+    QByteArray received;
+    received.resize(1024);
+    ASSERT_EQ(channel.ReadNow(received, 1024), 3u);
+    EXPECT_EQ(received.left(3), QByteArray("\x79\x01\x02", 3));
+
+    // Unwatched, arrivals stay with the driver until someone reads.
+    channel.SetArrivalWatch(false);
+    ASSERT_TRUE(pty.writeMaster({0x55}));
+    pumpFor(milliseconds(100));
+    EXPECT_EQ(channel.QueuedBytes(), 0u);
+    channel.SetArrivalWatch(true);
+    while (channel.QueuedBytes() < 1 && !net.fired)
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    EXPECT_EQ(channel.QueuedBytes(), 1u);
+
+    // The other end goes away: the watch notes the lost device and lets go of
+    // the descriptor, which stays readable for ever (a loop on it would spin).
+    pty.closeMaster();
+    while (!channel.DeviceLost() && !net.fired)
+        dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    EXPECT_TRUE(channel.DeviceLost());
+    int dispatched = 0;
+    for (int i = 0; i < 20; ++i)
+        if (dispatcher->processEvents(QEventLoop::AllEvents)) ++dispatched;
+    EXPECT_LE(dispatched, 1) << "the hung-up tty is still watched";
+    EXPECT_EQ(channel.Stop(), 1);
+}
+
+
 TEST_F(ChannelFixture, ReplacingThePortTestTargetReleasesADeliveryInFlight) {
     EventTarget portTest;
     channel.setPortTestTarget(&portTest);
@@ -400,22 +454,18 @@ TEST_F(ChannelFixture, WatchedArrivalsWakeTheWaiterAtOnceAndSendNoNotification) 
     channel.ReplyDelayMs = 60000;
     channel.SetArrivalWatch(true);
     // Nothing else wakes this thread's loop: no timer but the safety net.
-    bool safetyNetFired = false;
-    QTimer safetyNet;
-    safetyNet.setSingleShot(true);
-    QObject::connect(&safetyNet, &QTimer::timeout, [&] { safetyNetFired = true; });
-    safetyNet.start(20000);
+    SafetyNet net;
     QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
     ASSERT_NE(dispatcher, nullptr);
     QByteArray received;
     EXPECT_EQ(write({0x79, 0x01, 0x02}), 1);
-    while (received.size() < 3 && !safetyNetFired) {
+    while (received.size() < 3 && !net.fired) {
         dispatcher->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QByteArray chunk;
         const unsigned n = channel.ReadNow(chunk, 1024);
         received.append(chunk.constData(), n);
     }
-    EXPECT_FALSE(safetyNetFired) << "the arrivals did not wake the waiting loop";
+    EXPECT_FALSE(net.fired) << "the arrivals did not wake the waiting loop";
     EXPECT_EQ(received, QByteArray("\x79\x01\x02", 3));
 
     // Watched, the event character sends no notification, even without a delay.
