@@ -192,7 +192,7 @@ struct Replay {
     const char* simulatorAnswers;
     bool success;
     std::vector<Chosen> chosen;
-    std::map<int, int> gapFrames; // gap line -> the host frames it holds, where the capture says
+    std::map<int, int> gapFrames{}; // gap line -> the host frames it holds, where the capture says
 };
 
 QByteArray replayImage(const Capture& c) {
@@ -301,7 +301,9 @@ TEST(StcReplay, EveryCaptureAgainstTalvosDownload) {
         scripted.finish();
         const std::string log = host.log.join('\n').toStdString();
         EXPECT_EQ(report.success, row.success) << log;
-        if (!row.success) EXPECT_TRUE(host.log.last().contains(QStringLiteral("--freq MHZ"))) << log;
+        if (!row.success) {
+            EXPECT_TRUE(host.log.last().contains(QStringLiteral("--freq MHZ"))) << log;
+        }
         EXPECT_TRUE(scripted.played()) << log;
         EXPECT_EQ(scripted.problems, std::vector<std::string>{}) << log;
         EXPECT_EQ(types(scripted.hostInGaps), row.hostInGaps);

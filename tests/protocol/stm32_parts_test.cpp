@@ -141,7 +141,9 @@ TEST(Stm32Parts, EveryRowErasesTheUnitsOfAnImageAndWritesWholeWriteUnits) {
         for (const auto& u : units) EXPECT_EQ((u.second - u.first) % p.writeUnit, 0u) << "units on write units";
 
         const bool extended = !p.has(Stm32Flag::LegacyErase0x43);
-        if (!extended) EXPECT_LE(units.size(), 256u) << "Erase (0x43) names every page with one byte";
+        if (!extended) {
+            EXPECT_LE(units.size(), 256u) << "Erase (0x43) names every page with one byte";
+        }
         const size_t mid = units.size() / 2;
         const uint64_t boundary = units[std::max<size_t>(mid, 1)].first;
         const struct Case {
